@@ -1,0 +1,125 @@
+// quillon.contract.countries.br.cnpj: Brazilian company identifiers (CNPJ).
+#include <nanobind/nanobind.h>
+
+#include <vector>
+
+#include "quillon/cnpj.hpp"
+#include "toolkit/toolkit.hpp"
+
+namespace nb = nanobind;
+namespace cnpj = quillon::cnpj;
+using namespace quillon::bind;
+using namespace nb::literals;
+
+namespace {
+
+ModuleNamespace ns;
+
+constexpr const char* kModuleDoc =
+    "CNPJ: limpeza, dígitos verificadores, formatação e consultas ao cadastro da Receita Federal.\n"
+    "\n"
+    "A CNPJ is held as text.  Its clean form keeps the decimal digits of the input\n"
+    "(any script, in order) and drops everything else; its formatted form is\n"
+    "XX.XXX.XXX/XXXX-DD.  The two check digits follow the mod-11 rule with the\n"
+    "weights 5,4,3,2,9,8,7,6,5,4,3,2 and 6,5,4,3,2,9,8,7,6,5,4,3,2.\n";
+
+nb::object limpar_cnpj(nb::handle cnpj_arg) {
+    PyObject* s = text_or_none_arg(cnpj_arg, "limpar_cnpj", "cnpj");
+    if (!s) return nb::str("");
+    return with_code_units(s, [&](const auto* data, std::size_t n) -> nb::object {
+        using Unit = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
+        if constexpr (sizeof(Unit) == 1) {
+            // Latin-1 holds no decimal digits but the ASCII ones: count them,
+            // then fill an ASCII string of that size.
+            std::size_t kept = 0;
+            for (std::size_t i = 0; i < n; ++i) kept += (data[i] >= '0' && data[i] <= '9');
+            if (kept == n && PyUnicode_CheckExact(s)) return nb::borrow(s);
+            PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(kept), 127);
+            if (!out) throw nb::python_error();
+            auto* w = static_cast<Py_UCS1*>(PyUnicode_DATA(out));
+            for (std::size_t i = 0; i < n; ++i)
+                if (data[i] >= '0' && data[i] <= '9') *w++ = data[i];
+            return nb::steal(out);
+        } else {
+            std::u32string kept;
+            cnpj::clean(data, n, [&](char32_t c) { kept.push_back(c); });
+            return make_str(kept);
+        }
+    });
+}
+
+bool validar_cnpj(nb::handle cnpj_arg) {
+    PyObject* s = text_or_none_arg(cnpj_arg, "validar_cnpj", "cnpj");
+    if (!s) return false;
+    return with_code_units(s, [](const auto* data, std::size_t n) { return cnpj::is_valid(data, n); });
+}
+
+nb::object formatar_cnpj(nb::handle cnpj_arg) {
+    PyObject* s = text_or_none_arg(cnpj_arg, "formatar_cnpj", "cnpj");
+    if (!s || PyUnicode_GET_LENGTH(s) == 0) return nb::str("");
+    cnpj::Digits d = with_code_units(s, [](const auto* data, std::size_t n) { return cnpj::first_digits(data, n); });
+    // Anything but fourteen characters is given back untouched: never
+    // truncated, padded or partly formatted.
+    if (d.count != cnpj::kLength) return nb::borrow(s);
+    char32_t out[cnpj::kFormattedLength];
+    cnpj::format_into(d.chars, out);
+    return make_str(out, cnpj::kFormattedLength);
+}
+
+// Weight modulo 11: all the check digit needs, for weights of any size.
+long long weight_mod_11(nb::handle item) {
+    nb::int_ w = integer_arg(item, "_calcular_digito_cnpj", "pesos");
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(w.ptr(), &overflow);
+    if (v == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (!overflow) return v % 11;
+    nb::object rest = nb::steal(PyNumber_Remainder(w.ptr(), nb::int_(11).ptr()));
+    if (!rest.is_valid()) throw nb::python_error();
+    return PyLong_AsLongLong(rest.ptr());
+}
+
+nb::str calcular_digito_cnpj(nb::handle base_arg, nb::handle pesos_arg) {
+    PyObject* base = text_arg(base_arg, "_calcular_digito_cnpj", "base");
+    nb::list pesos = list_arg(pesos_arg, "_calcular_digito_cnpj", "pesos");
+    auto n_base = static_cast<std::size_t>(PyUnicode_GET_LENGTH(base));
+    long long sum = 0;
+    // Pairs stop at the shorter of the two, like zip(); characters past the
+    // last weight are never looked at.
+    for (std::size_t i = 0; i < n_base && i < pesos.size(); ++i) {
+        Py_UCS4 c = PyUnicode_READ_CHAR(base, static_cast<Py_ssize_t>(i));
+        int value = cnpj::char_value(c);
+        if (value < 0) {
+            nb::object ch = nb::steal(PyUnicode_FromOrdinal(static_cast<int>(c)));
+            if (!ch.is_valid()) throw nb::python_error();
+            PyErr_Format(PyExc_ValueError, "_calcular_digito_cnpj(): invalid CNPJ character %R at position %zu",
+                         ch.ptr(), i);
+            throw nb::python_error();
+        }
+        // The list may change size under a weight's __index__; re-check.
+        if (i >= pesos.size()) break;
+        sum += static_cast<long long>(value) * weight_mod_11(pesos[i]);
+    }
+    char digit = cnpj::check_digit_for_sum(sum);
+    return nb::str(&digit, 1);
+}
+
+}  // namespace
+
+NB_MODULE(cnpj, m) {
+    ns.attach(m);
+    m.doc() = kModuleDoc;
+    bind_logger(ns);
+
+    m.def("limpar_cnpj", &limpar_cnpj, param("cnpj"), nb::sig("def limpar_cnpj(cnpj: str | None) -> str"),
+          "Remove formatação do CNPJ (pontos, barras, hífens).");
+    m.def("_calcular_digito_cnpj", &calcular_digito_cnpj, param("base"), param("pesos"),
+          nb::sig("def _calcular_digito_cnpj(base: str, pesos: list[int]) -> str"),
+          "Calcula um dígito verificador de CNPJ (módulo 11) para a base informada.");
+    m.def("validar_cnpj", &validar_cnpj, param("cnpj"), nb::sig("def validar_cnpj(cnpj: str | None) -> bool"),
+          "Valida um CNPJ: 14 dígitos e dígitos verificadores corretos (módulo 11).");
+    m.def("formatar_cnpj", &formatar_cnpj, param("cnpj"), nb::sig("def formatar_cnpj(cnpj: str | None) -> str"),
+          "Formata CNPJ no padrão XX.XXX.XXX/XXXX-XX.");
+
+    ns.set_all({"limpar_cnpj", "validar_cnpj", "formatar_cnpj", "consultar_cnpj", "buscar_cnpj_por_nome",
+                "buscar_empresa", "buscar_empresa_completo", "comparar_enderecos"});
+}

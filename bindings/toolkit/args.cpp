@@ -1,0 +1,77 @@
+#include "toolkit/args.hpp"
+
+namespace quillon::bind {
+
+namespace {
+
+// numbers.Real, imported once and kept for the life of the process (a cached
+// type object: nothing to release, and no destructor running after Python).
+PyObject* numbers_real() {
+    static PyObject* real = [] {
+        PyObject* numbers = PyImport_ImportModule("numbers");
+        if (!numbers) throw nb::python_error();
+        PyObject* r = PyObject_GetAttrString(numbers, "Real");
+        Py_DECREF(numbers);
+        if (!r) throw nb::python_error();
+        return r;
+    }();
+    return real;
+}
+
+bool is_real_number(nb::handle h) {
+    PyObject* o = h.ptr();
+    if (PyLong_Check(o) || PyFloat_Check(o)) return true;
+    int r = PyObject_IsInstance(o, numbers_real());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+}  // namespace
+
+void raise_wrong_type(const char* fn, const char* param, const char* expected, nb::handle got) {
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.200s", fn, param, expected,
+                 Py_TYPE(got.ptr())->tp_name);
+    throw nb::python_error();
+}
+
+nb::int_ integer_arg(nb::handle h, const char* fn, const char* param) {
+    PyObject* o = h.ptr();
+    if (PyLong_CheckExact(o)) return nb::borrow<nb::int_>(o);
+    if (!is_real_number(h)) raise_wrong_type(fn, param, "a real number", h);
+    // int() truncates floats, Fractions and Decimals toward zero; bool -> 0/1.
+    PyObject* r = PyNumber_Long(o);
+    if (!r) throw nb::python_error();
+    return nb::steal<nb::int_>(r);
+}
+
+long long integer_arg_ll(nb::handle h, const char* fn, const char* param) {
+    nb::int_ v = integer_arg(h, fn, param);
+    long long r = PyLong_AsLongLong(v.ptr());
+    if (r == -1 && PyErr_Occurred()) throw nb::python_error();
+    return r;
+}
+
+double real_arg(nb::handle h, const char* fn, const char* param) {
+    if (!is_real_number(h)) raise_wrong_type(fn, param, "a real number", h);
+    double r = PyFloat_AsDouble(h.ptr());
+    if (r == -1.0 && PyErr_Occurred()) throw nb::python_error();
+    return r;
+}
+
+nb::list list_arg(nb::handle h, const char* fn, const char* param) {
+    if (!PyList_Check(h.ptr())) raise_wrong_type(fn, param, "list", h);
+    return nb::borrow<nb::list>(h);
+}
+
+nb::dict dict_arg(nb::handle h, const char* fn, const char* param) {
+    if (!PyDict_Check(h.ptr())) raise_wrong_type(fn, param, "dict", h);
+    return nb::borrow<nb::dict>(h);
+}
+
+bool truth(nb::handle h) {
+    int r = PyObject_IsTrue(h.ptr());
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+}  // namespace quillon::bind

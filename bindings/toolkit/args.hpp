@@ -1,0 +1,59 @@
+// Argument checks shared by every extension module.
+//
+// Parameters are bound as plain objects and checked here, so that a value of
+// the wrong kind gives the TypeError a Python function would give, naming the
+// function and the parameter:
+//     validar_cnpj() argument 'cnpj' must be str or None, not int
+// Arity and keyword errors (missing, surplus, repeated, unknown) are
+// nanobind's, which name the function.
+#pragma once
+
+#include <Python.h>
+#include <nanobind/nanobind.h>
+
+namespace quillon::bind {
+
+namespace nb = nanobind;
+
+// Raises TypeError("<fn>() argument '<param>' must be <expected>, not <type>").
+[[noreturn]] void raise_wrong_type(const char* fn, const char* param, const char* expected, nb::handle got);
+
+// A str (subclasses included).
+inline PyObject* text_arg(nb::handle h, const char* fn, const char* param) {
+    if (!PyUnicode_Check(h.ptr())) raise_wrong_type(fn, param, "str", h);
+    return h.ptr();
+}
+
+// A str, or None given back as nullptr.
+inline PyObject* text_or_none_arg(nb::handle h, const char* fn, const char* param) {
+    if (h.is_none()) return nullptr;
+    if (!PyUnicode_Check(h.ptr())) raise_wrong_type(fn, param, "str or None", h);
+    return h.ptr();
+}
+
+// Any real number (bool, int, float, Fraction, Decimal...), truncated toward
+// zero to a Python int of any size.  str, complex and others are TypeErrors.
+nb::int_ integer_arg(nb::handle h, const char* fn, const char* param);
+
+// The same, as a C++ integer; an int beyond 64 bits is an OverflowError.
+long long integer_arg_ll(nb::handle h, const char* fn, const char* param);
+
+// Any real number as a float.
+double real_arg(nb::handle h, const char* fn, const char* param);
+
+// A list or dict (subclasses included).
+nb::list list_arg(nb::handle h, const char* fn, const char* param);
+nb::dict dict_arg(nb::handle h, const char* fn, const char* param);
+
+// Python truth value; errors of __bool__ propagate.
+bool truth(nb::handle h);
+
+}  // namespace quillon::bind
+
+namespace quillon::bind {
+
+// A named parameter that nanobind hands over whatever it is (None included);
+// the function checks it with the helpers above and raises the precise error.
+inline auto param(const char* name) { return nb::arg(name).none(); }
+
+}  // namespace quillon::bind

@@ -1,0 +1,78 @@
+#include "toolkit/module_namespace.hpp"
+
+namespace quillon::bind {
+
+PyObject* Name::get() const {
+    if (!str_) {
+        str_ = PyUnicode_InternFromString(text_);
+        if (!str_) throw nb::python_error();
+    }
+    return str_;
+}
+
+void ModuleNamespace::attach(nb::module_ m) {
+    dict_ = PyModule_GetDict(m.ptr());
+    Py_INCREF(dict_);
+    dotted_name_ = PyModule_GetName(m.ptr());
+    if (!dotted_name_) throw nb::python_error();
+    // Release the dictionary before finalisation; a call after that (from a
+    // late atexit hook) finds an empty namespace and raises NameError.
+    nb::module_ atexit = nb::module_::import_("atexit");
+    atexit.attr("register")(nb::cpp_function([this]() {
+        PyObject* d = dict_;
+        dict_ = nullptr;
+        Py_XDECREF(d);
+    }));
+}
+
+nb::module_ ModuleNamespace::module() const {
+    PyObject* name = PyUnicode_FromString(dotted_name_);
+    if (!name) throw nb::python_error();
+    PyObject* mod = PyImport_GetModule(name);
+    Py_DECREF(name);
+    if (!mod) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_ImportError, "module %s is not loaded", dotted_name_);
+        throw nb::python_error();
+    }
+    return nb::steal<nb::module_>(mod);
+}
+
+nb::handle ModuleNamespace::get(const Name& name) const {
+    PyObject* v = dict_ ? PyDict_GetItemWithError(dict_, name.get()) : nullptr;
+    if (!v) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%s' is not defined", name.text());
+        throw nb::python_error();
+    }
+    return v;
+}
+
+void ModuleNamespace::set(const char* name, nb::handle value) {
+    if (PyDict_SetItemString(dict_, name, value.ptr()) < 0) throw nb::python_error();
+}
+
+void ModuleNamespace::set_all(std::initializer_list<const char*> names) {
+    nb::list all;
+    for (const char* n : names) all.append(nb::str(n));
+    set("__all__", all);
+}
+
+nb::object ModuleNamespace::import_module(const char* module, const char* as) {
+    nb::object mod = nb::module_::import_(module);
+    set(as, mod);
+    return mod;
+}
+
+nb::object ModuleNamespace::import_from(const char* module, const char* name, const char* as) {
+    nb::object mod = nb::module_::import_(module);
+    PyObject* v = PyObject_GetAttrString(mod.ptr(), name);
+    if (!v) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
+        throw nb::python_error();
+    }
+    nb::object value = nb::steal(v);
+    set(as ? as : name, value);
+    return value;
+}
+
+}  // namespace quillon::bind

@@ -1,0 +1,89 @@
+// CNPJ arithmetic: cleaning, mod-11 check digits, validation, formatting.
+//
+// A CNPJ has fourteen characters: twelve of base and two check digits.  Its
+// clean form keeps the decimal digits of the input (Unicode category Nd, in
+// their original script) and drops everything else; its formatted form is
+// XX.XXX.XXX/XXXX-DD.  Each check digit is 11 - (sum of value x weight mod 11),
+// or 0 when the remainder is below 2.
+//
+// The functions are templates over the code-unit width of the input (8, 16 or
+// 32 bits) so that a Python string's buffer is read in place.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "quillon/text.hpp"
+
+namespace quillon::cnpj {
+
+inline constexpr std::size_t kLength = 14;
+inline constexpr std::size_t kFormattedLength = 18;
+inline constexpr std::array<int, 12> kFirstWeights{5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+inline constexpr std::array<int, 13> kSecondWeights{6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
+
+// Value of one character in the check-digit sum, or -1 when it has none.
+inline int char_value(char32_t c) noexcept { return text::decimal_value(c); }
+
+// The check digit ('0'..'9') for a weighted sum.  Negative sums (negative
+// weights) take the remainder as Python's % does: always in 0..10.
+constexpr char check_digit_for_sum(long long sum) noexcept {
+    long long rest = sum % 11;
+    if (rest < 0) rest += 11;
+    return rest < 2 ? '0' : static_cast<char>('0' + (11 - rest));
+}
+
+// Validation of fourteen character values (the clean form, already valued).
+bool valid_values(const int (&values)[kLength]) noexcept;
+
+// Up to kLength + 1 characters of the clean form: enough to tell "exactly 14"
+// from "more", without building the clean string of a huge input.
+struct Digits {
+    char32_t chars[kLength + 1];
+    int values[kLength + 1];
+    std::size_t count = 0;      // how many were stored (at most kLength + 1)
+    bool too_long() const noexcept { return count > kLength; }
+};
+
+// Calls emit(char32_t) for each character of the clean form of s[0, n).
+template <class CharT, class Emit>
+void clean(const CharT* s, std::size_t n, Emit&& emit) {
+    for (std::size_t i = 0; i < n; ++i) {
+        char32_t c = static_cast<char32_t>(s[i]);
+        if (char_value(c) >= 0) emit(c);
+    }
+}
+
+// The first kLength + 1 characters of the clean form, with their values.
+template <class CharT>
+Digits first_digits(const CharT* s, std::size_t n) noexcept {
+    Digits d;
+    for (std::size_t i = 0; i < n && d.count <= kLength; ++i) {
+        char32_t c = static_cast<char32_t>(s[i]);
+        int v = char_value(c);
+        if (v < 0) continue;
+        d.chars[d.count] = c;
+        d.values[d.count] = v;
+        ++d.count;
+    }
+    return d;
+}
+
+template <class CharT>
+bool is_valid(const CharT* s, std::size_t n) noexcept {
+    Digits d = first_digits(s, n);
+    if (d.count != kLength) return false;
+    int values[kLength];
+    for (std::size_t i = 0; i < kLength; ++i) values[i] = d.values[i];
+    return valid_values(values);
+}
+
+// Writes the formatted form of fourteen clean characters into out[18].
+inline void format_into(const char32_t (&clean)[kLength + 1], char32_t (&out)[kFormattedLength]) noexcept {
+    static constexpr signed char kSource[kFormattedLength] = {0, 1, -'.', 2, 3, 4, -'.', 5, 6, 7, -'/', 8, 9, 10, 11, -'-', 12, 13};
+    for (std::size_t i = 0; i < kFormattedLength; ++i)
+        out[i] = kSource[i] >= 0 ? clean[static_cast<std::size_t>(kSource[i])] : static_cast<char32_t>(-kSource[i]);
+}
+
+}  // namespace quillon::cnpj

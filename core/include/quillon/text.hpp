@@ -1,0 +1,198 @@
+// Unicode text primitives shared by the CNPJ, keyword, address and name code.
+//
+// Everything here mirrors what CPython 3.11 does with the same text, so that
+// the compiled modules give the answers their plain-Python formulations give:
+//   * white space is Python's str.isspace() / str.strip() / re "\s" set;
+//   * a decimal digit is a code point of general category Nd, valued as
+//     int() values it;
+//   * fold() is unicodedata.normalize("NFD", s) with every "Mn" code point
+//     dropped, then str.lower() (full case mapping, final sigma included).
+// Unicode data (decompositions, categories, simple case maps) comes from
+// utf8proc; the final-sigma context classes are generated from CPython itself.
+//
+// Input is a sequence of code units of one fixed width (the three storage
+// kinds of a CPython string: 8, 16 or 32 bits per code point), so callers can
+// hand over a string's buffer without converting it first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillon::text {
+
+// Python's white-space set (str.isspace, str.strip() without arguments, and
+// the "\s" class of the re module for str patterns).
+constexpr bool is_space(char32_t c) noexcept {
+    if (c < 0x80) return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
+    switch (c) {
+        case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029:
+        case 0x202F: case 0x205F: case 0x3000:
+            return true;
+        default:
+            return c >= 0x2000 && c <= 0x200A;
+    }
+}
+
+namespace detail {
+int decimal_value_slow(char32_t c) noexcept;
+}
+
+// Numeric value (0-9) of a decimal digit of any script, or -1 when `c` is not
+// of general category Nd.
+inline int decimal_value(char32_t c) noexcept {
+    if (c < 0x80) return (c >= '0' && c <= '9') ? static_cast<int>(c - '0') : -1;
+    return detail::decimal_value_slow(c);
+}
+
+// General category "Mn" (non-spacing combining mark).
+bool is_nonspacing_mark(char32_t c) noexcept;
+
+// Python's "\w" for str patterns: str.isalnum() or "_" (letters of categories
+// L*, and code points with a numeric value: Nd, Nl, No).
+bool is_word(char32_t c) noexcept;
+
+// Code units [first, last) with Python's white space removed at both ends.
+template <class CharT>
+constexpr void strip_bounds(const CharT* s, std::size_t n, std::size_t& first, std::size_t& last) noexcept {
+    first = 0;
+    last = n;
+    while (first < last && is_space(static_cast<char32_t>(s[first]))) ++first;
+    while (last > first && is_space(static_cast<char32_t>(s[last - 1]))) --last;
+}
+
+// Streaming NFD + drop-Mn + full lower-case, appending to an output string.
+// Feed code points in order, then call finish().  The final-sigma rule needs
+// to see what follows a capital sigma, so push() takes a look-ahead over the
+// rest of the input; it is used only when a capital sigma turns up.
+class Folder {
+public:
+    explicit Folder(std::u32string& out) noexcept : out_(out) {}
+
+    // ASCII needs no decomposition and has no marks: the hot path.
+    void push_ascii(char32_t c) {
+        if (mark_run_start_ != kNoRun) flush_marks();
+        out_.push_back((c >= 'A' && c <= 'Z') ? c + 32 : c);
+        // ' . : ^ ` are case-ignorable and leave the context as it was.
+        if (!(c == '\'' || c == '.' || c == ':' || c == '^' || c == '`'))
+            prev_cased_ = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    }
+
+    // Any code point.  `ahead(visit)` must call visit(char32_t) with the code
+    // points that follow in the input, in order, until visit returns false.
+    template <class Ahead>
+    void push(char32_t c, Ahead&& ahead);
+
+    void finish() {
+        if (mark_run_start_ != kNoRun) flush_marks();
+    }
+
+private:
+    static constexpr std::size_t kNoRun = static_cast<std::size_t>(-1);
+
+    void emit_starter(char32_t c, bool final_sigma);
+    void add_mark(char32_t c);
+    void flush_marks();
+
+    std::u32string& out_;
+    // Start, in out_, of the run of kept combining marks (canonical class
+    // != 0, not Mn) that canonical reordering may still permute.  Dropping the
+    // Mn marks first is safe: a stable sort of a subsequence keeps the order
+    // the full sort gives it.
+    std::size_t mark_run_start_ = kNoRun;
+    // Whether the last code point that was not case-ignorable was cased.
+    bool prev_cased_ = false;
+};
+
+namespace detail {
+// 0 = other, 1 = case-ignorable, 2 = cased and not case-ignorable.
+int case_context_class(char32_t c) noexcept;
+// Canonical decomposition of one code point (Hangul included); buf holds 8.
+std::size_t decompose_nfd(char32_t c, char32_t* buf) noexcept;
+int canonical_class(char32_t c) noexcept;
+}  // namespace detail
+
+// Whether a capital sigma is final: preceded by a cased letter (prev_cased)
+// and not followed by one, case-ignorable code points skipped on both sides.
+// `ahead(visit)` yields the decomposed code points after the sigma.
+template <class Ahead>
+bool sigma_is_final(bool prev_cased, Ahead&& ahead) {
+    if (!prev_cased) return false;
+    bool final_sigma = true;  // the end of the text counts as "not cased"
+    ahead([&](char32_t c) {
+        int cls = detail::case_context_class(c);
+        if (cls == 1) return true;  // ignorable: look further
+        final_sigma = (cls != 2);
+        return false;
+    });
+    return final_sigma;
+}
+
+template <class Ahead>
+void Folder::push(char32_t c, Ahead&& ahead) {
+    if (c < 0x80) {
+        push_ascii(c);
+        return;
+    }
+    char32_t buf[8];
+    std::size_t k = detail::decompose_nfd(c, buf);
+    for (std::size_t i = 0; i < k; ++i) {
+        char32_t d = buf[i];
+        if (detail::canonical_class(d) != 0) {
+            add_mark(d);
+            continue;
+        }
+        if (mark_run_start_ != kNoRun) flush_marks();
+        if (is_nonspacing_mark(d)) continue;  // dropped; it is ignorable anyway
+        bool final_sigma = false;
+        if (d == 0x03A3) {
+            final_sigma = sigma_is_final(prev_cased_, [&](auto&& visit) {
+                for (std::size_t j = i + 1; j < k; ++j)
+                    if (!visit(buf[j])) return;
+                ahead([&](char32_t next) {
+                    char32_t nb[8];
+                    std::size_t nk = detail::decompose_nfd(next, nb);
+                    for (std::size_t j = 0; j < nk; ++j)
+                        if (!visit(nb[j])) return false;
+                    return true;
+                });
+            });
+        }
+        emit_starter(d, final_sigma);
+    }
+}
+
+// Fold a whole buffer: NFD, drop Mn, lower-case.  Appends to `out`.
+template <class CharT>
+void fold_append(const CharT* s, std::size_t n, std::u32string& out) {
+    out.reserve(out.size() + n);
+    Folder folder(out);
+    for (std::size_t i = 0; i < n; ++i) {
+        char32_t c = static_cast<char32_t>(s[i]);
+        if (c < 0x80) {
+            folder.push_ascii(c);
+            continue;
+        }
+        folder.push(c, [&](auto&& visit) {
+            for (std::size_t j = i + 1; j < n; ++j)
+                if (!visit(static_cast<char32_t>(s[j]))) return;
+        });
+    }
+    folder.finish();
+}
+
+inline std::u32string fold(std::u32string_view s) {
+    std::u32string out;
+    fold_append(s.data(), s.size(), out);
+    return out;
+}
+
+// Python's s.strip() on a folded string, in place.
+void strip_in_place(std::u32string& s);
+
+// UTF-8 helpers for tests and tools (the bindings never go through UTF-8).
+std::u32string from_utf8(std::string_view s);
+std::string to_utf8(std::u32string_view s);
+
+}  // namespace quillon::text

@@ -1,0 +1,72 @@
+#include "quillon/cnpj.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace quillon;
+
+namespace {
+
+bool valid(std::u32string_view s) { return cnpj::is_valid(s.data(), s.size()); }
+
+std::u32string cleaned(std::u32string_view s) {
+    std::u32string out;
+    cnpj::clean(s.data(), s.size(), [&](char32_t c) { out.push_back(c); });
+    return out;
+}
+
+}  // namespace
+
+TEST(CheckDigit, RemaindersBelowTwoGiveZeroAndTenGivesOne) {
+    EXPECT_EQ(cnpj::check_digit_for_sum(0), '0');
+    EXPECT_EQ(cnpj::check_digit_for_sum(11), '0');
+    EXPECT_EQ(cnpj::check_digit_for_sum(12), '0');  // remainder 1
+    EXPECT_EQ(cnpj::check_digit_for_sum(13), '9');  // remainder 2
+    EXPECT_EQ(cnpj::check_digit_for_sum(21), '1');  // remainder 10
+    EXPECT_EQ(cnpj::check_digit_for_sum(-1), '1');  // Python: -1 % 11 == 10
+}
+
+TEST(Validate, KnownNumbers) {
+    EXPECT_TRUE(valid(U"11.222.333/0001-81"));
+    EXPECT_TRUE(valid(U"11222333000181"));
+    EXPECT_TRUE(valid(U"CNPJ: 11.222.333/0001-81."));
+    EXPECT_FALSE(valid(U"12.345.678/0001-99"));
+    EXPECT_FALSE(valid(U"123456"));
+    EXPECT_FALSE(valid(U""));
+    EXPECT_FALSE(valid(U"112223330001810"));  // 15 digits
+}
+
+TEST(Validate, RepeatedDigitsAreRejectedEvenAcrossScripts) {
+    for (char32_t d = U'0'; d <= U'9'; ++d) EXPECT_FALSE(valid(std::u32string(14, d)));
+    // Thirteen ASCII zeros and a full-width zero: same value fourteen times.
+    EXPECT_FALSE(valid(U"0000000000000\uFF10"));
+}
+
+TEST(Validate, DigitsOfOtherScriptsCountByValue) {
+    EXPECT_TRUE(valid(U"\uFF11\uFF11.\uFF12\uFF12\uFF12.\uFF13\uFF13\uFF13/\uFF10\uFF10\uFF10\uFF11-\uFF18\uFF11"));
+    // Arabic-Indic digits.
+    EXPECT_TRUE(valid(U"\u0661\u0661\u0662\u0662\u0662\u0663\u0663\u0663\u0660\u0660\u0660\u0661\u0668\u0661"));
+}
+
+TEST(Clean, KeepsDigitsInOrderAndInTheirScript) {
+    EXPECT_EQ(cleaned(U"12.345.678/0001-99"), U"12345678000199");
+    EXPECT_EQ(cleaned(U"abc"), U"");
+    EXPECT_EQ(cleaned(U"\uFF11-\u0662"), U"\uFF11\u0662");
+    EXPECT_EQ(cleaned(std::u32string(U"1\0" U"2", 3)), U"12");
+}
+
+TEST(Clean, FirstDigitsStopsAfterFifteen) {
+    std::u32string many(1000, U'7');
+    cnpj::Digits d = cnpj::first_digits(many.data(), many.size());
+    EXPECT_EQ(d.count, cnpj::kLength + 1);
+    EXPECT_TRUE(d.too_long());
+}
+
+TEST(Format, MaskPositions) {
+    std::u32string s = U"12345678000199";
+    cnpj::Digits d = cnpj::first_digits(s.data(), s.size());
+    char32_t out[cnpj::kFormattedLength];
+    cnpj::format_into(d.chars, out);
+    EXPECT_EQ(std::u32string(out, cnpj::kFormattedLength), U"12.345.678/0001-99");
+}

@@ -1,0 +1,1 @@
+"""Contract verification: the checker and the per-country registries."""

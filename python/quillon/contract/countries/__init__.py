@@ -1,0 +1,1 @@
+"""Country adapters: company identifiers and registries per country."""

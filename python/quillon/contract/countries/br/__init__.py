@@ -1,0 +1,1 @@
+"""Brazil: CNPJ, state registrations (IE) and contract keyword screening."""
