@@ -1,0 +1,50 @@
+# quillon: build, demo and tests.  Every target installs what it is missing.
+#
+#   make demo    validate and format a few CNPJs with the installed command
+#   make test    C++ core tests (plain and with ASan/UBSan), then the Python tests
+#   make bench   the benchmarks, ratios against baselines in the same run
+
+PYTHON ?= python3
+PIP    ?= $(PYTHON) -m pip
+SUDO   := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+DEB_PACKAGES := libutf8proc-dev libgtest-dev googletest
+CORE_BUILD   := build/core
+ASAN_BUILD   := build/core-asan
+
+.PHONY: deps install demo test test-core test-core-asan test-python bench clean
+
+# System packages (Debian) and the build tools.
+deps:
+	@dpkg -s $(DEB_PACKAGES) >/dev/null 2>&1 || { \
+	  echo "installing $(DEB_PACKAGES)"; \
+	  $(SUDO) apt-get update -qq && $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(DEB_PACKAGES); }
+	@command -v cmake >/dev/null && command -v ninja >/dev/null || $(PIP) install -q cmake ninja
+
+install: deps
+	$(PIP) install -q ".[test,bench]"
+
+demo: install
+	quillon cnpj validar 11.222.333/0001-81 12.345.678/0001-99 "CNPJ: 06.990.590/0001-23" || true
+	quillon cnpj formatar 19131243000197 12.345
+	$(PYTHON) -m quillon cnpj limpar "１１.２２２.３３３/０００１-８１"
+
+test-core: deps
+	cmake -S . -B $(CORE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=ON >/dev/null
+	cmake --build $(CORE_BUILD)
+	ctest --test-dir $(CORE_BUILD) --output-on-failure
+
+test-core-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_TESTS=ON -DQUILLON_SANITIZE=ON >/dev/null
+	cmake --build $(ASAN_BUILD)
+	ctest --test-dir $(ASAN_BUILD) --output-on-failure
+
+test-python: install
+	cd tests && $(PYTHON) -m pytest -q
+
+test: test-core test-core-asan test-python
+
+bench: install
+	cd bench && $(PYTHON) bench_cnpj.py
+
+clean:
+	rm -rf build dist
