@@ -39,11 +39,46 @@ nb::module_ ModuleNamespace::module() const {
 
 nb::handle ModuleNamespace::get(const Name& name) const {
     PyObject* v = dict_ ? PyDict_GetItemWithError(dict_, name.get()) : nullptr;
+    if (!v && !PyErr_Occurred() && lazy_) return load_lazy(name.get());
     if (!v) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%s' is not defined", name.text());
         throw nb::python_error();
     }
     return v;
+}
+
+void ModuleNamespace::lazy_module(const char* as, const char* module) {
+    if (!lazy_) {
+        nb::dict table;
+        set("_lazy_modules", table);
+        lazy_ = table.ptr();  // owned by the module dictionary
+        // PEP 562: attribute look-ups that miss the dictionary land here.
+        set("__getattr__", nb::cpp_function(
+                               [this](nb::str attr) -> nb::object {
+                                   if (!PyDict_Contains(lazy_, attr.ptr())) {
+                                       PyErr_Format(PyExc_AttributeError, "module '%s' has no attribute %R",
+                                                    dotted_name_, attr.ptr());
+                                       throw nb::python_error();
+                                   }
+                                   return nb::borrow(load_lazy(attr.ptr()));
+                               },
+                               nb::arg("name")));
+    }
+    if (PyDict_SetItemString(lazy_, as, nb::str(module).ptr()) < 0) throw nb::python_error();
+}
+
+nb::handle ModuleNamespace::load_lazy(PyObject* key) const {
+    PyObject* path = PyDict_GetItemWithError(lazy_, key);
+    if (!path) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name %R is not defined", key);
+        throw nb::python_error();
+    }
+    PyObject* mod = PyImport_Import(path);
+    if (!mod) throw nb::python_error();
+    int rc = PyDict_SetItem(dict_, key, mod);
+    Py_DECREF(mod);  // the dictionary holds it now
+    if (rc < 0) throw nb::python_error();
+    return mod;
 }
 
 void ModuleNamespace::set(const char* name, nb::handle value) {

@@ -57,6 +57,13 @@ public:
     // that statement when the name is missing.
     nb::object import_from(const char* module, const char* name, const char* as = nullptr);
 
+    // A module attribute bound to an imported module on first use rather than
+    // at load (a heavy dependency such as requests or fitz): `module.<as>`
+    // from Python (through the module's __getattr__) and get() from C++ both
+    // import it then and store it as an ordinary attribute.  Patching works as
+    // on any attribute.  Call once per name, before the module is used.
+    void lazy_module(const char* as, const char* module);
+
     // Calls the attribute with positional arguments.
     template <class... Args>
     nb::object call(const Name& name, Args&&... args) const {
@@ -64,7 +71,10 @@ public:
     }
 
 private:
+    nb::handle load_lazy(PyObject* key) const;
+
     PyObject* dict_ = nullptr;  // strong reference, released at exit
+    PyObject* lazy_ = nullptr;  // {attribute: module path}, kept in the module dict
     const char* dotted_name_ = "";
 };
 

@@ -8,7 +8,7 @@ using namespace quillon::bind;
 
 namespace {
 
-ModuleNamespace ns;
+ModuleNamespace ns;  // the module's attributes
 
 }  // namespace
 

@@ -1,27 +1,11 @@
-// quillon.contract.countries.br.cnpj: Brazilian company identifiers (CNPJ).
-#include <nanobind/nanobind.h>
-
-#include <vector>
+// The CNPJ identifier: cleaning, check digits, validation, formatting.
+#include "cnpj/parts.hpp"
 
 #include "quillon/cnpj.hpp"
-#include "toolkit/toolkit.hpp"
 
-namespace nb = nanobind;
 namespace cnpj = quillon::cnpj;
-using namespace quillon::bind;
-using namespace nb::literals;
 
 namespace {
-
-ModuleNamespace ns;
-
-constexpr const char* kModuleDoc =
-    "CNPJ: limpeza, dígitos verificadores, formatação e consultas ao cadastro da Receita Federal.\n"
-    "\n"
-    "A CNPJ is held as text.  Its clean form keeps the decimal digits of the input\n"
-    "(any script, in order) and drops everything else; its formatted form is\n"
-    "XX.XXX.XXX/XXXX-DD.  The two check digits follow the mod-11 rule with the\n"
-    "weights 5,4,3,2,9,8,7,6,5,4,3,2 and 6,5,4,3,2,9,8,7,6,5,4,3,2.\n";
 
 nb::object limpar_cnpj(nb::handle cnpj_arg) {
     PyObject* s = text_or_none_arg(cnpj_arg, "limpar_cnpj", "cnpj");
@@ -105,11 +89,7 @@ nb::str calcular_digito_cnpj(nb::handle base_arg, nb::handle pesos_arg) {
 
 }  // namespace
 
-NB_MODULE(cnpj, m) {
-    ns.attach(m);
-    m.doc() = kModuleDoc;
-    bind_logger(ns);
-
+void register_identifier(nb::module_& m) {
     m.def("limpar_cnpj", &limpar_cnpj, param("cnpj"), nb::sig("def limpar_cnpj(cnpj: str | None) -> str"),
           "Remove formatação do CNPJ (pontos, barras, hífens).");
     m.def("_calcular_digito_cnpj", &calcular_digito_cnpj, param("base"), param("pesos"),
@@ -119,7 +99,4 @@ NB_MODULE(cnpj, m) {
           "Valida um CNPJ: 14 dígitos e dígitos verificadores corretos (módulo 11).");
     m.def("formatar_cnpj", &formatar_cnpj, param("cnpj"), nb::sig("def formatar_cnpj(cnpj: str | None) -> str"),
           "Formata CNPJ no padrão XX.XXX.XXX/XXXX-XX.");
-
-    ns.set_all({"limpar_cnpj", "validar_cnpj", "formatar_cnpj", "consultar_cnpj", "buscar_cnpj_por_nome",
-                "buscar_empresa", "buscar_empresa_completo", "comparar_enderecos"});
 }
