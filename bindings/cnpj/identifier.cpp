@@ -12,6 +12,8 @@ nb::object limpar_cnpj(nb::handle cnpj_arg) {
     if (!s) return nb::str("");
     return with_code_units(s, [&](const auto* data, std::size_t n) -> nb::object {
         using Unit = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
+        cnpj::Digits alnum;
+        if (cnpj::read_alphanumeric(data, n, alnum)) return make_str(alnum.chars, cnpj::kLength);
         if constexpr (sizeof(Unit) == 1) {
             // Latin-1 holds no decimal digits but the ASCII ones: count them,
             // then fill an ASCII string of that size.

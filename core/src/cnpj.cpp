@@ -5,7 +5,8 @@ namespace quillon::cnpj {
 bool valid_values(const int (&values)[kLength]) noexcept {
     // One value repeated fourteen times (fourteen zeros above all) has check
     // digits that compute as correct, yet is no CNPJ.  The values are compared,
-    // not the characters, so zeros of mixed scripts are caught as well.
+    // not the characters, so zeros of mixed scripts are caught as well; letters
+    // are valued above 9 and never equal a digit.
     bool repeated = true;
     for (std::size_t i = 1; i < kLength && repeated; ++i) repeated = values[i] == values[0];
     if (repeated) return false;

@@ -1,10 +1,21 @@
 // CNPJ arithmetic: cleaning, mod-11 check digits, validation, formatting.
 //
 // A CNPJ has fourteen characters: twelve of base and two check digits.  Its
-// clean form keeps the decimal digits of the input (Unicode category Nd, in
-// their original script) and drops everything else; its formatted form is
-// XX.XXX.XXX/XXXX-DD.  Each check digit is 11 - (sum of value x weight mod 11),
-// or 0 when the remainder is below 2.
+// formatted form is XX.XXX.XXX/XXXX-DD.  Each check digit is
+// 11 - (sum of value x weight mod 11), or 0 when the remainder is below 2.
+//
+// Two kinds of CNPJ exist.  The numeric one has digits only; its clean form
+// keeps the decimal digits of the input (Unicode category Nd, in their
+// original script) and drops everything else.  Since July 2026 the Receita
+// Federal also issues alphanumeric CNPJs (IN RFB 2.229/2024): the twelve base
+// positions may hold A-Z, valued at their ASCII code minus 48 (A = 17 ...
+// Z = 42; digits keep their values), the check digits stay numeric and the
+// mask is the same.  An input is read as alphanumeric only when, trimmed of
+// white space, it has exactly the shape of one (masked or fourteen characters
+// unmasked), with at least one letter among the base positions and two ASCII
+// digits at the end; it is then upper-cased.  Everything else is cleaned to
+// its digits as before, so a label around an alphanumeric CNPJ ("CNPJ: 12.ABC
+// ...") leaves only its digits, which do not validate.
 //
 // The functions are templates over the code-unit width of the input (8, 16 or
 // 32 bits) so that a Python string's buffer is read in place.
@@ -23,8 +34,12 @@ inline constexpr std::size_t kFormattedLength = 18;
 inline constexpr std::array<int, 12> kFirstWeights{5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
 inline constexpr std::array<int, 13> kSecondWeights{6, 5, 4, 3, 2, 9, 8, 7, 6, 5, 4, 3, 2};
 
-// Value of one character in the check-digit sum, or -1 when it has none.
-inline int char_value(char32_t c) noexcept { return text::decimal_value(c); }
+// Value of one character in the check-digit sum, or -1 when it has none:
+// a decimal digit of any script, or an upper-case letter A-Z (code - 48).
+inline int char_value(char32_t c) noexcept {
+    if (c >= 'A' && c <= 'Z') return static_cast<int>(c) - 48;
+    return text::decimal_value(c);
+}
 
 // The check digit ('0'..'9') for a weighted sum.  Negative sums (negative
 // weights) take the remainder as Python's % does: always in 0..10.
@@ -46,12 +61,54 @@ struct Digits {
     bool too_long() const noexcept { return count > kLength; }
 };
 
+// If s[0, n), trimmed of white space, has the shape of an alphanumeric CNPJ,
+// stores its fourteen characters, upper-cased and valued, in d.
+template <class CharT>
+bool read_alphanumeric(const CharT* s, std::size_t n, Digits& d) noexcept {
+    std::size_t first = 0, last = 0;
+    text::strip_bounds(s, n, first, last);
+    const std::size_t len = last - first;
+    if (len != kLength && len != kFormattedLength) return false;
+    // Mask characters of the formatted shape, by position.
+    static constexpr char kMask[kFormattedLength] = {0, 0, '.', 0, 0, 0, '.', 0, 0, 0, '/', 0, 0, 0, 0, '-', 0, 0};
+    bool letter = false;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < len; ++i) {
+        char32_t c = static_cast<char32_t>(s[first + i]);
+        if (len == kFormattedLength && kMask[i]) {
+            if (c != static_cast<char32_t>(kMask[i])) return false;
+            continue;
+        }
+        if (k >= 12) {  // check digits: ASCII only
+            if (c < '0' || c > '9') return false;
+        } else if (c >= 'a' && c <= 'z') {
+            c -= 32;
+            letter = true;
+        } else if (c >= 'A' && c <= 'Z') {
+            letter = true;
+        } else if (c < '0' || c > '9') {
+            return false;
+        }
+        d.chars[k] = c;
+        d.values[k] = char_value(c);
+        ++k;
+    }
+    if (!letter) return false;
+    d.count = kLength;
+    return true;
+}
+
 // Calls emit(char32_t) for each character of the clean form of s[0, n).
 template <class CharT, class Emit>
 void clean(const CharT* s, std::size_t n, Emit&& emit) {
+    Digits d;
+    if (read_alphanumeric(s, n, d)) {
+        for (std::size_t i = 0; i < kLength; ++i) emit(d.chars[i]);
+        return;
+    }
     for (std::size_t i = 0; i < n; ++i) {
         char32_t c = static_cast<char32_t>(s[i]);
-        if (char_value(c) >= 0) emit(c);
+        if (text::decimal_value(c) >= 0) emit(c);
     }
 }
 
@@ -59,9 +116,10 @@ void clean(const CharT* s, std::size_t n, Emit&& emit) {
 template <class CharT>
 Digits first_digits(const CharT* s, std::size_t n) noexcept {
     Digits d;
+    if (read_alphanumeric(s, n, d)) return d;
     for (std::size_t i = 0; i < n && d.count <= kLength; ++i) {
         char32_t c = static_cast<char32_t>(s[i]);
-        int v = char_value(c);
+        int v = text::decimal_value(c);
         if (v < 0) continue;
         d.chars[d.count] = c;
         d.values[d.count] = v;
