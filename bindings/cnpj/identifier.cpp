@@ -12,13 +12,19 @@ nb::object limpar_cnpj(nb::handle cnpj_arg) {
     if (!s) return nb::str("");
     return with_code_units(s, [&](const auto* data, std::size_t n) -> nb::object {
         using Unit = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
-        cnpj::Digits alnum;
-        if (cnpj::read_alphanumeric(data, n, alnum)) return make_str(alnum.chars, cnpj::kLength);
         if constexpr (sizeof(Unit) == 1) {
             // Latin-1 holds no decimal digits but the ASCII ones: count them,
             // then fill an ASCII string of that size.
             std::size_t kept = 0;
-            for (std::size_t i = 0; i < n; ++i) kept += (data[i] >= '0' && data[i] <= '9');
+            bool letters = false;
+            for (std::size_t i = 0; i < n; ++i) {
+                if (data[i] >= '0' && data[i] <= '9')
+                    ++kept;
+                else
+                    letters |= cnpj::is_ascii_letter(data[i]);
+            }
+            cnpj::Digits alnum;
+            if (cnpj::read_alphanumeric_if_letters(letters, data, n, alnum)) return make_str(alnum.chars, cnpj::kLength);
             if (kept == n && PyUnicode_CheckExact(s)) return nb::borrow(s);
             PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(kept), 127);
             if (!out) throw nb::python_error();

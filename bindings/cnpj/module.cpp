@@ -10,10 +10,22 @@ namespace {
 constexpr const char* kModuleDoc =
     "CNPJ: limpeza, dígitos verificadores, formatação e consultas ao cadastro da Receita Federal.\n"
     "\n"
-    "A CNPJ is held as text.  Its clean form keeps the decimal digits of the input\n"
-    "(any script, in order) and drops everything else; its formatted form is\n"
-    "XX.XXX.XXX/XXXX-DD.  The two check digits follow the mod-11 rule with the\n"
-    "weights 5,4,3,2,9,8,7,6,5,4,3,2 and 6,5,4,3,2,9,8,7,6,5,4,3,2.\n";
+    "A CNPJ is held as text: twelve base characters and two check digits, formatted\n"
+    "XX.XXX.XXX/XXXX-DD.  The check digits follow the mod-11 rule with the weights\n"
+    "5,4,3,2,9,8,7,6,5,4,3,2 and 6,5,4,3,2,9,8,7,6,5,4,3,2.\n"
+    "\n"
+    "Numeric CNPJs: the clean form keeps the decimal digits of the input (any\n"
+    "script, in order) and drops everything else.\n"
+    "\n"
+    "Alphanumeric CNPJs (issued since July 2026, IN RFB 2.229/2024): the twelve base\n"
+    "positions may hold the letters A-Z, valued at their ASCII code minus 48\n"
+    "(A = 17 ... Z = 42); the check digits stay numeric.  An input is read as one\n"
+    "only when, trimmed of white space, it has exactly the shape of a CNPJ (masked\n"
+    "or fourteen characters unmasked), with at least one letter among the first\n"
+    "twelve and two digits at the end; its clean form is then those fourteen\n"
+    "characters upper-cased.  Any other input is cleaned to its digits, so a label\n"
+    "around an alphanumeric CNPJ (\"CNPJ: 12.ABC.345/01DE-35\") leaves only its\n"
+    "digits, which do not validate: pass the CNPJ alone.\n";
 
 }  // namespace
 

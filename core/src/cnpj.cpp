@@ -2,7 +2,7 @@
 
 namespace quillon::cnpj {
 
-bool valid_values(const int (&values)[kLength]) noexcept {
+bool valid_values(const int* values) noexcept {
     // One value repeated fourteen times (fourteen zeros above all) has check
     // digits that compute as correct, yet is no CNPJ.  The values are compared,
     // not the characters, so zeros of mixed scripts are caught as well; letters

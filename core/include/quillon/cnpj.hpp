@@ -50,7 +50,7 @@ constexpr char check_digit_for_sum(long long sum) noexcept {
 }
 
 // Validation of fourteen character values (the clean form, already valued).
-bool valid_values(const int (&values)[kLength]) noexcept;
+bool valid_values(const int* values) noexcept;
 
 // Up to kLength + 1 characters of the clean form: enough to tell "exactly 14"
 // from "more", without building the clean string of a huge input.
@@ -64,7 +64,7 @@ struct Digits {
 // If s[0, n), trimmed of white space, has the shape of an alphanumeric CNPJ,
 // stores its fourteen characters, upper-cased and valued, in d.
 template <class CharT>
-bool read_alphanumeric(const CharT* s, std::size_t n, Digits& d) noexcept {
+[[gnu::noinline]] bool read_alphanumeric(const CharT* s, std::size_t n, Digits& d) noexcept {
     std::size_t first = 0, last = 0;
     text::strip_bounds(s, n, first, last);
     const std::size_t len = last - first;
@@ -98,11 +98,22 @@ bool read_alphanumeric(const CharT* s, std::size_t n, Digits& d) noexcept {
     return true;
 }
 
+constexpr bool is_ascii_letter(char32_t c) noexcept { return ((c | 0x20) - U'a') < 26; }
+
+// The shape test for an input in which letters were seen: the numeric path
+// looks for letters on its way, so digit-only inputs never pay for it.
+template <class CharT>
+inline bool read_alphanumeric_if_letters(bool letters, const CharT* s, std::size_t n, Digits& d) noexcept {
+    return letters && n >= kLength && read_alphanumeric(s, n, d);
+}
+
 // Calls emit(char32_t) for each character of the clean form of s[0, n).
 template <class CharT, class Emit>
 void clean(const CharT* s, std::size_t n, Emit&& emit) {
+    bool letters = false;
+    for (std::size_t i = 0; i < n && !letters; ++i) letters = is_ascii_letter(static_cast<char32_t>(s[i]));
     Digits d;
-    if (read_alphanumeric(s, n, d)) {
+    if (read_alphanumeric_if_letters(letters, s, n, d)) {
         for (std::size_t i = 0; i < kLength; ++i) emit(d.chars[i]);
         return;
     }
@@ -116,25 +127,30 @@ void clean(const CharT* s, std::size_t n, Emit&& emit) {
 template <class CharT>
 Digits first_digits(const CharT* s, std::size_t n) noexcept {
     Digits d;
-    if (read_alphanumeric(s, n, d)) return d;
+    bool letters = false;
     for (std::size_t i = 0; i < n && d.count <= kLength; ++i) {
         char32_t c = static_cast<char32_t>(s[i]);
         int v = text::decimal_value(c);
-        if (v < 0) continue;
+        if (__builtin_expect(v < 0, 0)) {
+            letters |= is_ascii_letter(c);
+            continue;
+        }
         d.chars[d.count] = c;
         d.values[d.count] = v;
         ++d.count;
     }
-    return d;
+    // Fifteen digits already rule out the fourteen-character alphanumeric shape.
+    if (__builtin_expect(letters, 0) && d.count <= kLength && n >= kLength) {
+        Digits alnum;
+        if (read_alphanumeric(s, n, alnum)) d = alnum;
+    }
+    return d;  // a single return object: no copy on the common path
 }
 
 template <class CharT>
 bool is_valid(const CharT* s, std::size_t n) noexcept {
     Digits d = first_digits(s, n);
-    if (d.count != kLength) return false;
-    int values[kLength];
-    for (std::size_t i = 0; i < kLength; ++i) values[i] = d.values[i];
-    return valid_values(values);
+    return d.count == kLength && valid_values(d.values);
 }
 
 // Writes the formatted form of fourteen clean characters into out[18].
