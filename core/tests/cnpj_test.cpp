@@ -70,3 +70,25 @@ TEST(Format, MaskPositions) {
     cnpj::format_into(d.chars, out);
     EXPECT_EQ(std::u32string(out, cnpj::kFormattedLength), U"12.345.678/0001-99");
 }
+
+TEST(Alphanumeric, PublishedExamplesValidate) {
+    for (const char32_t* s : {U"12ABC34501DE35", U"12.ABC.345/01DE-35", U"00000000E08G12", U"93ZB0VRYV6KA67",
+                              U"SASB0MA7000124", U"2P76BMNX000166", U"12abc34501de35", U" 12.abc.345/01de-35\t"})
+        EXPECT_TRUE(valid(s)) << text::to_utf8(s);
+    EXPECT_FALSE(valid(U"93ZB0VRYV6KA66"));
+}
+
+TEST(Alphanumeric, OnlyTheExactShapeCounts) {
+    EXPECT_EQ(cleaned(U"12abc34501de35"), U"12ABC34501DE35");
+    EXPECT_EQ(cleaned(U"CNPJ: 12.ABC.345/01DE-35"), U"123450135");  // label: digits only
+    EXPECT_EQ(cleaned(U"12ABC34501DEAB"), U"1234501");              // check digits must be digits
+    EXPECT_EQ(cleaned(U"AAAAAAAAAAAAAA"), U"");
+    EXPECT_FALSE(valid(U"CNPJ: 12.ABC.345/01DE-35"));
+}
+
+TEST(Alphanumeric, LettersAreValuedAsciiMinus48) {
+    EXPECT_EQ(cnpj::char_value(U'A'), 17);
+    EXPECT_EQ(cnpj::char_value(U'Z'), 42);
+    EXPECT_EQ(cnpj::char_value(U'a'), -1);  // only the upper-cased clean form is valued
+    EXPECT_EQ(cnpj::char_value(U'7'), 7);
+}
