@@ -1,19 +1,16 @@
-// quillon.resilience: circuit breaker and retry policies.
-#include <nanobind/nanobind.h>
+// quillon.resilience: circuit breaker and retry policies for batch callers
+// of model providers.  Each part registers its names from its own file.
+#include "resilience/parts.hpp"
 
-#include "toolkit/toolkit.hpp"
-
-namespace nb = nanobind;
-using namespace quillon::bind;
-
-namespace {
-
-ModuleNamespace ns;  // the module's attributes
-
-}  // namespace
+ModuleNamespace resilience_ns;
 
 NB_MODULE(resilience, m) {
-    ns.attach(m);
+    resilience_ns.attach(m);
     m.doc() = "Mecanismos de resiliência: retry com backoff exponencial e circuit breaker.";
-    bind_logger(ns);
+    bind_logger(resilience_ns);
+
+    register_circuit_breaker(m);
+    register_retry(m);
+
+    resilience_ns.set_all({"CircuitState", "CircuitBreaker", "create_retry_decorator", "RETRYABLE_EXCEPTIONS"});
 }

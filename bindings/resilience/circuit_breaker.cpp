@@ -1,0 +1,183 @@
+// The circuit breaker: CircuitState and CircuitBreaker over the core's state
+// machine.
+//
+// The GIL and the breaker's lock.  The core never waits for its lock or for
+// another thread's report while it can help it: it tries the lock, and only
+// when it must wait does it run the critical section inside without_gil().
+// So a thread that holds the GIL never waits for the breaker's lock, and a
+// thread that holds the breaker's lock never waits for the GIL (the lock is
+// released before the GIL is taken back).  Uncontended calls never touch the
+// GIL at all: releasing it on every call would hand it to another thread each
+// time and turn a batch of threads into a convoy.
+//
+// Logging.  A transition is logged after the lock is released, with the GIL
+// held: logging runs Python code (handlers, filters) that may take the GIL
+// from us, take other locks, or call back into this breaker.  The core queues
+// each transition under the lock in the order of the state changes, and
+// report() emits them one thread at a time in that order; the operation that
+// made a transition returns only after it has been logged.  A handler that
+// calls back into the breaker finds the lock free; a transition it causes is
+// logged right after the one being logged.
+#include "resilience/parts.hpp"
+
+#include <limits>
+
+#include "quillon/circuit_breaker.hpp"
+
+namespace rs = quillon::resilience;
+
+namespace {
+
+constexpr const char* kClassDoc =
+    "Circuit breaker thread-safe para processamento em lote.\n"
+    "\n"
+    "Antes de cada chamada protegida pergunte can_execute(); se True, execute a\n"
+    "chamada e informe record_success() ou record_failure().  Depois de\n"
+    "failure_threshold falhas consecutivas o circuito abre (OPEN) e recusa\n"
+    "chamadas; passados recovery_timeout segundos desde a última falha, uma única\n"
+    "chamada de teste é admitida (HALF_OPEN): o sucesso fecha o circuito, a falha\n"
+    "o reabre.";
+
+constexpr const char* kStateDoc = "Estados do circuit breaker.";
+
+// The members of CircuitState, by the core's State.  Kept for the life of the
+// process, like any class the module defines.
+PyObject* g_members[3] = {nullptr, nullptr, nullptr};
+
+nb::object member(rs::State s) { return nb::borrow(g_members[static_cast<int>(s)]); }
+
+// Where a call may block: without the GIL (see the note at the top).
+void without_gil(void (*body)(void*), void* ctx) {
+    nb::gil_scoped_release release;
+    body(ctx);
+}
+
+void log_transition(void*, const rs::Event& e) {
+    switch (e.transition) {
+        case rs::Transition::ClosedToOpen:
+            log_warning(resilience_ns, "Circuit breaker: CLOSED -> OPEN (%d falhas consecutivas)", e.failure_count);
+            break;
+        case rs::Transition::OpenToHalfOpen:
+            log_info(resilience_ns, "Circuit breaker: OPEN -> HALF_OPEN (chamada de teste)");
+            break;
+        case rs::Transition::HalfOpenToClosed:
+            log_info(resilience_ns, "Circuit breaker: HALF_OPEN -> CLOSED (recuperado)");
+            break;
+        case rs::Transition::HalfOpenToOpen:
+            log_warning(resilience_ns, "Circuit breaker: HALF_OPEN -> OPEN (falha na recuperação)");
+            break;
+    }
+}
+
+inline void report(rs::CircuitBreaker& b, const rs::Outcome& o) {
+    if (o.report_until) b.report(o.report_until, &log_transition, nullptr, &without_gil);
+}
+
+// An integer parameter: any real number, truncated toward zero.  Beyond 64
+// bits it is held at the nearest 64-bit value, which compares the same
+// against any failure count or elapsed time the breaker can see.
+std::int64_t int64_param(nb::handle h, const char* fn, const char* param) {
+    nb::int_ v = integer_arg(h, fn, param);
+    int overflow = 0;
+    long long r = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
+    if (r == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (overflow > 0) return std::numeric_limits<std::int64_t>::max();
+    if (overflow < 0) return std::numeric_limits<std::int64_t>::min();
+    return r;
+}
+
+void make_circuit_state(nb::module_& m) {
+    nb::object enum_type = nb::module_::import_("enum").attr("Enum");
+    nb::list names;
+    for (const char* name : {"CLOSED", "OPEN", "HALF_OPEN"}) names.append(nb::make_tuple(name, name));
+    nb::object cls = enum_type("CircuitState", names, nb::arg("module") = resilience_ns.dotted_name(),
+                               nb::arg("qualname") = "CircuitState");
+    cls.attr("__doc__") = kStateDoc;
+    const rs::State order[] = {rs::State::Closed, rs::State::Open, rs::State::HalfOpen};
+    const char* names_c[] = {"CLOSED", "OPEN", "HALF_OPEN"};
+    for (int i = 0; i < 3; ++i) g_members[static_cast<int>(order[i])] = nb::object(cls.attr(names_c[i])).release().ptr();
+    m.attr("CircuitState") = cls;
+}
+
+rs::State state_param(nb::handle h) {
+    for (int i = 0; i < 3; ++i)
+        if (h.is(g_members[i])) return static_cast<rs::State>(i);
+    PyErr_Format(PyExc_TypeError, "CircuitBreaker._state must be a CircuitState member, not %.200s",
+                 Py_TYPE(h.ptr())->tp_name);
+    throw nb::python_error();
+}
+
+// A private field: readable and, as on a Python object, writable; both under
+// the breaker's lock.  The new value is converted before the lock is taken
+// (the conversion may run Python code).
+template <class T, class Get, class Convert>
+void field(nb::class_<rs::CircuitBreaker>& cls, const char* name, const char* sig, T rs::Fields::*slot, Get get,
+           Convert convert) {
+    cls.def_prop_rw(
+        name, [get](rs::CircuitBreaker& b) { return get(b.fields(&without_gil)); },
+        [slot, convert](rs::CircuitBreaker& b, nb::handle value) {
+            T v = convert(value);
+            b.update([&](rs::Fields& f) { f.*slot = v; }, &without_gil);
+        },
+        nb::for_getter(nb::sig(sig)));
+}
+
+}  // namespace
+
+void register_circuit_breaker(nb::module_& m) {
+    make_circuit_state(m);
+
+    nb::class_<rs::CircuitBreaker> cls(m, "CircuitBreaker", kClassDoc);
+    cls.def(
+           "__init__",
+           [](rs::CircuitBreaker* self, nb::handle failure_threshold, nb::handle recovery_timeout) {
+               std::int64_t threshold = int64_param(failure_threshold, "CircuitBreaker", "failure_threshold");
+               std::int64_t timeout = int64_param(recovery_timeout, "CircuitBreaker", "recovery_timeout");
+               new (self) rs::CircuitBreaker(threshold, timeout);
+           },
+           param("failure_threshold") = 5, param("recovery_timeout") = 60,
+           nb::sig("def __init__(self, failure_threshold: int = 5, recovery_timeout: int = 60) -> None"))
+        .def_prop_ro(
+            "state", [](rs::CircuitBreaker& b) { return member(b.state(&without_gil)); },
+            nb::for_getter(nb::sig("def state(self, /) -> CircuitState")),
+            nb::for_getter("Leitura pura: não promove OPEN -> HALF_OPEN."))
+        .def(
+            "can_execute",
+            [](rs::CircuitBreaker& b) {
+                rs::Outcome o = b.can_execute(&without_gil);
+                report(b, o);
+                return o.allowed;
+            },
+            nb::sig("def can_execute(self) -> bool"),
+            "Verifica se a chamada protegida pode ser executada agora (pode promover OPEN -> HALF_OPEN).")
+        .def(
+            "record_success", [](rs::CircuitBreaker& b) { report(b, b.record_success(&without_gil)); },
+            nb::sig("def record_success(self) -> None"), "Registra o sucesso de uma chamada admitida.")
+        .def(
+            "record_failure", [](rs::CircuitBreaker& b) { report(b, b.record_failure(&without_gil)); },
+            nb::sig("def record_failure(self) -> None"), "Registra a falha de uma chamada admitida.")
+        .def(
+            "reset", [](rs::CircuitBreaker& b) { b.reset(&without_gil); }, nb::sig("def reset(self) -> None"),
+            "Reseta o circuit breaker para o estado inicial.")
+        .def(
+            "_recovery_elapsed", [](rs::CircuitBreaker& b) { return b.recovery_elapsed(&without_gil); },
+            nb::sig("def _recovery_elapsed(self) -> bool"),
+            "Verifica se o tempo de recuperação passou desde a última falha.");
+
+    field(cls, "_failure_threshold", "def _failure_threshold(self, /) -> int", &rs::Fields::failure_threshold,
+          [](const rs::Fields& f) { return f.failure_threshold; },
+          [](nb::handle v) { return int64_param(v, "_failure_threshold", "value"); });
+    field(cls, "_recovery_timeout", "def _recovery_timeout(self, /) -> int", &rs::Fields::recovery_timeout,
+          [](const rs::Fields& f) { return f.recovery_timeout; },
+          [](nb::handle v) { return int64_param(v, "_recovery_timeout", "value"); });
+    field(cls, "_state", "def _state(self, /) -> CircuitState", &rs::Fields::state,
+          [](const rs::Fields& f) { return member(f.state); }, [](nb::handle v) { return state_param(v); });
+    field(cls, "_failure_count", "def _failure_count(self, /) -> int", &rs::Fields::failure_count,
+          [](const rs::Fields& f) { return f.failure_count; },
+          [](nb::handle v) { return int64_param(v, "_failure_count", "value"); });
+    field(cls, "_last_failure_time", "def _last_failure_time(self, /) -> float", &rs::Fields::last_failure_time,
+          [](const rs::Fields& f) { return f.last_failure_time; },
+          [](nb::handle v) { return real_arg(v, "_last_failure_time", "value"); });
+    field(cls, "_probe_in_flight", "def _probe_in_flight(self, /) -> bool", &rs::Fields::probe_in_flight,
+          [](const rs::Fields& f) { return f.probe_in_flight; }, [](nb::handle v) { return truth(v); });
+}
