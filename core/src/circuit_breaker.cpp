@@ -136,25 +136,31 @@ Fields CircuitBreaker::fields(BlockingRegion region) {
     return f;
 }
 
+namespace {
+
+// How many emits of report() are running on this thread, any breaker's.
+thread_local int t_emitting = 0;
+
+}  // namespace
+
 void CircuitBreaker::report(std::uint64_t until, Emit emit, void* ctx, BlockingRegion region) {
-    const std::thread::id me = std::this_thread::get_id();
     for (;;) {
         Event event{};
         bool take = false;
         with_lock_until(region, [&](std::unique_lock<std::mutex>& lock, bool may_wait) {
             for (;;) {
-                if (reporter_ == me) {
-                    // Called from inside emit: the loop further up this
-                    // thread's stack reports these too, after the current one.
-                    if (until > reporter_until_) reporter_until_ = until;
-                    return true;
-                }
-                if (reported_ >= until || (pending_.empty() && reporter_ == std::thread::id{})) return true;
-                if (reporter_ == std::thread::id{}) {
+                if (reported_ >= until || (pending_.empty() && !reporting_)) return true;
+                if (!reporting_) {
                     event = pending_.front();
                     pending_.pop_front();
-                    reporter_ = me;
-                    take = true;
+                    reporting_ = take = true;
+                    return true;
+                }
+                if (t_emitting > 0) {
+                    // Called from inside an emit: the holder of the turn
+                    // (perhaps this very thread, further up its stack)
+                    // reports these after the current one.
+                    if (until > handed_over_) handed_over_ = until;
                     return true;
                 }
                 if (!may_wait) return false;
@@ -163,17 +169,19 @@ void CircuitBreaker::report(std::uint64_t until, Emit emit, void* ctx, BlockingR
         });
         if (!take) return;
 
-        // Ends this thread's turn, also when emit throws; transitions queued
-        // from inside emit extend what this loop must report.
+        // Ends the turn, also when emit throws.  What callers handed over
+        // during the emit extends what this loop reports.
         auto finish = [&](bool completed) {
+            --t_emitting;
             with_lock(region, [&] {
                 reported_ = event.seq;
-                reporter_ = std::thread::id{};
-                if (completed && reporter_until_ > until) until = reporter_until_;
-                reporter_until_ = 0;
+                reporting_ = false;
+                if (completed && handed_over_ > until) until = handed_over_;
+                handed_over_ = 0;
                 turn_.notify_all();
             });
         };
+        ++t_emitting;
         try {
             emit(ctx, event);
         } catch (...) {

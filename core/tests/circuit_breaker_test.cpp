@@ -286,3 +286,38 @@ TEST(BreakerThreads, ReportsAreCompleteOrderedAndOneAtATime) {
     ASSERT_FALSE(log.seqs.empty());
     for (std::size_t i = 0; i < log.seqs.size(); ++i) ASSERT_EQ(log.seqs[i], i + 1);
 }
+
+TEST(BreakerThreads, CallbacksThatDriveEachOthersBreakerDoNotDeadlock) {
+    // Each breaker's callback drives the other breaker and reports it with
+    // the same callback: a thread reporting one calls into the other while
+    // another thread may be reporting that one.
+    struct Side {
+        CircuitBreaker b{1, 0};
+        Side* other = nullptr;
+        std::atomic<long> emitted{0};
+    } a, b;
+    a.other = &b;
+    b.other = &a;
+    // (Only two kinds of transition drive the other side, so that the
+    // chains they start end.)
+    static const CircuitBreaker::Emit emit = [](void* p, const Event& e) {
+        Side& other = *static_cast<Side*>(p)->other;
+        ++static_cast<Side*>(p)->emitted;
+        Outcome o;
+        if (e.transition == Transition::ClosedToOpen) o = other.b.can_execute();
+        if (e.transition == Transition::OpenToHalfOpen) o = other.b.record_failure();
+        if (o.report_until) other.b.report(o.report_until, emit, &other);
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            Side& mine = t % 2 ? a : b;
+            for (int i = 0, n = rounds(); i < n; ++i) {
+                Outcome o = (i % 2) ? mine.b.record_failure() : mine.b.can_execute();
+                if (o.report_until) mine.b.report(o.report_until, emit, &mine);
+                if (i % 5 == 0) mine.b.record_success();
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_GT(a.emitted + b.emitted, 0);
+}

@@ -24,7 +24,8 @@
 //   report() returns once every transition up to that number has been handed
 //   out.  A callback that calls back into the breaker (a log handler reading
 //   the state) neither deadlocks nor reorders: transitions it causes are
-//   reported by the same report() loop after the current one.
+//   reported by the same report() loop after the current one.  Nor does one
+//   whose handlers call into another breaker that does the same.
 //
 // The common path, can_execute() and record_success() while CLOSED with
 // nothing to clear, reads one atomic word and takes no lock.
@@ -35,7 +36,6 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <thread>
 
 namespace quillon::resilience {
 
@@ -132,8 +132,10 @@ public:
     // emit(ctx, event), in order, one at a time and with no lock held, then
     // returns.  Another thread may be reporting: then this one waits (inside
     // the region) and takes its turn, reporting the transitions of others
-    // too.  Called on a thread that is already reporting (from inside emit),
-    // it returns at once and the outer call reports them.  If emit throws,
+    // too.  A thread that is inside an emit, of this breaker or another one,
+    // never waits (its wait could close a cycle through the callbacks): when
+    // the turn is taken it leaves its transitions to the thread that holds
+    // the turn, which reports them after the current one.  If emit throws,
     // the exception propagates and what is left is reported by the next
     // caller.
     using Emit = void (*)(void* ctx, const Event& event);
@@ -200,8 +202,8 @@ private:
     std::deque<Event> pending_;
     std::uint64_t last_seq_ = 0;      // number of the last queued transition
     std::uint64_t reported_ = 0;      // number of the last transition handed out and finished
-    std::thread::id reporter_{};      // the thread inside emit, if any
-    std::uint64_t reporter_until_ = 0;  // transitions queued by the reporter from inside emit
+    bool reporting_ = false;          // a thread holds the turn (is inside emit)
+    std::uint64_t handed_over_ = 0;   // left to the holder of the turn by callers that cannot wait
 };
 
 }  // namespace quillon::resilience
