@@ -14,10 +14,13 @@
 // held: logging runs Python code (handlers, filters) that may take the GIL
 // from us, take other locks, or call back into this breaker.  The core queues
 // each transition under the lock in the order of the state changes, and
-// report() emits them one thread at a time in that order; the operation that
-// made a transition returns only after it has been logged.  A handler that
-// calls back into the breaker finds the lock free; a transition it causes is
-// logged right after the one being logged.
+// report() emits them one thread at a time in that order, so the log reads in
+// the order of the state changes even when the threads that made them race
+// for the GIL.  The operation that made a transition returns only after it
+// has been logged, unless it was called from inside a handler: a handler
+// that calls back into this breaker (or another) finds the lock free, never
+// waits for a turn to log, and a transition it causes is logged right after
+// the one being logged.
 #include "resilience/parts.hpp"
 
 #include <limits>
