@@ -71,6 +71,16 @@ class PyCircuitBreaker:
             self._probe_in_flight = False
 
 
+class NoBreaker:
+    """The same two calls doing nothing: what threads cost the interpreter itself."""
+
+    def can_execute(self):
+        return True
+
+    def record_success(self):
+        pass
+
+
 # --- measures -----------------------------------------------------------------
 def round_trips(breaker, n: int) -> None:
     can_execute, record_success = breaker.can_execute, breaker.record_success
@@ -176,7 +186,8 @@ def main() -> None:
 
     # One thread and many threads, also in turns.
     threaded = []
-    for name, make in (("quillon", CircuitBreaker), ("plain Python", PyCircuitBreaker)):
+    for name, make in (("quillon", CircuitBreaker), ("plain Python", PyCircuitBreaker),
+                       ("no-op methods", NoBreaker)):
         one = many = float("inf")
         shared = make()
         for _ in range(5):
