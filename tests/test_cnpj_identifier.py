@@ -1,6 +1,8 @@
 """CNPJ cleaning, check digits, validation and formatting."""
 
 import re
+from decimal import Decimal
+from fractions import Fraction
 import unicodedata
 
 import pytest
@@ -116,6 +118,8 @@ def test_formatar(raw, formatted):
         ("7", [11**40 + 1], oracle_digito("7", [11**40 + 1])),
         ("7", [True], "4"),
         ("7", [2.9], "8"),  # weights truncate toward zero: 7 * 2 = 14, remainder 3
+        ("7", [Decimal("2.9")], "8"),
+        ("7", [Fraction(29, 10)], "8"),
     ],
 )
 def test_calcular_digito(base, pesos, digit):

@@ -18,10 +18,29 @@ PyObject* numbers_real() {
     return real;
 }
 
+// decimal.Decimal is a real number to people, though not a numbers.Real.
+PyObject* decimal_type() {
+    static PyObject* dec = [] {
+        PyObject* decimal = PyImport_ImportModule("decimal");
+        if (!decimal) throw nb::python_error();
+        PyObject* d = PyObject_GetAttrString(decimal, "Decimal");
+        Py_DECREF(decimal);
+        if (!d) throw nb::python_error();
+        return d;
+    }();
+    return dec;
+}
+
 bool is_real_number(nb::handle h) {
     PyObject* o = h.ptr();
     if (PyLong_Check(o) || PyFloat_Check(o)) return true;
     int r = PyObject_IsInstance(o, numbers_real());
+    if (r < 0) throw nb::python_error();
+    if (r == 1) return true;
+    // Only look at Decimal when the decimal module is already loaded: an
+    // object of that type cannot exist otherwise.
+    if (!PyDict_GetItemString(PyImport_GetModuleDict(), "decimal")) return false;
+    r = PyObject_IsInstance(o, decimal_type());
     if (r < 0) throw nb::python_error();
     return r == 1;
 }
