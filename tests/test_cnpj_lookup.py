@@ -508,6 +508,42 @@ def test_receitaws_share_capital_agrees_with_the_oracle(text):
         assert got == expected or (got != got and expected != expected)  # NaN
 
 
+class _RawResponse(_Response):
+    def __init__(self, data, content, encoding="utf-8"):
+        self._data, self.content, self.encoding = data, content, encoding
+
+
+@settings(max_examples=600, deadline=None)
+@given(st.one_of(st.binary(max_size=24), st.text(max_size=12).map(lambda t: t.encode("utf-8", "surrogatepass"))))
+def test_utf8_check_agrees_with_pythons_strict_decoder(raw):
+    try:
+        raw.decode("utf-8")
+        valid = True
+    except UnicodeDecodeError:
+        valid = False
+    response = _RawResponse({"razao_social": "X"}, b'{"a": "' + raw + b'"}')
+    saved = mod.requests
+    mod.requests = types.SimpleNamespace(get=lambda url, **kw: response, RequestException=OSError)
+    try:
+        record = mod._consultar_brasil_api(GLOBO)
+    finally:
+        mod.requests = saved
+    assert (record is not None) == valid
+
+
+def test_utf16_answer_without_charset_is_left_to_requests(brasilapi, receitaws, cnpj_logs):
+    body = json.dumps({"razao_social": "AÇÚCAR GUARANI S.A."}, ensure_ascii=False).encode("utf-16")
+    serve(brasilapi, f"/api/cnpj/v1/{GLOBO}", body, content_type="application/octet-stream")
+    assert mod.consultar_cnpj(GLOBO)["razao_social"] == "AÇÚCAR GUARANI S.A."
+    assert cnpj_logs() == []
+
+
+def test_answer_in_a_declared_charset_is_decoded_in_it(brasilapi, receitaws):
+    body = json.dumps({"razao_social": "AÇÚCAR GUARANI S.A."}, ensure_ascii=False).encode("latin-1")
+    serve(brasilapi, f"/api/cnpj/v1/{GLOBO}", body, content_type="application/json; charset=iso-8859-1")
+    assert mod.consultar_cnpj(GLOBO)["razao_social"] == "AÇÚCAR GUARANI S.A."
+
+
 # --- values, defaults and the record ----------------------------------------------------------
 def test_absent_fields_are_empty_and_nulls_and_numbers_pass_through(brasilapi, receitaws):
     body = {"razao_social": None, "porte": 5, "uf": "SP", "qsa": [{"nome_socio": "FULANA", "qualificacao_socio": None}]}

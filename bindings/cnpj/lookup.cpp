@@ -42,6 +42,7 @@ constexpr Name kBrDescricaoSituacao{"descricao_situacao_cadastral"}, kBrDataSitu
     kBrNomeRepresentante{"nome_representante_legal"}, kBrQualificacaoRepresentante{"qualificacao_representante_legal"};
 constexpr Name kWsFantasia{"fantasia"}, kWsAbertura{"abertura"}, kWsQual{"qual"};
 
+constexpr Name kGet{"get"}, kStatusCode{"status_code"}, kJson{"json"};
 constexpr Name kBrasilApi{"BrasilAPI"}, kReceitaWs{"ReceitaWS"}, kError{"ERROR"}, kEmpty{""}, kZeroText{"0"};
 
 // The value for "key absent" in a look-up whose absence needs telling apart
@@ -189,12 +190,12 @@ nb::object ask_service(const char* function, const char* service, const Name& ur
     nb::object url = fill_url(cnpj_ns.get(url_name), cnpj_limpo);
     nb::object record;
     nb::object error = catch_exception([&] {
-        nb::object get = nb::borrow(cnpj_ns.get(kRequestsName)).attr("get");
-        nb::object response =
-            get(url, nb::arg("headers") = headers, nb::arg("timeout") = nb::borrow(cnpj_ns.get(kRequestTimeout)));
-        if (!response.attr("status_code").equal(nb::int_(200))) return;
+        static PyObject* kwnames = keyword_names({"headers", "timeout"});
+        nb::object get = attr_of(cnpj_ns.get(kRequestsName), kGet);
+        nb::object response = call_with_keywords(get, {url}, kwnames, {headers, cnpj_ns.get(kRequestTimeout)});
+        if (!attr_of(response, kStatusCode).equal(nb::int_(200))) return;
         require_utf8_body(response);
-        record = make_record(response.attr("json")(), cnpj_limpo);
+        record = make_record(attr_of(response, kJson)(), cnpj_limpo);
     });
     if (!error.is_valid()) return record.is_valid() ? record : nb::none();
     if (is_request_or_value_error(cnpj_ns, error)) {

@@ -13,6 +13,7 @@
 #include <strings.h>
 
 #include <cstdarg>
+#include <initializer_list>
 #include <string>
 #include <utility>
 
@@ -95,17 +96,50 @@ inline nb::str error_text(nb::handle error) {
     return nb::steal<nb::str>(s);
 }
 
+// obj.<name>, with an interned name.
+inline nb::object attr_of(nb::handle obj, const Name& name) {
+    PyObject* r = PyObject_GetAttr(obj.ptr(), name.get());
+    if (!r) throw nb::python_error();
+    return nb::steal(r);
+}
+
+// A tuple of interned keyword names for call_with_keywords, built once per
+// call site and kept for the process (a plain tuple of str).
+inline PyObject* keyword_names(std::initializer_list<const char*> names) {
+    PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
+    if (!t) throw nb::python_error();
+    Py_ssize_t i = 0;
+    for (const char* n : names) {
+        PyObject* s = PyUnicode_InternFromString(n);
+        if (!s) throw nb::python_error();
+        PyTuple_SET_ITEM(t, i++, s);
+    }
+    return t;
+}
+
+// fn(*positional, **dict(zip(kwnames, keyword_values))), without building a
+// dict: requests.get(url, headers=..., timeout=...) on the hot path.
+inline nb::object call_with_keywords(nb::handle fn, std::initializer_list<nb::handle> positional, PyObject* kwnames,
+                                     std::initializer_list<nb::handle> keyword_values) {
+    PyObject* argv[8];
+    std::size_t n = 0;
+    for (nb::handle h : positional) argv[n++] = h.ptr();
+    for (nb::handle h : keyword_values) argv[n++] = h.ptr();
+    PyObject* r = PyObject_Vectorcall(fn.ptr(), argv, positional.size(), kwnames);
+    if (!r) throw nb::python_error();
+    return nb::steal(r);
+}
+
 // A JSON body must be UTF-8.  requests decodes a body whose charset is UTF-8
 // (or unstated) leniently, turning invalid bytes into U+FFFD, so a corrupted
-// answer would pass for a good one.  This decodes the body strictly first and
+// answer would pass for a good one.  This checks the body strictly first and
 // raises the UnicodeDecodeError (a ValueError) that Python's decoder gives.
 // A body that announces another charset, a body that looks like UTF-16 or
 // UTF-32 (a NUL or a byte-order mark in its first bytes) and a response that
 // holds no bytes (a test double) are left to requests.
 inline void require_utf8_body(nb::handle response) {
     static constexpr Name kEncoding{"encoding"}, kContent{"content"};
-    nb::object encoding = nb::steal(PyObject_GetAttr(response.ptr(), kEncoding.get()));
-    if (!encoding.is_valid()) throw nb::python_error();
+    nb::object encoding = attr_of(response, kEncoding);
     if (!encoding.is_none()) {
         if (!PyUnicode_Check(encoding.ptr())) return;
         const char* label = PyUnicode_AsUTF8(encoding.ptr());
@@ -113,8 +147,7 @@ inline void require_utf8_body(nb::handle response) {
         if (strcasecmp(label, "utf-8") != 0 && strcasecmp(label, "utf8") != 0 && strcasecmp(label, "utf_8") != 0)
             return;
     }
-    nb::object content = nb::steal(PyObject_GetAttr(response.ptr(), kContent.get()));
-    if (!content.is_valid()) throw nb::python_error();
+    nb::object content = attr_of(response, kContent);
     if (!PyBytes_Check(content.ptr())) return;
     const char* data = PyBytes_AS_STRING(content.ptr());
     Py_ssize_t n = PyBytes_GET_SIZE(content.ptr());
@@ -123,13 +156,12 @@ inline void require_utf8_body(nb::handle response) {
         for (Py_ssize_t i = 0; i < n && i < 4; ++i)
             if (data[i] == '\0') return;
     }
-    // Plain ASCII is valid UTF-8: skip the decoder for the common case.
-    bool ascii = true;
-    for (Py_ssize_t i = 0; i < n && ascii; ++i) ascii = static_cast<unsigned char>(data[i]) < 0x80;
-    if (ascii) return;
+    if (registry::is_valid_utf8(reinterpret_cast<const unsigned char*>(data), static_cast<std::size_t>(n))) return;
+    // Invalid: let Python's decoder say where and why.
     PyObject* text = PyUnicode_DecodeUTF8(data, n, "strict");
     if (!text) throw nb::python_error();
     Py_DECREF(text);
+    raise_error(PyExc_ValueError, "body is not valid UTF-8");
 }
 
 // The URL template with "{cnpj}" replaced by the clean CNPJ in wire form:

@@ -76,3 +76,40 @@ TEST(WireChar, DigitsOfAnyScriptBecomeAscii) {
     EXPECT_TRUE(registry::is_ascii(U"12ABC34501DE35", 14));
     EXPECT_FALSE(registry::is_ascii(U"１2", 2));
 }
+
+namespace {
+
+bool utf8(std::string_view s) {
+    return registry::is_valid_utf8(reinterpret_cast<const unsigned char*>(s.data()), s.size());
+}
+
+}  // namespace
+
+TEST(Utf8, AcceptsWellFormedText) {
+    EXPECT_TRUE(utf8(""));
+    EXPECT_TRUE(utf8("{\"razao_social\": \"GOOGLE BRASIL INTERNET LTDA.\"}"));
+    EXPECT_TRUE(utf8("S\xc3\xb3" "cio Administrador"));                       // U+00F3
+    EXPECT_TRUE(utf8("\xe0\xa0\x80 \xed\x9f\xbf \xee\x80\x80 \xef\xbf\xbf"));  // U+0800 U+D7FF U+E000 U+FFFF
+    EXPECT_TRUE(utf8("\xf0\x90\x80\x80 \xf4\x8f\xbf\xbf"));               // U+10000 U+10FFFF
+    EXPECT_TRUE(utf8(std::string(20, 'a') + "\xc2\x80" + std::string(9, 'b')));
+    EXPECT_TRUE(utf8(std::string_view("\0\0", 2)));
+}
+
+TEST(Utf8, RejectsWhatPythonsStrictDecoderRejects) {
+    EXPECT_FALSE(utf8("\xff"));
+    EXPECT_FALSE(utf8("EMPRESA \xff\xfe LTDA"));
+    EXPECT_FALSE(utf8("\x80"));                    // lone continuation byte
+    EXPECT_FALSE(utf8("\xc0\x80"));                // overlong NUL
+    EXPECT_FALSE(utf8("\xc1\xbf"));
+    EXPECT_FALSE(utf8("\xe0\x9f\xbf"));            // overlong U+07FF
+    EXPECT_FALSE(utf8("\xed\xa0\x80"));            // surrogate U+D800
+    EXPECT_FALSE(utf8("\xed\xbf\xbf"));            // surrogate U+DFFF
+    EXPECT_FALSE(utf8("\xf0\x8f\xbf\xbf"));        // overlong U+FFFF
+    EXPECT_FALSE(utf8("\xf4\x90\x80\x80"));        // U+110000
+    EXPECT_FALSE(utf8("\xf5\x80\x80\x80"));
+    EXPECT_FALSE(utf8("\xc3"));                    // truncated
+    EXPECT_FALSE(utf8("abc\xe2\x82"));
+    EXPECT_FALSE(utf8("\xc3\x28"));                // bad continuation
+    EXPECT_FALSE(utf8("\xe2\x28\xa1"));
+    EXPECT_FALSE(utf8(std::string(16, 'a') + "\xf0\x9f\x98"));
+}

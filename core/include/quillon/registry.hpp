@@ -16,12 +16,18 @@
 // white space, signs, exponents and digits of any script parse as float()
 // parses them.
 //
+// JSON text.  An answer must be UTF-8; is_valid_utf8 accepts exactly what
+// Python's strict UTF-8 decoder accepts (no overlong forms, no surrogates,
+// nothing above U+10FFFF), without building the decoded text.
+//
 // Wire form.  A clean CNPJ may hold decimal digits of any script (full-width
 // digits typed on a phone keyboard); the registry services know only ASCII,
 // so a CNPJ put into a URL has each digit written as its ASCII digit.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "quillon/text.hpp"
 
@@ -65,6 +71,53 @@ void brazilian_to_decimal_point(const CharT* s, std::size_t n, Emit&& emit) {
         if (c == '.') continue;
         emit(c == ',' ? U'.' : c);
     }
+}
+
+inline bool is_valid_utf8(const unsigned char* s, std::size_t n) noexcept {
+    std::size_t i = 0;
+    while (i < n) {
+        // ASCII runs, thirty-two then eight bytes at a time.
+        while (i + 32 <= n) {
+            std::uint64_t w[4];
+            std::memcpy(w, s + i, 32);
+            if ((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ULL) break;
+            i += 32;
+        }
+        while (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ULL) break;
+            i += 8;
+        }
+        if (i == n) break;
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        // Lead byte: sequence length and the range allowed for the second byte.
+        std::size_t len = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0) lo = 0xA0;  // overlong below U+0800
+            if (c == 0xED) hi = 0x9F;  // surrogates U+D800..U+DFFF
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0) lo = 0x90;  // overlong below U+10000
+            if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+        } else {
+            return false;  // continuation byte, C0, C1, F5..FF
+        }
+        if (n - i < len) return false;
+        if (s[i + 1] < lo || s[i + 1] > hi) return false;
+        for (std::size_t k = 2; k < len; ++k)
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
 }
 
 // A decimal digit of any script as its ASCII digit; any other character as is.
