@@ -1,10 +1,9 @@
 """Loopback stand-ins for the registry web services, and their published answers.
 
-Each service gets its own real HTTP server on 127.0.0.1 (pytest-httpserver),
-started once per session and cleared after every test; the module URL
-constants are pointed at it. Two more kinds of "server" cover the network
-failures: a socket that accepts connections and never answers, and a port that
-refuses them.
+Each service has its own real HTTP server on 127.0.0.1 (pytest-httpserver),
+started once per session; the `net` fixture points the module URL constants at
+them, clears them, sets a CNPJá key and captures the logs. `dead_ends` gives a
+socket that accepts connections and never answers, and a port that refuses.
 """
 
 from __future__ import annotations
@@ -18,139 +17,96 @@ import socket
 import pytest
 from pytest_httpserver import HTTPServer
 
-from quillon.contract.countries.br import cnpj as cnpj_mod
-from quillon.contract.countries.br import ie as ie_mod
+from quillon.contract.countries.br import cnpj, ie
 
-CNPJ_LOGGER = "quillon.contract.countries.br.cnpj"
-IE_LOGGER = "quillon.contract.countries.br.ie"
+JSON = "application/json; charset=utf-8"
+CNPJA_KEY = "cnpja-test-key-0123456789"
+SERVICES = {  # service: (module, URL constant, path template)
+    "brasilapi": (cnpj, "BRASIL_API_URL", "/api/cnpj/v1/{cnpj}"),
+    "receitaws": (cnpj, "RECEITA_WS_URL", "/v1/cnpj/{cnpj}"),
+    "casadosdados": (cnpj, "CASADOSDADOS_API", "/v2/public/cnpj/search"),
+    "cnpja": (ie, "CNPJA_API_URL", "/office/{cnpj}"),
+}
+# Bodies every service is tried with.
+FIFTY_MB = b"x" * (50 * 1024 * 1024)
+NOT_JSON = b"<html><body>502 Bad Gateway</body></html>"
+INVALID_UTF8 = b'{"razao_social": "EMPRESA \xff\xfe LTDA", "nome": "EMPRESA \xc3\x28"}'
+DEEPLY_NESTED = b"[" * 200_000 + b"]" * 200_000
 
 
-def _find_fixtures() -> pathlib.Path:
-    """The shared fixtures folder: $QUILLON_FIXTURES, else shared/fixtures beside
-    the repository or beside one of its parent folders (worktrees)."""
+def _fixtures() -> pathlib.Path:
+    """$QUILLON_FIXTURES, else shared/fixtures beside the repository or one of its parents."""
     if os.environ.get("QUILLON_FIXTURES"):
         return pathlib.Path(os.environ["QUILLON_FIXTURES"])
-    repo = pathlib.Path(__file__).resolve().parent.parent
-    for folder in repo.parents:
-        candidate = folder / "shared" / "fixtures"
-        if candidate.is_dir():
-            return candidate
+    for folder in pathlib.Path(__file__).resolve().parents:
+        if (folder / "shared" / "fixtures").is_dir():
+            return folder / "shared" / "fixtures"
     raise RuntimeError("shared/fixtures not found beside the repository; set QUILLON_FIXTURES")
 
 
-FIXTURES = _find_fixtures() / "registry"
+REGISTRY = _fixtures() / "registry"
 
 
-def fixture_bytes(service: str, name: str) -> bytes:
-    """A published answer, byte for byte."""
-    return (FIXTURES / service / name).read_bytes()
+def published(name: str) -> bytes:
+    """A published answer ("brasilapi/<file>.json"), byte for byte."""
+    return (REGISTRY / name).read_bytes()
 
 
-def fixture_json(service: str, name: str):
-    return json.loads(fixture_bytes(service, name))
-
-
-def ordered_json(data: bytes) -> list:
-    """A JSON body as nested lists of (member, value) pairs: member order kept."""
+def ordered_json(data: bytes):
+    """A JSON body with objects as lists of (member, value) pairs: order kept."""
     return json.loads(data, object_pairs_hook=list)
 
 
-def records(caplog, logger: str) -> list[tuple[str, str, tuple]]:
-    """(level, msg, args) of each record of one logger."""
-    return [(r.levelname, r.msg, r.args) for r in caplog.records if r.name == logger]
+class Net:
+    def __init__(self, servers, caplog):
+        self.servers, self.caplog = servers, caplog
 
+    def answer(self, service, cnpj_digits="", body=b"", status=200, content_type=JSON):
+        if not isinstance(body, bytes):
+            body = json.dumps(body).encode()
+        path = SERVICES[service][2].replace("{cnpj}", cnpj_digits)
+        self.servers[service].expect_request(path).respond_with_data(body, status=status, content_type=content_type)
 
-# --- servers ---------------------------------------------------------------
-def _server():
-    server = HTTPServer(host="127.0.0.1", port=0)
-    server.start()
-    return server
+    def requests(self, service):
+        return [request for request, _ in self.servers[service].log]
+
+    def logs(self, module="cnpj"):
+        """(level, msg, args) of each record of the module's logger."""
+        name = f"quillon.contract.countries.br.{module}"
+        return [(r.levelname, r.msg, r.args) for r in self.caplog.records if r.name == name]
 
 
 @pytest.fixture(scope="session")
 def registry_server_pool():
-    started = {name: _server() for name in ("brasilapi", "receitaws", "casadosdados", "cnpja")}
-    yield started
-    for server in started.values():
+    servers = {name: HTTPServer(host="127.0.0.1", port=0) for name in SERVICES}
+    for server in servers.values():
+        server.start()
+    yield servers
+    for server in servers.values():
+        server.stop()
+
+
+@pytest.fixture
+def net(registry_server_pool, monkeypatch, caplog):
+    for name, (module, constant, path) in SERVICES.items():
+        registry_server_pool[name].clear()
+        monkeypatch.setattr(module, constant, registry_server_pool[name].url_for(path))
+    monkeypatch.setenv("CNPJA_API_KEY", CNPJA_KEY)
+    caplog.set_level(logging.DEBUG, logger="quillon")
+    yield Net(registry_server_pool, caplog)
+    for server in registry_server_pool.values():
         server.clear()
-        if server.is_running():
-            server.stop()
-
-
-def _fresh(server):
-    server.clear()
-    yield server
-    server.clear()
 
 
 @pytest.fixture
-def brasilapi(registry_server_pool, monkeypatch):
-    """BrasilAPI on loopback; cnpj.BRASIL_API_URL points at it."""
-    server = registry_server_pool["brasilapi"]
-    monkeypatch.setattr(cnpj_mod, "BRASIL_API_URL", server.url_for("/api/cnpj/v1/{cnpj}"))
-    yield from _fresh(server)
-
-
-@pytest.fixture
-def receitaws(registry_server_pool, monkeypatch):
-    """ReceitaWS on loopback; cnpj.RECEITA_WS_URL points at it."""
-    server = registry_server_pool["receitaws"]
-    monkeypatch.setattr(cnpj_mod, "RECEITA_WS_URL", server.url_for("/v1/cnpj/{cnpj}"))
-    yield from _fresh(server)
-
-
-@pytest.fixture
-def casadosdados(registry_server_pool, monkeypatch):
-    """Casa dos Dados on loopback; cnpj.CASADOSDADOS_API points at it."""
-    server = registry_server_pool["casadosdados"]
-    monkeypatch.setattr(cnpj_mod, "CASADOSDADOS_API", server.url_for("/v2/public/cnpj/search"))
-    yield from _fresh(server)
-
-
-@pytest.fixture
-def cnpja(registry_server_pool, monkeypatch):
-    """CNPJá on loopback; ie.CNPJA_API_URL points at it, a key is set."""
-    server = registry_server_pool["cnpja"]
-    monkeypatch.setattr(ie_mod, "CNPJA_API_URL", server.url_for("/office/{cnpj}"))
-    monkeypatch.setenv("CNPJA_API_KEY", "cnpja-test-key-0123456789")
-    yield from _fresh(server)
-
-
-@pytest.fixture
-def silent_port():
-    """http://127.0.0.1:<port> of a socket that accepts connections (the kernel
-    completes them from the backlog) and never answers."""
-    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    sock.bind(("127.0.0.1", 0))
-    sock.listen(16)
-    yield f"http://127.0.0.1:{sock.getsockname()[1]}"
-    sock.close()
-
-
-@pytest.fixture
-def refused_port():
-    """http://127.0.0.1:<port> of a port nobody listens on."""
-    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    sock.bind(("127.0.0.1", 0))
-    port = sock.getsockname()[1]
-    sock.close()
-    return f"http://127.0.0.1:{port}"
-
-
-@pytest.fixture
-def cnpj_logs(caplog):
-    caplog.set_level(logging.DEBUG, logger=CNPJ_LOGGER)
-    return lambda: records(caplog, CNPJ_LOGGER)
-
-
-@pytest.fixture
-def ie_logs(caplog):
-    caplog.set_level(logging.DEBUG, logger=IE_LOGGER)
-    return lambda: records(caplog, IE_LOGGER)
-
-
-# Bodies of the failure cases every service is tested with.
-FIFTY_MB = 50 * 1024 * 1024
-NOT_JSON = b"<html><body>502 Bad Gateway</body></html>"
-INVALID_UTF8 = b'{"razao_social": "EMPRESA \xff\xfe LTDA", "nome": "EMPRESA \xc3\x28"}'
-DEEPLY_NESTED = b"[" * 200_000 + b"]" * 200_000
+def dead_ends():
+    """{"silent": base URL of a socket that accepts (from its backlog) and never
+    answers, "refused": base URL of a port nobody listens on}."""
+    silent, refused = socket.socket(), socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(16)
+    refused.bind(("127.0.0.1", 0))
+    urls = {name: f"http://127.0.0.1:{s.getsockname()[1]}" for name, s in (("silent", silent), ("refused", refused))}
+    refused.close()
+    yield urls
+    silent.close()

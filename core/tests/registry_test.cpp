@@ -11,61 +11,32 @@ namespace {
 
 AmountStyle style(std::u32string_view s) { return registry::amount_style(s.data(), s.size()); }
 
-std::u32string rewritten(std::u32string_view s) {
-    std::u32string out;
-    registry::brazilian_to_decimal_point(s.data(), s.size(), [&](char32_t c) { out.push_back(c); });
-    return out;
+bool utf8(std::string_view s) {
+    return registry::is_valid_utf8(reinterpret_cast<const unsigned char*>(s.data()), s.size());
 }
 
 }  // namespace
 
-TEST(AmountStyle, EveryPublishedReceitaWsCapitalIsAPlainDecimal) {
-    EXPECT_EQ(style(U"190000.00"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U"6453568523.86"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U"20000.00"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U"1000.00"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U"1.5"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U"-1.5"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U".5"), AmountStyle::kDecimalPoint);
-}
-
-TEST(AmountStyle, WhiteSpaceAroundTheTextDoesNotHideTheDecimals) {
-    EXPECT_EQ(style(U" 190000.00\n"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U"190000.00\u00a0"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U"190000. 00"), AmountStyle::kBrazilian);  // space inside: not a final digit run
-}
-
-TEST(AmountStyle, DigitsOfOtherScriptsCountAsDigits) {
-    EXPECT_EQ(style(U"１９０.００"), AmountStyle::kDecimalPoint);
-    EXPECT_EQ(style(U"١٩٠.٠٠"), AmountStyle::kDecimalPoint);
-}
-
-TEST(AmountStyle, CommaMeansBrazilianFormatting) {
-    EXPECT_EQ(style(U"1.500.000,00"), AmountStyle::kBrazilian);
-    EXPECT_EQ(style(U"1500,5"), AmountStyle::kBrazilian);
-    EXPECT_EQ(style(U"1.50,"), AmountStyle::kBrazilian);
-}
-
-TEST(AmountStyle, OtherDotsAreThousandsSeparators) {
-    EXPECT_EQ(style(U"1.500"), AmountStyle::kBrazilian);      // three digits after the dot
-    EXPECT_EQ(style(U"1.500.000"), AmountStyle::kBrazilian);  // two dots
-    EXPECT_EQ(style(U"1.50.00"), AmountStyle::kBrazilian);
-    EXPECT_EQ(style(U"5."), AmountStyle::kBrazilian);         // no digit after the dot
-    EXPECT_EQ(style(U"1.5e3"), AmountStyle::kBrazilian);
-    EXPECT_EQ(style(U"abc"), AmountStyle::kBrazilian);
-    EXPECT_EQ(style(U"a.bc"), AmountStyle::kBrazilian);
-    EXPECT_EQ(style(U" "), AmountStyle::kBrazilian);          // not empty: float(" ") fails
-}
-
-TEST(AmountStyle, OnlyTheEmptyTextIsZero) {
+TEST(AmountStyle, Classification) {
+    // Every published ReceitaWS capital, and other single dots before one or
+    // two final digits (any script, white space around ignored).
+    for (auto s : {U"190000.00", U"6453568523.86", U"1000.00", U"1.5", U"-1.5", U".5", U" 190000.00\n",
+                   U"１９０.００", U"١٩٠.٠٠"})
+        EXPECT_EQ(style(s), AmountStyle::kDecimalPoint) << std::u32string(s).size();
+    // A comma, several dots, or a dot not followed by one or two final digits.
+    for (auto s : {U"1.500.000,00", U"1500,5", U"1.500", U"1.500.000", U"1.50.00", U"5.", U"1.5e3", U"abc",
+                   U"a.bc", U" ", U"190000. 00"})
+        EXPECT_EQ(style(s), AmountStyle::kBrazilian) << std::u32string(s).size();
     EXPECT_EQ(style(U""), AmountStyle::kEmpty);
 }
 
-TEST(BrazilianToDecimalPoint, DropsDotsAndTurnsTheCommaIntoAPoint) {
-    EXPECT_EQ(rewritten(U"1.500.000,00"), U"1500000.00");
-    EXPECT_EQ(rewritten(U"1.500.000"), U"1500000");
-    EXPECT_EQ(rewritten(U"1,2,3"), U"1.2.3");  // float() rejects it, as it should
-    EXPECT_EQ(rewritten(U"abc"), U"abc");
+TEST(AmountStyle, BrazilianRewrite) {
+    for (auto [in, out] : {std::pair{U"1.500.000,00", U"1500000.00"}, {U"1.500.000", U"1500000"},
+                           {U"1,2,3", U"1.2.3"}, {U"abc", U"abc"}}) {
+        std::u32string got, input(in);
+        registry::brazilian_to_decimal_point(input.data(), input.size(), [&](char32_t c) { got.push_back(c); });
+        EXPECT_EQ(got, out);
+    }
 }
 
 TEST(WireChar, DigitsOfAnyScriptBecomeAscii) {
@@ -77,39 +48,15 @@ TEST(WireChar, DigitsOfAnyScriptBecomeAscii) {
     EXPECT_FALSE(registry::is_ascii(U"１2", 2));
 }
 
-namespace {
-
-bool utf8(std::string_view s) {
-    return registry::is_valid_utf8(reinterpret_cast<const unsigned char*>(s.data()), s.size());
-}
-
-}  // namespace
-
-TEST(Utf8, AcceptsWellFormedText) {
-    EXPECT_TRUE(utf8(""));
-    EXPECT_TRUE(utf8("{\"razao_social\": \"GOOGLE BRASIL INTERNET LTDA.\"}"));
-    EXPECT_TRUE(utf8("S\xc3\xb3" "cio Administrador"));                       // U+00F3
-    EXPECT_TRUE(utf8("\xe0\xa0\x80 \xed\x9f\xbf \xee\x80\x80 \xef\xbf\xbf"));  // U+0800 U+D7FF U+E000 U+FFFF
-    EXPECT_TRUE(utf8("\xf0\x90\x80\x80 \xf4\x8f\xbf\xbf"));               // U+10000 U+10FFFF
-    EXPECT_TRUE(utf8(std::string(20, 'a') + "\xc2\x80" + std::string(9, 'b')));
-    EXPECT_TRUE(utf8(std::string_view("\0\0", 2)));
-}
-
-TEST(Utf8, RejectsWhatPythonsStrictDecoderRejects) {
-    EXPECT_FALSE(utf8("\xff"));
-    EXPECT_FALSE(utf8("EMPRESA \xff\xfe LTDA"));
-    EXPECT_FALSE(utf8("\x80"));                    // lone continuation byte
-    EXPECT_FALSE(utf8("\xc0\x80"));                // overlong NUL
-    EXPECT_FALSE(utf8("\xc1\xbf"));
-    EXPECT_FALSE(utf8("\xe0\x9f\xbf"));            // overlong U+07FF
-    EXPECT_FALSE(utf8("\xed\xa0\x80"));            // surrogate U+D800
-    EXPECT_FALSE(utf8("\xed\xbf\xbf"));            // surrogate U+DFFF
-    EXPECT_FALSE(utf8("\xf0\x8f\xbf\xbf"));        // overlong U+FFFF
-    EXPECT_FALSE(utf8("\xf4\x90\x80\x80"));        // U+110000
-    EXPECT_FALSE(utf8("\xf5\x80\x80\x80"));
-    EXPECT_FALSE(utf8("\xc3"));                    // truncated
-    EXPECT_FALSE(utf8("abc\xe2\x82"));
-    EXPECT_FALSE(utf8("\xc3\x28"));                // bad continuation
-    EXPECT_FALSE(utf8("\xe2\x28\xa1"));
-    EXPECT_FALSE(utf8(std::string(16, 'a') + "\xf0\x9f\x98"));
+TEST(Utf8, AcceptsExactlyWhatPythonsStrictDecoderAccepts) {
+    for (std::string_view ok : {std::string_view(""), std::string_view("S\xc3\xb3" "cio"),
+                                std::string_view("\xe0\xa0\x80 \xed\x9f\xbf \xee\x80\x80 \xef\xbf\xbf"),
+                                std::string_view("\xf0\x90\x80\x80 \xf4\x8f\xbf\xbf"), std::string_view("\0\0", 2),
+                                std::string_view("aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\xc2\x80" "bbbbbbbbb")})
+        EXPECT_TRUE(utf8(ok)) << ok;
+    for (std::string_view bad : {"\xff", "EMPRESA \xff\xfe LTDA", "\x80", "\xc0\x80", "\xc1\xbf", "\xe0\x9f\xbf",
+                                 "\xed\xa0\x80", "\xed\xbf\xbf", "\xf0\x8f\xbf\xbf", "\xf4\x90\x80\x80",
+                                 "\xf5\x80\x80\x80", "\xc3", "abc\xe2\x82", "\xc3\x28", "\xe2\x28\xa1",
+                                 "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa\xf0\x9f\x98"})
+        EXPECT_FALSE(utf8(bad)) << bad;
 }
