@@ -116,7 +116,8 @@ def test_record_values_pass_through(net):
     ("19.131.243/0001-97", "19131243000197", "19.131.243/0001-97"),
     (" 19131243000197\n", "19131243000197", "19.131.243/0001-97"),
     ("12.abc.345/01de-35", "12ABC34501DE35", "12.ABC.345/01DE-35"),   # alphanumeric, sent upper-case
-    ("１９.１３１.２４３/０００１-９７", "19131243000197", "１９.１３１.２４３/０００１-９７"),  # ASCII on the wire
+    # Full-width digits go on the wire as ASCII; the record keeps formatar_cnpj's form.
+    ("１９.１３１.２４３/０００１-９７", "19131243000197", "１９.１３１.２４３/０００１-９７"),
 ])
 def test_the_clean_cnpj_goes_on_the_wire(net, given, path, cnpj):
     net.answer("brasilapi", path, {"razao_social": "X"})
@@ -184,7 +185,8 @@ def test_service_failures(net, service, status, body, content_type, log):
 def test_network_failures(net, dead_ends, monkeypatch, service, end, text):
     # A service that never answers costs REQUEST_TIMEOUT, then the next is asked.
     monkeypatch.setattr(mod, "REQUEST_TIMEOUT", 0.3)
-    monkeypatch.setattr(mod, "BRASIL_API_URL" if service == "brasilapi" else "RECEITA_WS_URL", dead_ends[end] + "/{cnpj}")
+    constant = "BRASIL_API_URL" if service == "brasilapi" else "RECEITA_WS_URL"
+    monkeypatch.setattr(mod, constant, dead_ends[end] + "/{cnpj}")
     net.answer("brasilapi", GLOBO, NOT_FOUND, 404)
     net.answer("receitaws", GLOBO, {"nome": "GLOBO"})
     assert (mod.consultar_cnpj(GLOBO) or {}).get("razao_social") == ("GLOBO" if service == "brasilapi" else None)

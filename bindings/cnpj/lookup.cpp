@@ -87,8 +87,7 @@ nb::list socios(nb::handle data, MakeEntry&& make_entry) {
     return out;
 }
 
-// The thirteen keys, in order; `capital` and `socios` are computed by the
-// caller, the rest is read through `name_keys` (the service's own names).
+// The answer fields of the five record keys whose names differ by service.
 struct ServiceFields {
     const Name& razao_social;
     const Name& nome_fantasia;
@@ -97,6 +96,7 @@ struct ServiceFields {
     const Name& data_abertura;
 };
 
+// The thirteen keys in their order; the capital and the partners come computed.
 nb::dict registry_record(const Name& fonte, nb::handle cnpj_formatado, nb::handle data, const ServiceFields& f,
                          nb::handle capital, nb::handle partners) {
     nb::handle empty(kEmpty.get());

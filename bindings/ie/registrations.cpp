@@ -73,6 +73,8 @@ nb::str scrub(nb::str text, nb::handle api_key) {
     return nb::borrow<nb::str>(result);
 }
 
+nb::str kind_of(nb::handle h) { return nb::str(Py_TYPE(h.ptr())->tp_name); }
+
 // A warning about an answer that is JSON but not of the documented shape.
 nb::object unexpected_answer(nb::handle cnpj_limpo, nb::str description) {
     log_warning(ie_ns, "CNPJá returned unexpected JSON for %s: %s", cnpj_limpo, description);
@@ -131,20 +133,20 @@ nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
     }
     if (!truth(data)) data = nb::dict();
     if (!PyDict_Check(data.ptr()))
-        return unexpected_answer(cnpj_limpo, nb::str("expected an object, got {}").format(nb::str(Py_TYPE(data.ptr())->tp_name)));
+        return unexpected_answer(cnpj_limpo, nb::str("expected an object, got {}").format(kind_of(data)));
 
     nb::object registrations = field(data, kRegistrations, Py_None);
     if (!truth(registrations)) registrations = nb::list();
     if (!PyList_Check(registrations.ptr()))
-        return unexpected_answer(
-            cnpj_limpo, nb::str("'registrations' is not a list but {}").format(nb::str(Py_TYPE(registrations.ptr())->tp_name)));
+        return unexpected_answer(cnpj_limpo,
+                                 nb::str("'registrations' is not a list but {}").format(kind_of(registrations)));
 
     nb::list inscricoes;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(registrations.ptr()); ++i) {
         nb::object reg = nb::borrow(PyList_GET_ITEM(registrations.ptr(), i));
         if (!PyDict_Check(reg.ptr()))
-            return unexpected_answer(
-                cnpj_limpo, nb::str("registration {} is not an object but {}").format(i, nb::str(Py_TYPE(reg.ptr())->tp_name)));
+            return unexpected_answer(cnpj_limpo,
+                                     nb::str("registration {} is not an object but {}").format(i, kind_of(reg)));
         try {
             inscricoes.append(ie_ns.call(kNormalizeRegistration, reg));
         } catch (nb::python_error& e) {

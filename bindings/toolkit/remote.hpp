@@ -180,7 +180,8 @@ inline nb::object fill_url(nb::handle url_template, nb::handle clean) {
             return make_str(out);
         });
     }
-    PyObject* url = PyObject_CallMethodObjArgs(url_template.ptr(), kReplace.get(), kPlaceholder.get(), wire.ptr(), nullptr);
+    PyObject* url =
+        PyObject_CallMethodObjArgs(url_template.ptr(), kReplace.get(), kPlaceholder.get(), wire.ptr(), nullptr);
     if (!url) throw nb::python_error();
     return nb::steal(url);
 }
