@@ -3,7 +3,7 @@
 The last strategy of ``cnpj.buscar_empresa_completo``: a model of the OpenAI
 Responses API, with its web-search tool, is asked for the CNPJ of a company
 named in a contract; the first CNPJ of its answer whose check digits are right
-is returned. Needs the ``openai`` package (``pip install quillon[ai]``); without
+is returned. Needs the ``openai`` package (``pip install quillon[openai]``); without
 it the call raises ImportError, which the combined search takes as "strategy
 not available". The client reads ``OPENAI_BASE_URL`` as usual, for a proxy or
 a compatible server.
