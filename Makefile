@@ -46,6 +46,7 @@ test: test-core test-core-asan test-python
 bench: install
 	cd bench && $(PYTHON) bench_cnpj.py
 	cd bench && $(PYTHON) bench_resilience.py --race 1000
+	cd bench && $(PYTHON) bench_registry.py
 
 clean:
 	rm -rf build dist

@@ -33,8 +33,12 @@ NB_MODULE(cnpj, m) {
     cnpj_ns.attach(m);
     m.doc() = kModuleDoc;
     bind_logger(cnpj_ns);
+    // Imported on first use: loading the module stays cheap.
+    cnpj_ns.lazy_module("requests", "requests");
 
     register_identifier(m);
+    register_lookup(m);
+    register_search(m);
 
     cnpj_ns.set_all({"limpar_cnpj", "validar_cnpj", "formatar_cnpj", "consultar_cnpj", "buscar_cnpj_por_nome",
                      "buscar_empresa", "buscar_empresa_completo", "comparar_enderecos"});

@@ -13,3 +13,5 @@ using namespace quillon::bind;
 extern ModuleNamespace cnpj_ns;
 
 void register_identifier(nb::module_& m);
+void register_lookup(nb::module_& m);
+void register_search(nb::module_& m);

@@ -1,0 +1,195 @@
+// Company search by name (Casa dos Dados) and the combined lookups that try
+// the CNPJ first, then the name, then, when asked, the host's AI web search.
+//
+// A record found here is the registry record of the online lookup with marker
+// keys written into it after its thirteen keys: busca_por_nome and
+// termo_busca (found by name), _metodo_busca (the strategy of
+// buscar_empresa_completo) and _cnpj_buscado_por_ai.
+#include "cnpj/registry.hpp"
+
+using namespace cnpj_names;
+
+namespace {
+
+constexpr const char* kCasaDosDadosDefault = "https://api.casadosdados.com.br/v2/public/cnpj/search";
+// The search has its own time-out, longer than the registry lookups'.
+constexpr long kSearchTimeout = 15;
+constexpr const char* kAiSearchModule = "quillon.contract.countries.br.ai_search";
+constexpr const char* kAiSearchFunction = "buscar_cnpj_via_ai";
+
+constexpr Name kData{"data"}, kCount{"count"}, kCnpj{"cnpj"}, kEmpty{""};
+constexpr Name kBuscaPorNome{"busca_por_nome"}, kTermoBusca{"termo_busca"}, kMetodoBusca{"_metodo_busca"},
+    kCnpjBuscadoPorAi{"_cnpj_buscado_por_ai"};
+constexpr Name kCnpjDireto{"cnpj_direto"}, kApiNome{"api_nome"}, kAiWebSearch{"ai_web_search"};
+
+// A non-empty str (None and "" are "not given").
+bool given(PyObject* text) { return text && PyUnicode_GET_LENGTH(text) > 0; }
+
+// The search body, members in the order the service documents.
+nb::dict search_body(PyObject* nome, PyObject* uf) {
+    nb::list termo;
+    termo.append(nb::handle(nome));
+    nb::dict query;
+    query["termo"] = termo;
+    query["situacao_cadastral"] = "ATIVA";
+    if (given(uf)) {
+        nb::list ufs;
+        ufs.append(nb::handle(uf));
+        query["uf"] = ufs;
+    }
+    nb::dict extras;
+    for (const char* flag : {"somente_mei", "excluir_mei", "com_email", "incluir_atividade_secundaria",
+                             "com_contato_telefonico", "somente_fixo", "somente_celular", "somente_matriz",
+                             "somente_filial"})
+        extras[flag] = false;
+    nb::dict body;
+    body["query"] = query;
+    body["range_query"] = nb::dict();
+    body["extras"] = extras;
+    body["page"] = 1;
+    return body;
+}
+
+// The search itself, under the handlers: the first hit's CNPJ looked up in
+// the registry, or None.
+nb::object search_by_name(PyObject* nome, PyObject* uf) {
+    nb::dict headers = service_headers({{"Content-Type", "application/json"}, {"Accept", "application/json"}});
+    nb::object post = nb::borrow(cnpj_ns.get(kRequestsName)).attr("post");
+    nb::object response = post(nb::borrow(cnpj_ns.get(kCasaDosDadosApi)), nb::arg("json") = search_body(nome, uf),
+                               nb::arg("headers") = headers, nb::arg("timeout") = kSearchTimeout);
+    if (!response.attr("status_code").equal(nb::int_(200))) return nb::none();
+    require_utf8_body(response);
+    nb::object answer = response.attr("json")();
+
+    nb::object data = field(answer, kData, nb::dict());
+    nb::object count = field(data, kCount, nb::int_(0));
+    int positive = PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_GT);
+    if (positive < 0) throw nb::python_error();
+    if (!positive) return nb::none();
+    nb::object hits = field(data, kCnpj, nb::list());
+    if (!truth(hits)) return nb::none();
+    // Only the first hit counts, even when it cannot be used.
+    PyObject* first = PyObject_GetItem(hits.ptr(), nb::int_(0).ptr());
+    if (!first) throw nb::python_error();
+    nb::object cnpj = field(nb::steal(first), kCnpj, kEmpty.get());
+    if (!truth(cnpj)) return nb::none();
+
+    nb::object record = cnpj_ns.call(kConsultarCnpj, cnpj);
+    if (!truth(record)) return nb::none();
+    put(record, kBuscaPorNome, Py_True);
+    put(record, kTermoBusca, nome);
+    return record;
+}
+
+nb::object buscar_cnpj_por_nome(nb::handle nome_arg, nb::handle uf_arg) {
+    PyObject* nome = text_or_none_arg(nome_arg, "buscar_cnpj_por_nome", "nome_empresa");
+    PyObject* uf = text_or_none_arg(uf_arg, "buscar_cnpj_por_nome", "uf");
+    // Too short to search for; white space counts.
+    if (!nome || PyUnicode_GET_LENGTH(nome) < 3) return nb::none();
+    nb::object record;
+    nb::object error = catch_exception([&] { record = search_by_name(nome, uf); });
+    if (!error.is_valid()) return record;
+    if (is_request_or_value_error(cnpj_ns, error))
+        log_warning(cnpj_ns, "Casa dos Dados search failed for %r: %s", nb::handle(nome), error_text(error));
+    else
+        log_exception(cnpj_ns, error, "Unexpected error in buscar_cnpj_por_nome for %r", nb::handle(nome));
+    return nb::none();
+}
+
+// The record of a CNPJ given by the caller, when it is valid and registered.
+nb::object by_cnpj(PyObject* cnpj) {
+    if (!given(cnpj)) return nb::none();
+    nb::object clean = cnpj_ns.call(kLimparCnpj, nb::handle(cnpj));
+    if (!truth(cnpj_ns.call(kValidarCnpj, clean))) return nb::none();
+    nb::object record = cnpj_ns.call(kConsultarCnpj, clean);
+    return truth(record) ? record : nb::none();
+}
+
+nb::object by_name(PyObject* nome, PyObject* uf) {
+    nb::object record = cnpj_ns.call(kBuscarCnpjPorNome, nb::handle(nome), uf ? nb::handle(uf) : nb::none());
+    return truth(record) ? record : nb::none();
+}
+
+nb::object buscar_empresa(nb::handle cnpj_arg, nb::handle nome_arg, nb::handle uf_arg) {
+    PyObject* cnpj = text_or_none_arg(cnpj_arg, "buscar_empresa", "cnpj");
+    PyObject* nome = text_or_none_arg(nome_arg, "buscar_empresa", "nome");
+    PyObject* uf = text_or_none_arg(uf_arg, "buscar_empresa", "uf");
+    nb::object record = by_cnpj(cnpj);
+    if (!record.is_none()) return record;
+    if (!given(nome)) return nb::none();
+    return by_name(nome, uf);
+}
+
+// The host's AI search, loaded now rather than with the module, so that the
+// module works without it.  A missing module or dependency (ImportError, from
+// loading it or from the call) gives an invalid object: the strategy is
+// skipped.  Any other error reaches the caller.
+nb::object ai_search(PyObject* nome, PyObject* openai_api_key) {
+    try {
+        nb::module_ mod = nb::module_::import_(kAiSearchModule);
+        PyObject* fn = PyObject_GetAttrString(mod.ptr(), kAiSearchFunction);
+        if (!fn) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+            PyErr_Clear();
+            return {};
+        }
+        return nb::steal(fn)(nb::handle(nome), nb::handle(openai_api_key));
+    } catch (nb::python_error& e) {
+        if (e.matches(PyExc_ImportError)) return {};
+        throw;
+    }
+}
+
+nb::object buscar_empresa_completo(nb::handle cnpj_arg, nb::handle nome_arg, nb::handle uf_arg,
+                                   nb::handle usar_ai_search, nb::handle key_arg) {
+    const char* fn = "buscar_empresa_completo";
+    PyObject* cnpj = text_or_none_arg(cnpj_arg, fn, "cnpj");
+    PyObject* nome = text_or_none_arg(nome_arg, fn, "nome");
+    PyObject* uf = text_or_none_arg(uf_arg, fn, "uf");
+    PyObject* openai_api_key = text_or_none_arg(key_arg, fn, "openai_api_key");
+
+    nb::object record = by_cnpj(cnpj);
+    if (!record.is_none()) {
+        put(record, kMetodoBusca, kCnpjDireto.get());
+        return record;
+    }
+    if (!given(nome)) return nb::none();
+    record = by_name(nome, uf);
+    if (!record.is_none()) {
+        put(record, kMetodoBusca, kApiNome.get());
+        return record;
+    }
+    if (!truth(usar_ai_search) || !given(openai_api_key)) return nb::none();
+    nb::object found = ai_search(nome, openai_api_key);
+    if (!found.is_valid() || !truth(found)) return nb::none();
+    record = cnpj_ns.call(kConsultarCnpj, found);
+    if (!truth(record)) return nb::none();
+    put(record, kMetodoBusca, kAiWebSearch.get());
+    put(record, kCnpjBuscadoPorAi, Py_True);
+    return record;
+}
+
+}  // namespace
+
+void register_search(nb::module_& m) {
+    cnpj_ns.set("CASADOSDADOS_API", nb::str(kCasaDosDadosDefault));
+
+    m.def("buscar_cnpj_por_nome", &buscar_cnpj_por_nome, param("nome_empresa"), param("uf") = nb::none(),
+          nb::sig("def buscar_cnpj_por_nome(nome_empresa: str, uf: str | None = None) -> dict[str, typing.Any] | None"),
+          "Busca CNPJ pelo nome da empresa usando Casa dos Dados API.");
+    m.def("buscar_empresa", &buscar_empresa, param("cnpj") = nb::none(), param("nome") = nb::none(),
+          param("uf") = nb::none(),
+          nb::sig("def buscar_empresa(cnpj: str | None = None, nome: str | None = None, uf: str | None = None) "
+                  "-> dict[str, typing.Any] | None"),
+          "Busca empresa por CNPJ ou nome.\n\nPrimeiro tenta por CNPJ, se não tiver, busca por nome.");
+    m.def("buscar_empresa_completo", &buscar_empresa_completo, param("cnpj") = nb::none(), param("nome") = nb::none(),
+          param("uf") = nb::none(), param("usar_ai_search") = false, param("openai_api_key") = nb::none(),
+          nb::sig("def buscar_empresa_completo(cnpj: str | None = None, nome: str | None = None, "
+                  "uf: str | None = None, usar_ai_search: bool = False, openai_api_key: str | None = None) "
+                  "-> dict[str, typing.Any] | None"),
+          "Busca empresa usando todas as estratégias disponíveis.\n"
+          "\n"
+          "1. Por CNPJ direto (se fornecido)\n"
+          "2. Por nome na API Casa dos Dados\n"
+          "3. Por nome via AI web search (se habilitado e configurado)");
+}

@@ -1,0 +1,185 @@
+// State registrations (IE) of a company, from the CNPJá office resource.
+//
+// One request returns the registrations of every state; each becomes a record
+// of six keys (uf, numero, tipo, ativa, situacao, data_situacao) inside the
+// result record (cnpj, fonte, inscricoes_estaduais).  Every failure of the
+// service gives None and, except a 404 (company unknown), a warning.  The
+// credential comes from the environment at each call and never reaches a log
+// line: error texts are scrubbed of it before they are logged.
+#include "ie/parts.hpp"
+
+#include "toolkit/remote.hpp"
+
+namespace {
+
+constexpr const char* kCnpjaApiDefault = "https://api.cnpja.com/office/{cnpj}";
+constexpr long kRequestTimeoutDefault = 10;
+
+constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, kFormatarCnpj{"formatar_cnpj"},
+    kNormalizeRegistration{"_normalize_registration"}, kOs{"os"};
+constexpr Name kCnpjaApiUrl{"CNPJA_API_URL"}, kRequestTimeout{"REQUEST_TIMEOUT"}, kEnvApiKey{"ENV_API_KEY"},
+    kDefaultRegistrationsScope{"DEFAULT_REGISTRATIONS_SCOPE"};
+
+// Registration record keys, and the service's member names.
+constexpr Name kUf{"uf"}, kNumero{"numero"}, kTipo{"tipo"}, kAtiva{"ativa"}, kSituacao{"situacao"},
+    kDataSituacao{"data_situacao"};
+constexpr Name kState{"state"}, kNumber{"number"}, kType{"type"}, kText{"text"}, kEnabled{"enabled"},
+    kStatus{"status"}, kStatusDate{"statusDate"}, kRegistrations{"registrations"};
+constexpr Name kCnpj{"cnpj"}, kFonte{"fonte"}, kInscricoesEstaduais{"inscricoes_estaduais"};
+constexpr Name kCnpja{"CNPJá"}, kIe{"IE"}, kEmpty{""};
+
+// The object in a member holding {"id": ..., "text": ...}, or an invalid
+// object when the member is absent, null or empty.
+nb::object member_object(nb::handle reg, const Name& member) {
+    nb::object obj = field(reg, member, Py_None);
+    if (!truth(obj)) return {};
+    if (!PyDict_Check(obj.ptr()))
+        raise_error(PyExc_TypeError, "registration member '%s' must be an object, not %.200s", member.text(),
+                    Py_TYPE(obj.ptr())->tp_name);
+    return obj;
+}
+
+nb::dict normalize_registration(nb::handle reg_arg) {
+    nb::dict reg = dict_arg(reg_arg, "_normalize_registration", "reg");
+    nb::handle empty(kEmpty.get());
+    nb::object type = member_object(reg, kType);
+    nb::object tipo = type.is_valid() ? field(type, kText, Py_None) : nb::none();
+    nb::object status = member_object(reg, kStatus);
+    nb::dict out;
+    put(out, kUf, field(reg, kState, empty));
+    put(out, kNumero, field(reg, kNumber, empty));
+    put(out, kTipo, truth(tipo) ? tipo : nb::borrow(kIe.get()));
+    put(out, kAtiva, truth(field(reg, kEnabled, Py_False)) ? Py_True : Py_False);
+    put(out, kSituacao, status.is_valid() ? field(status, kText, empty) : nb::borrow(empty));
+    put(out, kDataSituacao, field(reg, kStatusDate, empty));
+    return out;
+}
+
+// `text` with every trace of the credential replaced by "***": the key as
+// read, its escaped form (as repr() shows a key holding a line break) and the
+// key without surrounding white space.
+nb::str scrub(nb::str text, nb::handle api_key) {
+    if (!PyUnicode_Check(api_key.ptr()) || PyUnicode_GET_LENGTH(api_key.ptr()) == 0) return text;
+    nb::str key = nb::borrow<nb::str>(api_key);
+    nb::object repr = nb::steal(PyObject_Repr(api_key.ptr()));
+    if (!repr.is_valid()) throw nb::python_error();
+    nb::object escaped = repr[nb::slice(1, -1)];
+    nb::object stripped = key.attr("strip")();
+    nb::object result = text;
+    for (nb::handle secret : {nb::handle(key), nb::handle(escaped), nb::handle(stripped)}) {
+        if (PyUnicode_GET_LENGTH(secret.ptr()) == 0) continue;
+        result = result.attr("replace")(secret, "***");
+    }
+    return nb::borrow<nb::str>(result);
+}
+
+nb::str kind_of(nb::handle h) { return nb::str(Py_TYPE(h.ptr())->tp_name); }
+
+// A warning about an answer that is JSON but not of the documented shape.
+nb::object unexpected_answer(nb::handle cnpj_limpo, nb::str description) {
+    log_warning(ie_ns, "CNPJá returned unexpected JSON for %s: %s", cnpj_limpo, description);
+    return nb::none();
+}
+
+nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
+    text_arg(cnpj_arg, "buscar_ie_por_cnpj", "cnpj");
+    if (!truth(ie_ns.call(kValidarCnpj, cnpj_arg))) return nb::none();
+
+    nb::object env_name = nb::borrow(ie_ns.get(kEnvApiKey));
+    nb::object api_key = nb::borrow(ie_ns.get(kOs)).attr("environ").attr("get")(env_name);
+    if (!truth(api_key)) {
+        log_warning(ie_ns, "%s not set; skipping CNPJá IE lookup", env_name);
+        return nb::none();
+    }
+
+    nb::object cnpj_limpo = ie_ns.call(kLimparCnpj, cnpj_arg);
+    nb::object url = fill_url(ie_ns.get(kCnpjaApiUrl), cnpj_limpo);
+    // The service takes the key as the whole Authorization value, no scheme.
+    nb::dict headers;
+    headers["Authorization"] = api_key;
+    nb::dict params;
+    params["registrations"] = nb::borrow(ie_ns.get(kDefaultRegistrationsScope));
+
+    nb::object response;
+    try {
+        nb::object get = nb::borrow(ie_ns.get(kRequestsName)).attr("get");
+        response = get(url, nb::arg("headers") = headers, nb::arg("params") = params,
+                       nb::arg("timeout") = nb::borrow(ie_ns.get(kRequestTimeout)));
+    } catch (nb::python_error& e) {
+        static constexpr Name kRequestException{"RequestException"};
+        nb::object family = nb::borrow(ie_ns.get(kRequestsName)).attr(kRequestException.get());
+        if (!e.matches(family)) throw;
+        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo, scrub(error_text(e.value()), api_key));
+        return nb::none();
+    }
+
+    nb::object status = response.attr("status_code");
+    if (status.equal(nb::int_(404))) return nb::none();
+    if (!status.equal(nb::int_(200))) {
+        log_warning(ie_ns, "CNPJá returned HTTP %s for %s", status, cnpj_limpo);
+        return nb::none();
+    }
+
+    // Any failure to decode the body (invalid JSON or UTF-8, nesting too deep
+    // for the decoder) is a body that is not JSON to us.
+    nb::object data;
+    nb::object error = catch_exception([&] {
+        require_utf8_body(response);
+        data = response.attr("json")();
+    });
+    if (error.is_valid()) {
+        log_warning(ie_ns, "CNPJá returned non-JSON for %s: %s", cnpj_limpo, scrub(error_text(error), api_key));
+        return nb::none();
+    }
+    if (!truth(data)) data = nb::dict();
+    if (!PyDict_Check(data.ptr()))
+        return unexpected_answer(cnpj_limpo, nb::str("expected an object, got {}").format(kind_of(data)));
+
+    nb::object registrations = field(data, kRegistrations, Py_None);
+    if (!truth(registrations)) registrations = nb::list();
+    if (!PyList_Check(registrations.ptr()))
+        return unexpected_answer(cnpj_limpo,
+                                 nb::str("'registrations' is not a list but {}").format(kind_of(registrations)));
+
+    nb::list inscricoes;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(registrations.ptr()); ++i) {
+        nb::object reg = nb::borrow(PyList_GET_ITEM(registrations.ptr(), i));
+        if (!PyDict_Check(reg.ptr()))
+            return unexpected_answer(cnpj_limpo,
+                                     nb::str("registration {} is not an object but {}").format(i, kind_of(reg)));
+        try {
+            inscricoes.append(ie_ns.call(kNormalizeRegistration, reg));
+        } catch (nb::python_error& e) {
+            // A `type` or `status` that is no object.
+            if (!e.matches(PyExc_TypeError)) throw;
+            return unexpected_answer(cnpj_limpo, nb::str("registration {}: {}").format(i, error_text(e.value())));
+        }
+    }
+
+    nb::dict result;
+    put(result, kCnpj, ie_ns.call(kFormatarCnpj, cnpj_limpo));
+    put(result, kFonte, kCnpja.get());
+    put(result, kInscricoesEstaduais, inscricoes);
+    return result;
+}
+
+}  // namespace
+
+void register_registrations(nb::module_& m) {
+    ie_ns.set("CNPJA_API_URL", nb::str(kCnpjaApiDefault));
+    ie_ns.set("REQUEST_TIMEOUT", nb::int_(kRequestTimeoutDefault));
+    ie_ns.set("ENV_API_KEY", nb::str("CNPJA_API_KEY"));
+    ie_ns.set("DEFAULT_REGISTRATIONS_SCOPE", nb::str("BR"));
+
+    m.def("buscar_ie_por_cnpj", &buscar_ie_por_cnpj, param("cnpj"),
+          nb::sig("def buscar_ie_por_cnpj(cnpj: str) -> dict[str, typing.Any] | None"),
+          "Busca as inscrições estaduais (IE) de uma empresa pelo CNPJ no serviço CNPJá.\n"
+          "\n"
+          "Requer a variável de ambiente CNPJA_API_KEY. Retorna {\"cnpj\", \"fonte\",\n"
+          "\"inscricoes_estaduais\"} ou None quando o CNPJ é inválido, a chave não está\n"
+          "definida, a consulta falha ou a empresa não é encontrada.");
+    m.def("_normalize_registration", &normalize_registration, param("reg"),
+          nb::sig("def _normalize_registration(reg: dict[str, typing.Any]) -> dict[str, typing.Any]"),
+          "Converte um item de \"registrations\" do CNPJá no registro de inscrição estadual\n"
+          "(uf, numero, tipo, ativa, situacao, data_situacao).");
+}
