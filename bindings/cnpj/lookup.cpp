@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kBrasilApiDefault = "https://brasilapi.com.br/api/cnpj/v1/{cnpj}";
 constexpr const char* kReceitaWsDefault = "https://receitaws.com.br/v1/cnpj/{cnpj}";
 constexpr long kRequestTimeoutDefault = 10;
-constexpr const char* kProjectAddress = "https://github.com/quillon-br/quillon";
+constexpr const char* kProjectAddress = "https://pypi.org/project/quillon/";
 
 // Record keys.
 constexpr Name kFonte{"fonte"}, kCnpj{"cnpj"}, kRazaoSocial{"razao_social"}, kNomeFantasia{"nome_fantasia"},
