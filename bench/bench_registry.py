@@ -39,12 +39,8 @@ GOOGLE = "06990590000123"
 
 def _fixture() -> bytes:
     repo = pathlib.Path(__file__).resolve().parent.parent
-    for folder in repo.parents:
-        path = folder / "shared" / "fixtures" / "registry" / "brasilapi" / \
-            "brasilapi_active_google_qsa_representante_legal.json"
-        if path.is_file():
-            return path.read_bytes()
-    sys.exit("shared/fixtures not found beside the repository")
+    return (repo / "tests" / "fixtures" / "registry" / "brasilapi" /
+            "brasilapi_active_google_qsa_representante_legal.json").read_bytes()
 
 
 def start_server(body: bytes) -> http.server.ThreadingHTTPServer:

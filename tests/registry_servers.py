@@ -35,13 +35,10 @@ DEEPLY_NESTED = b"[" * 200_000 + b"]" * 200_000
 
 
 def _fixtures() -> pathlib.Path:
-    """$QUILLON_FIXTURES, else shared/fixtures beside the repository or one of its parents."""
+    """$QUILLON_FIXTURES, else the published data kept beside the tests."""
     if os.environ.get("QUILLON_FIXTURES"):
         return pathlib.Path(os.environ["QUILLON_FIXTURES"])
-    for folder in pathlib.Path(__file__).resolve().parents:
-        if (folder / "shared" / "fixtures").is_dir():
-            return folder / "shared" / "fixtures"
-    raise RuntimeError("shared/fixtures not found beside the repository; set QUILLON_FIXTURES")
+    return pathlib.Path(__file__).resolve().parent / "fixtures"
 
 
 REGISTRY = _fixtures() / "registry"
