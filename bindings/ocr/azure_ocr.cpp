@@ -1,0 +1,187 @@
+// Azure OCR with retry: one image read by Azure AI Vision Image Analysis
+// (READ), after it is normalised, with transient errors repeated through a
+// tenacity policy built for each call.  A failed recognition is logged and
+// gives None; it never raises.
+#include "ocr/parts.hpp"
+
+#include <climits>
+#include <optional>
+
+namespace qo = quillon::ocr;
+using namespace ocr_detail;
+
+namespace {
+
+constexpr const char* kPerformAzureOcrDoc =
+    "Realiza OCR usando Azure AI Vision com retry e backoff exponencial.\n"
+    "\n"
+    "    Args:\n"
+    "        image_bytes: Bytes da imagem\n"
+    "        image_format: Formato da imagem\n"
+    "\n"
+    "    Returns:\n"
+    "        Texto extraído ou None\n"
+    "    ";
+
+constexpr const char* kIsTransientDoc =
+    "Decide se vale repetir a chamada de OCR.\n"
+    "\n"
+    "    Credencial errada (401/403) e imagem recusada (400) não melhoram na\n"
+    "    segunda tentativa: antes o retry disparava em qualquer exceção e gastava\n"
+    "    três chamadas e ~17s de backoff para devolver o mesmo erro.\n"
+    "    ";
+
+// --- error classification ----------------------------------------------------
+
+bool is_transient_azure_error(nb::handle exc) {
+    nb::object status = attr_or_none(exc, "status_code");
+    if (status.is_none()) {
+        nb::object response = attr_or_none(exc, "response");
+        if (!response.is_none()) status = attr_or_none(response, "status_code");
+    }
+    if (status.is_none()) return qo::is_transient_status(std::nullopt);
+    if (PyLong_Check(status.ptr())) {
+        int overflow = 0;
+        long long v = PyLong_AsLongLongAndOverflow(status.ptr(), &overflow);
+        if (v == -1 && PyErr_Occurred()) throw nb::python_error();
+        if (overflow) v = overflow > 0 ? LLONG_MAX : LLONG_MIN;
+        return qo::is_transient_status(v);
+    }
+    // A status that is no int (a float, a text...) compares as Python would
+    // compare it, errors included.
+    nb::int_ throttled(429), server_error(500);
+    int eq = PyObject_RichCompareBool(status.ptr(), throttled.ptr(), Py_EQ);
+    if (eq < 0) throw nb::python_error();
+    if (eq) return true;
+    int ge = PyObject_RichCompareBool(status.ptr(), server_error.ptr(), Py_GE);
+    if (ge < 0) throw nb::python_error();
+    return ge == 1;
+}
+
+// --- one attempt ---------------------------------------------------------------
+
+// The READ lines, block by block and line by line, one per line of text.
+nb::object read_text(nb::handle result) {
+    nb::object read = attr_or_none(result, "read");
+    if (read.is_none() || !truth(read)) return nb::none();
+    nb::list lines;
+    for (nb::handle block : read.attr("blocks")) {
+        for (nb::handle line : block.attr("lines")) {
+            nb::object text = line.attr("text");
+            if (!PyUnicode_Check(text.ptr())) {
+                PyErr_Format(PyExc_TypeError, "OCR line text must be str, not %.200s", Py_TYPE(text.ptr())->tp_name);
+                throw nb::python_error();
+            }
+            lines.append(text);
+        }
+    }
+    if (lines.size() == 0) return nb::none();
+    PyObject* joined = PyUnicode_Join(nb::str("\n").ptr(), lines.ptr());
+    if (!joined) throw nb::python_error();
+    nb::str text = strip(nb::steal(joined));
+    if (PyUnicode_GET_LENGTH(text.ptr()) == 0) return nb::none();
+    return std::move(text);
+}
+
+nb::object call_ocr(nb::handle endpoint, nb::handle key, nb::handle img_data) {
+    // The SDK is loaded on every attempt: a missing SDK is an attempt's error.
+    nb::object client_type = from_import("azure.ai.vision.imageanalysis", "ImageAnalysisClient");
+    nb::object visual_features = from_import("azure.ai.vision.imageanalysis.models", "VisualFeatures");
+    nb::object key_credential = from_import("azure.core.credentials", "AzureKeyCredential");
+
+    // The retry policy of the call is the only one: with the pipeline's own
+    // retries left on, every attempt would repeat 429 and 5xx answers itself
+    // (three more requests, seconds of back-off each) before this one sees it.
+    nb::object client = client_type("endpoint"_a = endpoint, "credential"_a = key_credential(key), "retry_total"_a = 0);
+    nb::object result;
+    try {
+        nb::list features;
+        features.append(visual_features.attr("READ"));
+        nb::object timeout = nb::borrow(ocr_ns.get(kTimeoutSeconds));
+        result = client.attr("analyze")("image_data"_a = img_data, "visual_features"_a = features, "language"_a = "pt",
+                                        "connection_timeout"_a = timeout, "read_timeout"_a = timeout);
+    } catch (...) {
+        if (PyObject_HasAttrString(client.ptr(), "close")) close_quietly(client);
+        throw;
+    }
+    if (PyObject_HasAttrString(client.ptr(), "close")) client.attr("close")();
+    return read_text(result);
+}
+
+void log_ocr_retry(nb::handle retry_state) {
+    nb::object outcome = attr_or_none(retry_state, "outcome");
+    nb::object exc = nb::none();
+    if (!outcome.is_none()) exc = outcome.attr("exception")();
+    nb::object name = nb::str("unknown");
+    if (!exc.is_none()) name = nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr()))).attr("__name__");
+    log_warning(ocr_ns, "OCR retry %d/3: %s", retry_state.attr("attempt_number"), name);
+}
+
+// --- the call ------------------------------------------------------------------
+
+// The image as the service gets it: RGB, at most 16000 px on the longer side,
+// re-encoded in the caller's format; None when it is too small to read.
+nb::object normalise_image(nb::handle image_bytes, nb::handle image_format) {
+    nb::object image_module = nb::module_::import_("PIL.Image");
+    nb::object io = nb::module_::import_("io");
+    nb::object image = image_module.attr("open")(io.attr("BytesIO")(image_bytes)).attr("convert")("RGB");
+    auto [w, h] = unpack_pair(image.attr("size"));
+    qo::ImagePlan plan = qo::plan_image(nb::cast<long long>(w), nb::cast<long long>(h));
+    if (plan.action == qo::ImagePlan::Action::Refuse) return nb::none();
+    if (plan.action == qo::ImagePlan::Action::Shrink)
+        image = image.attr("resize")(nb::make_tuple(plan.width, plan.height),
+                                     "resample"_a = image_module.attr("Resampling").attr("LANCZOS"));
+    nb::str fmt = lower(image_format);
+    qo::Encoder encoder =
+        with_code_units(fmt.ptr(), [](const auto* data, std::size_t n) { return qo::encoder_for(data, n); });
+    nb::object buffer = io.attr("BytesIO")();
+    image.attr("save")(buffer, "format"_a = qo::encoder_name(encoder));
+    return buffer.attr("getvalue")();
+}
+
+nb::object make_retry_policy(nb::handle endpoint, nb::handle key, nb::object& attempt) {
+    nb::object tenacity = nb::module_::import_("tenacity");
+    nb::object ep = nb::borrow(endpoint), k = nb::borrow(key);
+    attempt = nb::cpp_function([ep, k](nb::handle img_data) { return call_ocr(ep, k, img_data); },
+                               nb::arg("img_data"), nb::name("_call_ocr"));
+    nb::object log_retry = nb::cpp_function(&log_ocr_retry, nb::arg("retry_state"), nb::name("_log_ocr_retry"));
+    return tenacity.attr("Retrying")(
+        "stop"_a = tenacity.attr("stop_after_attempt")(qo::kMaxAttempts),
+        "wait"_a = tenacity.attr("wait_random_exponential")("multiplier"_a = qo::kBackoffMultiplier,
+                                                             "max"_a = qo::kBackoffMaxSeconds),
+        "retry"_a = tenacity.attr("retry_if_exception")(ocr_ns.get(kIsTransientAzureError)),
+        "before_sleep"_a = log_retry, "reraise"_a = true);
+}
+
+nb::object perform_azure_ocr(nb::handle image_bytes, nb::handle image_format) {
+    bytes_like_arg(image_bytes, "perform_azure_ocr", "image_bytes");
+    text_arg(image_format, "perform_azure_ocr", "image_format");
+
+    auto [endpoint, key] = unpack_pair(ocr_ns.call(kGetAzureConfig));
+    (void)endpoint;
+    if (!truth(key)) {
+        log_warning(ocr_ns, "AZURE_AI_VISION_KEY não configurada!");
+        return nb::none();
+    }
+    nb::object attempt;
+    nb::object retrying = make_retry_policy(endpoint, key, attempt);
+    try {
+        nb::object data = normalise_image(image_bytes, image_format);
+        if (data.is_none()) return data;
+        return retrying(attempt, data);
+    } catch (nb::python_error& e) {
+        if (!is_exception(e)) throw;
+        log_error(ocr_ns, "Azure OCR falhou após retries: %s", e.value());
+        return nb::none();
+    }
+}
+
+}  // namespace
+
+void register_azure_ocr(nb::module_& m) {
+    m.def("perform_azure_ocr", &perform_azure_ocr, param("image_bytes"), param("image_format") = "png",
+          nb::sig("def perform_azure_ocr(image_bytes: bytes, image_format: str = 'png') -> str | None"),
+          kPerformAzureOcrDoc);
+    m.def("_is_transient_azure_error", &is_transient_azure_error, param("exc"),
+          nb::sig("def _is_transient_azure_error(exc: BaseException) -> bool"), kIsTransientDoc);
+}

@@ -1,0 +1,125 @@
+// Helpers shared by the parts of the ocr module.
+#include "ocr/parts.hpp"
+
+#include "quillon/text.hpp"
+
+namespace ocr_detail {
+
+namespace qo = quillon::ocr;
+
+void bytes_like_arg(nb::handle h, const char* fn, const char* param) {
+    if (!PyObject_CheckBuffer(h.ptr())) raise_wrong_type(fn, param, "a bytes-like object", h);
+}
+
+nb::str strip(nb::handle s) {
+    if (!PyUnicode_Check(s.ptr())) {
+        PyErr_Format(PyExc_TypeError, "expected str, not %.200s", Py_TYPE(s.ptr())->tp_name);
+        throw nb::python_error();
+    }
+    std::size_t first = 0, last = 0, n = 0;
+    with_code_units(s.ptr(), [&](const auto* data, std::size_t len) {
+        n = len;
+        quillon::text::strip_bounds(data, len, first, last);
+    });
+    if (first == 0 && last == n && PyUnicode_CheckExact(s.ptr())) return nb::borrow<nb::str>(s);
+    PyObject* r = PyUnicode_Substring(s.ptr(), static_cast<Py_ssize_t>(first), static_cast<Py_ssize_t>(last));
+    if (!r) throw nb::python_error();
+    return nb::steal<nb::str>(r);
+}
+
+nb::str lower(nb::handle s) {
+    PyObject* r = PyObject_CallMethod(s.ptr(), "lower", nullptr);
+    if (!r) throw nb::python_error();
+    return nb::steal<nb::str>(r);
+}
+
+nb::object attr_or_none(nb::handle obj, const char* name) {
+    PyObject* v = PyObject_GetAttrString(obj.ptr(), name);
+    if (v) return nb::steal(v);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+    PyErr_Clear();
+    return nb::none();
+}
+
+std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
+    PyObject* it = PyObject_GetIter(value.ptr());
+    if (!it) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(value.ptr())->tp_name);
+        }
+        throw nb::python_error();
+    }
+    nb::object iter = nb::steal(it);
+    nb::object items[2];
+    for (int i = 0; i < 2; ++i) {
+        PyObject* item = PyIter_Next(it);
+        if (!item) {
+            if (PyErr_Occurred()) throw nb::python_error();
+            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
+            throw nb::python_error();
+        }
+        items[i] = nb::steal(item);
+    }
+    PyObject* extra = PyIter_Next(it);
+    if (extra) {
+        Py_DECREF(extra);
+        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+        throw nb::python_error();
+    }
+    if (PyErr_Occurred()) throw nb::python_error();
+    return {std::move(items[0]), std::move(items[1])};
+}
+
+nb::object from_import(const char* module, const char* name) {
+    nb::object mod = nb::module_::import_(module);
+    PyObject* v = PyObject_GetAttrString(mod.ptr(), name);
+    if (!v) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+        PyErr_Clear();
+        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
+        throw nb::python_error();
+    }
+    return nb::steal(v);
+}
+
+qo::Recognised classify(nb::handle result) {
+    if (result.is_none()) return qo::Recognised::Nothing;
+    if (PyUnicode_Check(result.ptr()))
+        return PyUnicode_GET_LENGTH(result.ptr()) > 0 ? qo::Recognised::Text : qo::Recognised::Empty;
+    return truth(result) ? qo::Recognised::Other : qo::Recognised::Empty;
+}
+
+void close_quietly(nb::handle obj) noexcept {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyObject* r = PyObject_CallMethod(obj.ptr(), "close", nullptr);
+    if (r)
+        Py_DECREF(r);
+    else
+        PyErr_Clear();
+    PyErr_Restore(type, value, tb);
+}
+
+bool is_path_source(nb::handle source) {
+    if (PyUnicode_Check(source.ptr())) return true;
+    static PyObject* path_like = [] {
+        PyObject* os = PyImport_ImportModule("os");
+        if (!os) throw nb::python_error();
+        PyObject* t = PyObject_GetAttrString(os, "PathLike");
+        Py_DECREF(os);
+        if (!t) throw nb::python_error();
+        return t;  // kept for the life of the process
+    }();
+    int r = PyObject_IsInstance(source.ptr(), path_like);
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+nb::str display_name(nb::handle source, PyObject* filename) {
+    if (is_path_source(source)) return nb::str(nb::module_::import_("pathlib").attr("Path")(source).attr("name"));
+    if (filename && PyUnicode_GET_LENGTH(filename) > 0) return nb::borrow<nb::str>(filename);
+    return nb::str("document.pdf");
+}
+
+}  // namespace ocr_detail

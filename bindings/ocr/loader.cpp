@@ -1,0 +1,247 @@
+// PDF loading with OCR: a PDF read page by page into the host's Page
+// records, thin pages recognised by OCR or a vision model; and the smart entry
+// that asks the host's page analyser first.
+#include "ocr/parts.hpp"
+
+namespace qo = quillon::ocr;
+using namespace ocr_detail;
+
+namespace {
+
+constexpr const char* kLoadPdfWithOcrDoc =
+    "Carrega PDF aplicando OCR nas páginas com imagem.\n"
+    "\n"
+    "    Args:\n"
+    "        source: Caminho do arquivo ou bytes do PDF\n"
+    "        use_azure: Se True, usa Azure OCR\n"
+    "        filename: Nome para log quando source é bytes (ignorado se source é Path)\n"
+    "        ocr_fallback: \"off\" (padrão, só Azure OCR), \"auto\" (Vision LLM quando o OCR\n"
+    "            não retorna texto) ou \"force\" (só Vision LLM, sem Azure OCR)\n"
+    "        llm_caller: Callable para Vision LLM fallback\n"
+    "        provider: Provider do Vision LLM (\"openai\", \"azure\" ou \"google\")\n"
+    "        google_client: Cliente do Google quando provider é \"google\"\n"
+    "        google_model: Modelo do Google quando provider é \"google\"\n"
+    "\n"
+    "    Returns:\n"
+    "        Lista de Page objects\n"
+    "    ";
+
+constexpr const char* kProcessPdfSmartDoc =
+    "Processa PDF de forma inteligente, aplicando OCR quando necessário.\n"
+    "\n"
+    "    Args:\n"
+    "        source: Caminho do arquivo ou bytes do PDF\n"
+    "        min_chars: Mínimo de caracteres para considerar página com texto\n"
+    "        filename: Nome para log quando source é bytes (ignorado se source é Path)\n"
+    "        ocr_fallback: \"off\" (padrão, só Azure OCR), \"auto\" (Vision LLM quando o OCR\n"
+    "            não retorna texto) ou \"force\" (só Vision LLM, sem Azure OCR)\n"
+    "        llm_caller: Callable para Vision LLM fallback\n"
+    "        provider: Provider do Vision LLM (\"openai\", \"azure\" ou \"google\")\n"
+    "        google_client: Cliente do Google quando provider é \"google\"\n"
+    "        google_model: Modelo do Google quando provider é \"google\"\n"
+    "\n"
+    "    Returns:\n"
+    "        Lista de Page objects\n"
+    "    ";
+
+// The arguments both entries share, checked before any work.
+struct Request {
+    nb::handle source;
+    PyObject* filename;  // nullptr for None
+    nb::handle ocr_fallback;
+    nb::handle llm_caller;
+    nb::handle provider;
+    nb::handle google_client;
+    nb::handle google_model;
+};
+
+Request check_request(const char* fn, nb::handle source, nb::handle filename, nb::handle ocr_fallback,
+                      nb::handle llm_caller, nb::handle provider, nb::handle google_client,
+                      nb::handle google_model) {
+    Request r{source, text_or_none_arg(filename, fn, "filename"), ocr_fallback, llm_caller, provider,
+              google_client, google_model};
+    text_arg(ocr_fallback, fn, "ocr_fallback");
+    text_arg(provider, fn, "provider");
+    text_or_none_arg(google_model, fn, "google_model");
+    return r;
+}
+
+// The document of a source: a path is opened as a file, anything else is
+// content made into bytes by the host and opened as a PDF.
+nb::object open_document(const Request& r) {
+    nb::handle fitz = ocr_ns.get(kFitz);
+    if (is_path_source(r.source)) {
+        if (PyUnicode_Check(r.source.ptr()) && PyUnicode_GET_LENGTH(r.source.ptr()) == 0) {
+            // An empty name would open a new, empty document: zero pages
+            // loaded from a file that was never read.
+            nb::object not_found = attr_or_none(fitz, "FileNotFoundError");
+            if (not_found.is_none()) not_found = nb::borrow(PyExc_FileNotFoundError);
+            PyErr_SetObject(not_found.ptr(), nb::str("no such file: ''").ptr());
+            throw nb::python_error();
+        }
+        return fitz.attr("open")(r.source);
+    }
+    nb::object content = ocr_ns.call(kEnsureBytes, r.source);
+    return fitz.attr("open")("stream"_a = content, "filetype"_a = "pdf");
+}
+
+nb::object make_page(nb::handle text, long long number, qo::Source source, const bool* ocr_failed) {
+    nb::dict metadata;
+    metadata[qo::kPageKey] = nb::int_(number);
+    metadata[qo::kSourceKey] = qo::source_name(source);
+    if (ocr_failed) metadata[qo::kOcrFailedKey] = nb::bool_(*ocr_failed);
+    return ocr_ns.get(kPage)("text"_a = text, "metadata"_a = metadata);
+}
+
+class PageReader {
+public:
+    PageReader(const Request& r, bool use_azure, nb::handle doc) : r_(r), doc_(doc) {
+        qo::FallbackMode mode = with_code_units(
+            r.ocr_fallback.ptr(), [](const auto* d, std::size_t n) { return qo::parse_fallback_mode(d, n); });
+        options_ = {use_azure, mode, !r.llm_caller.is_none()};
+    }
+
+    // Appends the record of page `index` (0-based) to `documents`, if any.
+    void read(Py_ssize_t index, nb::list& documents) {
+        long long n = static_cast<long long>(index) + 1;
+        nb::str text = strip(doc_.attr("load_page")(index).attr("get_text")());
+        if (qo::is_text_page(static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr())))) {
+            documents.append(make_page(text, n, qo::Source::Text, nullptr));
+            return;
+        }
+        log_info(ocr_ns, "Preparando página %d para OCR...", n);
+
+        qo::PageFlow flow(options_);
+        nb::object extracted = nb::none();
+        for (auto step = flow.next(); step != qo::PageFlow::Step::Done; step = flow.next()) {
+            switch (step) {
+                case qo::PageFlow::Step::Ocr: {
+                    nb::object image = ocr_ns.call(kRenderPageAsImage, doc_, index);
+                    extracted = nb::borrow(ocr_ns.get(kPerformAzureOcr))(image, "image_format"_a = "png");
+                    break;
+                }
+                case qo::PageFlow::Step::ForcedVision:
+                    log_info(ocr_ns, "Página %d: usando Vision LLM (force)...", n);
+                    extracted = vision(index);
+                    break;
+                case qo::PageFlow::Step::FallbackVision:
+                    log_info(ocr_ns, "Página %d: OCR falhou, tentando Vision LLM...", n);
+                    extracted = vision(index);
+                    break;
+                case qo::PageFlow::Step::Done:
+                    break;
+            }
+            flow.record(classify(extracted));
+        }
+
+        qo::PageOutcome outcome = flow.outcome();
+        nb::str final_text = text;
+        if (outcome.joins_text) {
+            nb::object joined = nb::steal(PyUnicode_Concat(text.ptr(), nb::str("\n\n").ptr()));
+            if (!joined.is_valid()) throw nb::python_error();
+            joined = nb::steal(PyUnicode_Concat(joined.ptr(), extracted.ptr()));
+            if (!joined.is_valid()) throw nb::python_error();
+            final_text = strip(joined);
+        }
+        if (outcome.ocr_failed)
+            log_warning(ocr_ns, "Página %d: OCR não retornou texto; seguindo com %d chars de resíduo.", n,
+                        PyUnicode_GET_LENGTH(text.ptr()));
+        bool empty = PyUnicode_GET_LENGTH(final_text.ptr()) == 0;
+        if (!qo::keeps_page(empty, outcome.ocr_failed)) return;
+        documents.append(make_page(final_text, n, outcome.source, &outcome.ocr_failed));
+        log_info(ocr_ns, "Página %d: %d chars via %s", n, PyUnicode_GET_LENGTH(final_text.ptr()),
+                 qo::source_name(outcome.source));
+    }
+
+private:
+    nb::object vision(Py_ssize_t index) {
+        auto [payload, payload_format] = unpack_pair(ocr_ns.call(kVisionPayload, doc_, index, r_.provider));
+        return nb::borrow(ocr_ns.get(kPerformVisionFallback))(
+            payload, "llm_caller"_a = r_.llm_caller, "image_format"_a = payload_format, "provider"_a = r_.provider,
+            "google_client"_a = r_.google_client, "google_model"_a = r_.google_model);
+    }
+
+    const Request& r_;
+    nb::handle doc_;
+    qo::LoadOptions options_;
+};
+
+nb::list load_pdf_with_ocr(nb::handle source, nb::handle use_azure, nb::handle filename, nb::handle ocr_fallback,
+                           nb::handle llm_caller, nb::handle provider, nb::handle google_client,
+                           nb::handle google_model) {
+    Request r = check_request("load_pdf_with_ocr", source, filename, ocr_fallback, llm_caller, provider,
+                              google_client, google_model);
+    bool azure = truth(use_azure);
+
+    nb::object doc = open_document(r);
+    nb::list documents;
+    try {
+        nb::str name = display_name(source, r.filename);
+        Py_ssize_t count = PyLong_AsSsize_t(nb::object(doc.attr("page_count")).ptr());
+        if (count == -1 && PyErr_Occurred()) throw nb::python_error();
+        log_info(ocr_ns, "Processando PDF com OCR: %s (%d páginas)", name, count);
+        PageReader reader(r, azure, doc);
+        // One page at a time: each page object is released before the next
+        // one is loaded.
+        for (Py_ssize_t i = 0; i < count; ++i) reader.read(i, documents);
+    } catch (...) {
+        close_quietly(doc);
+        throw;
+    }
+    doc.attr("close")();
+    return documents;
+}
+
+nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::handle filename,
+                             nb::handle ocr_fallback, nb::handle llm_caller, nb::handle provider,
+                             nb::handle google_client, nb::handle google_model) {
+    nb::int_ min_chars = integer_arg(min_chars_arg, "process_pdf_smart", "min_chars");
+    Request r = check_request("process_pdf_smart", source, filename, ocr_fallback, llm_caller, provider,
+                              google_client, google_model);
+
+    nb::object analyze_pages = from_import("quillon.utils", "analyze_pages");
+    nb::object load_pdf = from_import("quillon.utils", "load_pdf");
+    nb::str name = display_name(source, r.filename);
+
+    nb::object perfil = analyze_pages(source, "min_chars_per_page"_a = min_chars, "filename"_a = name);
+    nb::object paginas_ocr = perfil["paginas_ocr"];
+    if (truth(paginas_ocr)) {
+        Py_ssize_t needing = PyObject_Length(paginas_ocr.ptr());
+        if (needing < 0) throw nb::python_error();
+        log_info(ocr_ns, "PDF %s: %d de %d pagina(s) precisam de OCR (%s)", name, needing,
+                 nb::object(perfil["num_pages"]), nb::object(perfil["doc_type"]));
+        return nb::borrow(ocr_ns.get(kLoadPdfWithOcr))(
+            source, "filename"_a = filename, "ocr_fallback"_a = ocr_fallback, "llm_caller"_a = llm_caller,
+            "provider"_a = provider, "google_client"_a = google_client, "google_model"_a = google_model);
+    }
+    nb::object plain_name = (r.filename && PyUnicode_GET_LENGTH(r.filename) > 0) ? nb::borrow(r.filename)
+                                                                                 : nb::object(nb::str("document.pdf"));
+    return load_pdf(source, "filename"_a = plain_name);
+}
+
+constexpr const char* kLoadSig =
+    "def load_pdf_with_ocr(source: str | os.PathLike[str] | bytes | typing.Any, use_azure: bool = True, "
+    "filename: str | None = None, ocr_fallback: str = 'off', "
+    "llm_caller: collections.abc.Callable[[list[dict[str, typing.Any]], None], typing.Any] | None = None, "
+    "provider: str = 'openai', google_client: typing.Any = None, google_model: str | None = None) "
+    "-> list[quillon.models.result.Page]";
+
+constexpr const char* kSmartSig =
+    "def process_pdf_smart(source: str | os.PathLike[str] | bytes | typing.Any, min_chars: int = 100, "
+    "filename: str | None = None, ocr_fallback: str = 'off', "
+    "llm_caller: collections.abc.Callable[[list[dict[str, typing.Any]], None], typing.Any] | None = None, "
+    "provider: str = 'openai', google_client: typing.Any = None, google_model: str | None = None) "
+    "-> list[quillon.models.result.Page]";
+
+}  // namespace
+
+void register_loader(nb::module_& m) {
+    m.def("load_pdf_with_ocr", &load_pdf_with_ocr, param("source"), param("use_azure") = true,
+          param("filename") = nb::none(), param("ocr_fallback") = "off", param("llm_caller") = nb::none(),
+          param("provider") = "openai", param("google_client") = nb::none(), param("google_model") = nb::none(),
+          nb::sig(kLoadSig), kLoadPdfWithOcrDoc);
+    m.def("process_pdf_smart", &process_pdf_smart, param("source"), param("min_chars") = 100,
+          param("filename") = nb::none(), param("ocr_fallback") = "off", param("llm_caller") = nb::none(),
+          param("provider") = "openai", param("google_client") = nb::none(), param("google_model") = nb::none(),
+          nb::sig(kSmartSig), kProcessPdfSmartDoc);
+}

@@ -1,0 +1,85 @@
+// What the files of the ocr module share: its namespace, the names of its
+// attributes, the registration function of each part and a few helpers for
+// the Python objects they pass around.
+#pragma once
+
+#include <Python.h>
+#include <nanobind/nanobind.h>
+
+#include <utility>
+
+#include "quillon/ocr.hpp"
+#include "toolkit/toolkit.hpp"
+
+namespace nb = nanobind;
+using namespace quillon::bind;
+using namespace nb::literals;
+
+// The module's attributes (load-time names, constants, logger).
+extern ModuleNamespace ocr_ns;
+
+// Load-time names, read at each call so that a patched one takes effect.
+inline constexpr Name kFitz{"fitz"};
+inline constexpr Name kGetAzureConfig{"get_azure_config"};
+inline constexpr Name kVisionFallbackPrompt{"VISION_FALLBACK_PROMPT"};
+inline constexpr Name kEnsureBytes{"_ensure_bytes"};
+inline constexpr Name kPage{"Page"};
+inline constexpr Name kTimeoutSeconds{"AZURE_OCR_TIMEOUT_SECONDS"};
+
+// Module-level functions that call one another through the module.
+inline constexpr Name kRenderPageAsImage{"render_page_as_image"};
+inline constexpr Name kRenderPageAsPdf{"render_page_as_pdf"};
+inline constexpr Name kPerformAzureOcr{"perform_azure_ocr"};
+inline constexpr Name kIsTransientAzureError{"_is_transient_azure_error"};
+inline constexpr Name kVisionPayload{"_vision_payload"};
+inline constexpr Name kPerformVisionFallback{"perform_vision_fallback"};
+inline constexpr Name kLoadPdfWithOcr{"load_pdf_with_ocr"};
+
+void register_rendering(nb::module_& m);
+void register_azure_ocr(nb::module_& m);
+void register_vision(nb::module_& m);
+void register_loader(nb::module_& m);
+
+namespace ocr_detail {
+
+// Image and PDF bytes: any object with the buffer protocol (bytes,
+// bytearray, memoryview...).
+void bytes_like_arg(nb::handle h, const char* fn, const char* param);
+
+// str.strip() of a str (anything else is a TypeError); s itself when there
+// is nothing to remove.
+nb::str strip(nb::handle s);
+
+// str.lower() of a str.
+nb::str lower(nb::handle s);
+
+// getattr(obj, name, None): only an AttributeError means "absent".
+nb::object attr_or_none(nb::handle obj, const char* name);
+
+// `a, b = value`, with the errors of Python's unpacking.
+std::pair<nb::object, nb::object> unpack_pair(nb::handle value);
+
+// `from <module> import <name>` inside a function: the module is imported
+// (or taken from sys.modules) at each call, so a replaced module is seen.
+nb::object from_import(const char* module, const char* name);
+
+// How a recognition step's answer counts: None, a false value, a non-empty
+// text, or a true value of another kind.
+quillon::ocr::Recognised classify(nb::handle result);
+
+// Calls obj.close(), keeping the error already on its way: an error of
+// close() itself is dropped.  For clean-up while another error propagates.
+void close_quietly(nb::handle obj) noexcept;
+
+// Whether a Python error is an Exception (what `except Exception` catches);
+// KeyboardInterrupt, SystemExit and GeneratorExit are not.
+inline bool is_exception(const nb::python_error& e) { return e.matches(PyExc_Exception); }
+
+// A path source: a str or an os.PathLike.
+bool is_path_source(nb::handle source);
+
+// The name a source is logged under: a path's last component, else the
+// caller's non-empty filename, else "document.pdf".
+nb::str display_name(nb::handle source, PyObject* filename);
+
+}  // namespace ocr_detail

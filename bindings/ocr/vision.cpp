@@ -1,0 +1,182 @@
+// Vision fallback: a page transcribed by a vision language model, through the
+// host's Google provider or a chat-completions callable.  A failed
+// transcription is logged and gives None; it never raises.
+#include "ocr/parts.hpp"
+
+#include "quillon/base64.hpp"
+
+namespace qo = quillon::ocr;
+using namespace ocr_detail;
+
+namespace {
+
+constexpr const char* kVisionPayloadDoc =
+    "Payload da página para o provider de visão: (bytes, formato).\n"
+    "\n"
+    "    Só o Google aceita PDF inline; OpenAI, Azure e Grok recebem imagem.\n"
+    "    ";
+
+constexpr const char* kPerformVisionFallbackDoc =
+    "Extract text from an image via a Vision LLM.\n"
+    "\n"
+    "    provider=\"openai\" | \"azure\": uses ``llm_caller(messages, None)``, which expects the\n"
+    "    OpenAI chat-completions shape (kept unchanged for backward compatibility).\n"
+    "\n"
+    "    provider=\"google\": calls ``quillon.providers.google.call_vision`` directly with\n"
+    "    ``google_client`` and ``google_model``.\n"
+    "\n"
+    "    image_format=\"pdf\" sends the page as a native PDF. Only Google accepts it; the\n"
+    "    other providers refuse it here rather than turn it into a data URL that the\n"
+    "    API would reject with an obscure error.\n"
+    "\n"
+    "    Returns extracted text or None on any failure / empty response.\n"
+    "    ";
+
+constexpr const char* kUserInstruction = "Extraia todo o texto visível nesta página do documento.";
+
+// f(code units, length) over the buffer of the str s.
+template <class F>
+decltype(auto) on_text(nb::handle s, F&& f) {
+    return with_code_units(s.ptr(), std::forward<F>(f));
+}
+
+bool is_google(nb::handle provider) {
+    return on_text(provider, [](const auto* d, std::size_t n) { return qo::is_google_provider(d, n); });
+}
+
+nb::object vision_payload(nb::handle doc, nb::handle page_num_arg, nb::handle provider_arg) {
+    nb::int_ page_num = integer_arg(page_num_arg, "_vision_payload", "page_num");
+    text_arg(provider_arg, "_vision_payload", "provider");
+    if (is_google(provider_arg)) return nb::make_tuple(ocr_ns.call(kRenderPageAsPdf, doc, page_num), "pdf");
+    return nb::make_tuple(ocr_ns.call(kRenderPageAsImage, doc, page_num), "png");
+}
+
+// "data:<mime>;base64,<image in base64>".
+nb::str data_url(nb::handle mime, nb::handle image_bytes) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(image_bytes.ptr(), &view, PyBUF_SIMPLE) < 0) throw nb::python_error();
+    std::size_t n = static_cast<std::size_t>(view.len);
+    PyObject* b64 = PyUnicode_New(static_cast<Py_ssize_t>(quillon::base64::encoded_length(n)), 127);
+    if (!b64) {
+        PyBuffer_Release(&view);
+        throw nb::python_error();
+    }
+    quillon::base64::encode_into(static_cast<const unsigned char*>(view.buf), n,
+                                 reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(b64)));
+    PyBuffer_Release(&view);
+    nb::object encoded = nb::steal(b64);
+    PyObject* url = PyUnicode_FromFormat("data:%U;base64,%U", mime.ptr(), encoded.ptr());
+    if (!url) throw nb::python_error();
+    return nb::steal<nb::str>(url);
+}
+
+nb::list chat_messages(nb::handle url) {
+    nb::dict system;
+    system["role"] = "system";
+    system["content"] = ocr_ns.get(kVisionFallbackPrompt);
+    nb::dict image_url;
+    image_url["url"] = url;
+    nb::dict image_part;
+    image_part["type"] = "image_url";
+    image_part["image_url"] = image_url;
+    nb::dict text_part;
+    text_part["type"] = "text";
+    text_part["text"] = kUserInstruction;
+    nb::list content;
+    content.append(image_part);
+    content.append(text_part);
+    nb::dict user;
+    user["role"] = "user";
+    user["content"] = content;
+    nb::list messages;
+    messages.append(system);
+    messages.append(user);
+    return messages;
+}
+
+nb::object google_route(nb::handle image_bytes, nb::handle mime, nb::handle google_client, PyObject* google_model) {
+    if (google_client.is_none() || !google_model || PyUnicode_GET_LENGTH(google_model) == 0) {
+        log_warning(ocr_ns, "Google vision fallback requested without client/model");
+        return nb::none();
+    }
+    try {
+        nb::object call_vision = from_import("quillon.providers.google", "call_vision");
+        nb::object text = call_vision(google_client, nb::handle(google_model), "image_bytes"_a = image_bytes,
+                                      "prompt"_a = ocr_ns.get(kVisionFallbackPrompt), "mime"_a = mime);
+        if (!text.is_none() && !PyUnicode_Check(text.ptr())) {
+            PyErr_Format(PyExc_TypeError, "call_vision() returned %.200s, not str or None",
+                         Py_TYPE(text.ptr())->tp_name);
+            throw nb::python_error();
+        }
+        return text;
+    } catch (nb::python_error& e) {
+        if (!is_exception(e)) throw;
+        log_error(ocr_ns, "Google vision fallback failed: %s", e.value());
+        return nb::none();
+    }
+}
+
+nb::object chat_route(nb::handle image_bytes, nb::handle mime, nb::handle llm_caller) {
+    try {
+        nb::list messages = chat_messages(data_url(mime, image_bytes));
+        nb::object response = nb::borrow(llm_caller)(messages, nb::none());
+        nb::object first = nb::steal(PyObject_GetItem(response.attr("choices").ptr(), nb::int_(0).ptr()));
+        if (!first.is_valid()) throw nb::python_error();
+        nb::object content = first.attr("message").attr("content");
+        if (content.is_none() || !truth(content)) return nb::none();
+        if (!PyUnicode_Check(content.ptr())) {
+            PyErr_Format(PyExc_TypeError, "message content must be str, not %.200s", Py_TYPE(content.ptr())->tp_name);
+            throw nb::python_error();
+        }
+        nb::str text = strip(content);
+        if (PyUnicode_GET_LENGTH(text.ptr()) == 0) return nb::none();
+        return std::move(text);
+    } catch (nb::python_error& e) {
+        if (!is_exception(e)) throw;
+        log_error(ocr_ns, "Vision fallback falhou: %s", e.value());
+        return nb::none();
+    }
+}
+
+nb::object perform_vision_fallback(nb::handle image_bytes, nb::handle llm_caller, nb::handle image_format,
+                                   nb::handle provider, nb::handle google_client, nb::handle google_model_arg) {
+    constexpr const char* fn = "perform_vision_fallback";
+    bytes_like_arg(image_bytes, fn, "image_bytes");
+    PyObject* format = text_or_none_arg(image_format, fn, "image_format");
+    text_arg(provider, fn, "provider");
+    PyObject* google_model = text_or_none_arg(google_model_arg, fn, "google_model");
+
+    nb::str fmt = (format && PyUnicode_GET_LENGTH(format) > 0) ? lower(format) : nb::str("png");
+    qo::Mime kind = on_text(fmt, [](const auto* d, std::size_t n) { return qo::mime_for(d, n); });
+    nb::str mime = kind == qo::Mime::ImageSlashFormat
+                       ? nb::steal<nb::str>(PyUnicode_FromFormat("image/%U", fmt.ptr()))
+                       : nb::str(qo::fixed_mime(kind));
+    if (!mime.is_valid()) throw nb::python_error();
+
+    if (is_google(provider)) return google_route(image_bytes, mime, google_client, google_model);
+
+    if (kind == qo::Mime::Pdf) {
+        log_error(ocr_ns,
+                  "Vision fallback recebeu PDF para o provider '%s', que so aceita imagem; pagina ignorada.",
+                  provider);
+        return nb::none();
+    }
+    if (llm_caller.is_none()) return nb::none();
+    return chat_route(image_bytes, mime, llm_caller);
+}
+
+}  // namespace
+
+void register_vision(nb::module_& m) {
+    m.def("_vision_payload", &vision_payload, param("doc"), param("page_num"), param("provider"),
+          nb::sig("def _vision_payload(doc: pymupdf.Document, page_num: int, provider: str) -> tuple[bytes, str]"),
+          kVisionPayloadDoc);
+    m.def("perform_vision_fallback", &perform_vision_fallback, param("image_bytes"), param("llm_caller") = nb::none(),
+          param("image_format") = "png", param("provider") = "openai", param("google_client") = nb::none(),
+          param("google_model") = nb::none(),
+          nb::sig("def perform_vision_fallback(image_bytes: bytes, "
+                  "llm_caller: collections.abc.Callable[[list[dict[str, typing.Any]], None], typing.Any] | None = None, "
+                  "image_format: str | None = 'png', provider: str = 'openai', google_client: typing.Any = None, "
+                  "google_model: str | None = None) -> str | None"),
+          kPerformVisionFallbackDoc);
+}

@@ -1,0 +1,202 @@
+// Decisions of the PDF OCR pipeline that need no interpreter.
+//
+// A PDF is read page by page.  A page whose own text layer (trimmed) holds
+// more than 100 characters is taken as it is; every other page is recognised:
+// by the Azure AI Vision OCR service, by a vision language model when the OCR
+// gives nothing and the caller asked for a fallback ("auto"), or by the model
+// alone when the caller forces it ("force").  This header holds the numbers
+// and the rules of that pipeline: resolutions, image limits, which service
+// errors are worth a second attempt, which format and MIME type an image is
+// sent as, which recognition step a page goes through next, and what its page
+// record says afterwards.  The PDF library, the image library, the services
+// and the page records themselves are the caller's business.
+//
+// Names and formats arrive as the code units of a Python string (8, 16 or 32
+// bits per code point), compared in place.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace quillon::ocr {
+
+// --- Page rendering ---------------------------------------------------------
+
+// Every page sent to a recognition service is rendered at this resolution.
+inline constexpr long long kDefaultDpi = 150;
+
+// PDF user space has 72 points to the inch: the scale factor of both axes.
+constexpr double zoom_for_dpi(long long dpi) noexcept { return static_cast<double>(dpi) / 72.0; }
+
+// --- Azure OCR ----------------------------------------------------------------
+
+// Connection and read time-out of every OCR request, in seconds.
+inline constexpr int kTimeoutSeconds = 30;
+
+// Retry policy of one OCR call: three attempts in all, each failed attempt n
+// followed by a random wait in [0, min(16, 1 * 2^(n-1))] seconds.
+inline constexpr int kMaxAttempts = 3;
+inline constexpr int kBackoffMultiplier = 1;
+inline constexpr int kBackoffMaxSeconds = 16;
+
+// Whether a failed OCR request may succeed when repeated.  Throttling (429)
+// and server errors (500 and up) may; a refused image (400), bad credentials
+// (401, 403) or any other status will fail again.  An error without a status
+// (network failure, time-out, SDK not installed) is repeated.
+constexpr bool is_transient_status(std::optional<long long> status) noexcept {
+    if (!status) return true;
+    return *status == 429 || *status >= 500;
+}
+
+// Image limits: a shorter side below kMinDim is refused before any request,
+// a longer side above kMaxDim is shrunk to it.
+inline constexpr long long kMinDim = 200;
+inline constexpr long long kMaxDim = 16000;
+
+struct ImagePlan {
+    enum class Action { Refuse, Send, Shrink };
+    Action action;
+    long long width;   // size to send (the original one unless shrunk)
+    long long height;
+};
+
+// What to do with an image of width x height pixels.  Shrinking keeps the
+// aspect ratio: each side is scaled by kMaxDim / longer side and truncated.
+ImagePlan plan_image(long long width, long long height) noexcept;
+
+enum class Encoder { Jpeg, Png, Bmp };
+
+// Encoder name of the image library ("JPEG", "PNG", "BMP").
+const char* encoder_name(Encoder e) noexcept;
+
+// Compares the code units s[0, n) with an ASCII literal.
+template <class CharT>
+constexpr bool equals_ascii(const CharT* s, std::size_t n, std::string_view lit) noexcept {
+    if (n != lit.size()) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (static_cast<char32_t>(s[i]) != static_cast<unsigned char>(lit[i])) return false;
+    return true;
+}
+
+// Encoder of a lower-cased format name: jpg and jpeg are JPEG, bmp is BMP,
+// png and every name not known here are PNG.
+template <class CharT>
+constexpr Encoder encoder_for(const CharT* fmt, std::size_t n) noexcept {
+    if (equals_ascii(fmt, n, "jpg") || equals_ascii(fmt, n, "jpeg")) return Encoder::Jpeg;
+    if (equals_ascii(fmt, n, "bmp")) return Encoder::Bmp;
+    return Encoder::Png;
+}
+
+// --- Vision fallback ----------------------------------------------------------
+
+// The Google provider is chosen by its exact name; any other name (the
+// default "openai", "azure", "Google") takes the chat-completions route.
+template <class CharT>
+constexpr bool is_google_provider(const CharT* provider, std::size_t n) noexcept {
+    return equals_ascii(provider, n, "google");
+}
+
+// MIME type of a lower-cased format name: pdf and jpg have their own,
+// anything else v is "image/" + v.
+enum class Mime { Pdf, Jpeg, ImageSlashFormat };
+
+template <class CharT>
+constexpr Mime mime_for(const CharT* fmt, std::size_t n) noexcept {
+    if (equals_ascii(fmt, n, "pdf")) return Mime::Pdf;
+    if (equals_ascii(fmt, n, "jpg")) return Mime::Jpeg;
+    return Mime::ImageSlashFormat;
+}
+
+// The MIME text of Mime::Pdf and Mime::Jpeg.
+const char* fixed_mime(Mime m) noexcept;
+
+// --- Loading a PDF ------------------------------------------------------------
+
+// A page whose trimmed text layer has more code points than this is a text
+// page: taken as it is, never rendered nor sent anywhere.
+inline constexpr std::size_t kTextPageChars = 100;
+
+constexpr bool is_text_page(std::size_t trimmed_length) noexcept { return trimmed_length > kTextPageChars; }
+
+// The caller's recognition mode ("off", "auto", "force"); any other text
+// enables nothing of its own but still counts as "not off".
+enum class FallbackMode { Off, Auto, Force, Other };
+
+template <class CharT>
+constexpr FallbackMode parse_fallback_mode(const CharT* s, std::size_t n) noexcept {
+    if (equals_ascii(s, n, "off")) return FallbackMode::Off;
+    if (equals_ascii(s, n, "auto")) return FallbackMode::Auto;
+    if (equals_ascii(s, n, "force")) return FallbackMode::Force;
+    return FallbackMode::Other;
+}
+
+struct LoadOptions {
+    bool use_azure = true;
+    FallbackMode mode = FallbackMode::Off;
+    bool has_llm_caller = false;  // the vision routes need a model to call
+};
+
+// What a recognition step gave back.
+enum class Recognised {
+    Nothing,  // None: the step failed or was not configured
+    Empty,    // a false value: an empty text
+    Text,     // a non-empty text
+    Other,    // a true value that is not text
+};
+
+// Where the text of a page record came from (its "source").
+enum class Source { Text, Ocr, VisionFallback, OcrFailed };
+
+const char* source_name(Source s) noexcept;
+
+// Keys of a page record's metadata, in record order.
+inline constexpr const char* kPageKey = "page";
+inline constexpr const char* kSourceKey = "source";
+inline constexpr const char* kOcrFailedKey = "ocr_failed";
+
+struct PageOutcome {
+    Source source;
+    bool ocr_failed;
+    bool joins_text;  // the record's text is residue + blank line + recognised text
+};
+
+// The recognition of one thin page, step by step:
+//
+//     PageFlow flow(options);
+//     for (Step s = flow.next(); s != Step::Done; s = flow.next())
+//         flow.record(<run step s>);
+//     PageOutcome o = flow.outcome();
+//
+// A page forced to the vision model ("force" with a model) never goes to the
+// OCR service; otherwise it goes to OCR when Azure is enabled, then to the
+// model when OCR gave nothing and the mode is "auto" with a model.
+class PageFlow {
+public:
+    enum class Step { Ocr, ForcedVision, FallbackVision, Done };
+
+    explicit PageFlow(const LoadOptions& options) noexcept : options_(options) {}
+
+    Step next() noexcept;
+    void record(Recognised result) noexcept;
+    PageOutcome outcome() const noexcept;
+
+    // Recognition is attempted at all: Azure is enabled, or a vision model is
+    // given with a mode other than "off".  A page attempted without a result
+    // is marked as failed.
+    bool attempted() const noexcept;
+
+private:
+    enum class Stage { Start, AfterOcr, Finished };
+
+    LoadOptions options_;
+    Stage stage_ = Stage::Start;
+    Step pending_ = Step::Done;  // the step next() asked for, until recorded
+    Step last_ = Step::Done;     // the last step recorded (Done: none yet)
+    Recognised result_ = Recognised::Nothing;
+};
+
+// A page record is kept when it has text or records a failed recognition.
+constexpr bool keeps_page(bool text_is_empty, bool ocr_failed) noexcept { return !text_is_empty || ocr_failed; }
+
+}  // namespace quillon::ocr

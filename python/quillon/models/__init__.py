@@ -1,0 +1,1 @@
+"""Record types of the host package."""

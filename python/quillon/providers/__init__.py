@@ -1,0 +1,1 @@
+"""Model providers of the host package, each imported only when used."""
