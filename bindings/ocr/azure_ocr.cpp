@@ -34,6 +34,11 @@ constexpr const char* kIsTransientDoc =
 // --- error classification ----------------------------------------------------
 
 bool is_transient_azure_error(nb::handle exc) {
+    // An interrupt (KeyboardInterrupt, SystemExit) is no failure of the
+    // service: it ends the call at once instead of being retried.
+    int is_error = PyObject_IsInstance(exc.ptr(), PyExc_Exception);
+    if (is_error < 0) throw nb::python_error();
+    if (!is_error && PyObject_IsInstance(exc.ptr(), PyExc_BaseException) == 1) return false;
     nb::object status = attr_or_none(exc, "status_code");
     if (status.is_none()) {
         nb::object response = attr_or_none(exc, "response");
