@@ -47,6 +47,7 @@ bench: install
 	cd bench && $(PYTHON) bench_cnpj.py
 	cd bench && $(PYTHON) bench_resilience.py --race 1000
 	cd bench && $(PYTHON) bench_registry.py
+	cd bench && $(PYTHON) bench_ocr.py
 
 clean:
 	rm -rf build dist
