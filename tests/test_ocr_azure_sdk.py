@@ -1,8 +1,7 @@
-"""The real Azure AI Vision client against a loopback server that answers like
-the Image Analysis REST service: the SDK path itself, without the cloud."""
+"""The real Azure AI Vision client against a loopback server answering like the
+Image Analysis REST service: the SDK path itself, without the cloud."""
 
 import http.server
-import io
 import json
 import logging
 import threading
@@ -11,65 +10,40 @@ import urllib.parse
 
 import pytest
 
+from ocr_helpers import decode, messages, png_bytes
+from quillon import ocr
+
 pytest.importorskip("azure.ai.vision.imageanalysis")
 
-from ocr_helpers import messages, png_bytes  # noqa: E402
-from PIL import Image  # noqa: E402
-from quillon import ocr  # noqa: E402
-
 KEY = "chave-de-teste"
-
+TEXT = "CONTRATO Nº 06/2025\nCONTRATANTE: FAPESPA\nCNPJ 09.025.418/0001-28"
 READ_ANSWER = {
     "modelVersion": "2023-10-01",
     "metadata": {"width": 640, "height": 480},
-    "readResult": {
-        "blocks": [
-            {
-                "lines": [
-                    {
-                        "text": "CONTRATO Nº 06/2025",
-                        "boundingPolygon": [{"x": 1, "y": 1}, {"x": 90, "y": 1}, {"x": 90, "y": 9}, {"x": 1, "y": 9}],
-                        "words": [],
-                    },
-                    {"text": "CONTRATANTE: FAPESPA", "boundingPolygon": [], "words": []},
-                ]
-            },
-            {"lines": [{"text": "CNPJ 09.025.418/0001-28", "boundingPolygon": [], "words": []}]},
-        ]
-    },
+    "readResult": {"blocks": [
+        {"lines": [
+            {"text": "CONTRATO Nº 06/2025", "boundingPolygon": [{"x": 1, "y": 1}, {"x": 90, "y": 9}], "words": []},
+            {"text": "CONTRATANTE: FAPESPA", "boundingPolygon": [], "words": []},
+        ]},
+        {"lines": [{"text": "CNPJ 09.025.418/0001-28", "boundingPolygon": [], "words": []}]},
+    ]},
 }
 
 
-def error_answer(status, code, message):
+def error(status, code, message):
     return status, {"error": {"code": code, "message": message}}
-
-
-class Service(http.server.ThreadingHTTPServer):
-    """Answers each POST with the next scripted (status, body) and keeps the requests."""
-
-    def __init__(self):
-        super().__init__(("127.0.0.1", 0), Handler)
-        self.script = []
-        self.requests = []
-
-    @property
-    def endpoint(self):
-        return f"http://127.0.0.1:{self.server_address[1]}"
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_POST(self):  # noqa: N802
-        body = self.rfile.read(int(self.headers.get("Content-Length", 0)))
         url = urllib.parse.urlsplit(self.path)
-        self.server.requests.append(
-            {"path": url.path, "query": urllib.parse.parse_qs(url.query), "headers": dict(self.headers), "body": body}
-        )
+        body = self.rfile.read(int(self.headers["Content-Length"]))
+        self.server.requests.append((url.path, urllib.parse.parse_qs(url.query), self.headers, body))
         status, answer = self.server.script.pop(0) if self.server.script else (200, READ_ANSWER)
         data = json.dumps(answer).encode()
         self.send_response(status)
         self.send_header("Content-Type", "application/json; charset=utf-8")
         self.send_header("Content-Length", str(len(data)))
-        self.send_header("apim-request-id", "00000000-0000-0000-0000-000000000000")
         self.end_headers()
         self.wfile.write(data)
 
@@ -81,12 +55,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
 def service(monkeypatch, caplog):
     for var in ("HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "http_proxy", "https_proxy", "all_proxy"):
         monkeypatch.delenv(var, raising=False)
-    monkeypatch.setenv("NO_PROXY", "127.0.0.1,localhost")
+    monkeypatch.setenv("NO_PROXY", "127.0.0.1")
     monkeypatch.setattr(time, "sleep", lambda s: None)
     caplog.set_level(logging.INFO, logger="quillon.ocr")
-    server = Service()
-    thread = threading.Thread(target=server.serve_forever, daemon=True)
-    thread.start()
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.script, server.requests = [], []
+    server.endpoint = f"http://127.0.0.1:{server.server_address[1]}"
+    threading.Thread(target=server.serve_forever, daemon=True).start()
     monkeypatch.setattr(ocr, "get_azure_config", lambda: (server.endpoint, KEY))
     monkeypatch.setattr(ocr, "AZURE_OCR_TIMEOUT_SECONDS", 5)
     yield server
@@ -95,49 +70,37 @@ def service(monkeypatch, caplog):
 
 
 def test_read_result_through_the_sdk(service):
-    text = ocr.perform_azure_ocr(png_bytes((640, 480)), "jpg")
-    assert text == "CONTRATO Nº 06/2025\nCONTRATANTE: FAPESPA\nCNPJ 09.025.418/0001-28"
-    (req,) = service.requests
-    assert req["path"] == "/computervision/imageanalysis:analyze"
-    assert req["query"]["features"] == ["read"]
-    assert req["query"]["language"] == ["pt"]
-    headers = {k.lower(): v for k, v in req["headers"].items()}
-    assert headers["ocp-apim-subscription-key"] == KEY
-    assert headers["content-type"] == "application/octet-stream"
-    img = Image.open(io.BytesIO(req["body"]))
+    assert ocr.perform_azure_ocr(png_bytes((640, 480)), "jpg") == TEXT
+    ((path, query, headers, body),) = service.requests
+    assert path == "/computervision/imageanalysis:analyze"
+    assert (query["features"], query["language"]) == (["read"], ["pt"])
+    assert (headers["Ocp-Apim-Subscription-Key"], headers["Content-Type"]) == (KEY, "application/octet-stream")
+    img = decode(body)
     assert (img.format, img.mode, img.size) == ("JPEG", "RGB", (640, 480))
 
 
-def test_401_is_one_request_and_a_logged_failure(service, caplog):
-    service.script = [error_answer(401, "401", "Access denied due to invalid subscription key.")]
-    assert ocr.perform_azure_ocr(png_bytes()) is None
-    assert len(service.requests) == 1
-    ((fmt, args),) = messages(caplog)
-    assert fmt == "Azure OCR falhou após retries: %s"
-    assert type(args[0]).__name__ == "ClientAuthenticationError"
-    assert args[0].status_code == 401
-    assert "invalid subscription key" in str(args[0])
+@pytest.mark.parametrize(
+    ("script", "requests", "result", "logged"),
+    [
+        ([error(401, "401", "Access denied due to invalid subscription key.")], 1, None, ["ClientAuthenticationError"]),
+        ([error(429, "429", "Rate limit is exceeded.")], 2, TEXT, [(1, "HttpResponseError")]),
+        ([error(503, "ServiceUnavailable", "Tente mais tarde.")] * 3, 3, None,
+         [(1, "HttpResponseError"), (2, "HttpResponseError"), "HttpResponseError"]),
+    ],
+    ids=["401", "429-then-ok", "503-three-times"],
+)
+def test_service_errors(service, caplog, script, requests, result, logged):
+    service.script = list(script)
+    assert ocr.perform_azure_ocr(png_bytes()) == result
+    assert len(service.requests) == requests  # the client's own retry policy is off
+    got = [args if fmt.startswith("OCR retry") else type(args[0]).__name__ for fmt, args in messages(caplog)]
+    assert got == logged
+    if result is None:
+        assert messages(caplog)[-1][1][0].status_code == script[-1][0]
 
 
-def test_429_is_repeated_then_read(service, caplog):
-    service.script = [error_answer(429, "429", "Rate limit is exceeded.")]
-    assert ocr.perform_azure_ocr(png_bytes()) == "CONTRATO Nº 06/2025\nCONTRATANTE: FAPESPA\nCNPJ 09.025.418/0001-28"
-    assert len(service.requests) == 2  # the client's own retry policy is off
-    assert messages(caplog) == [("OCR retry %d/3: %s", (1, "HttpResponseError"))]
-
-
-def test_503_three_times_is_three_requests_and_none(service, caplog):
-    service.script = [error_answer(503, "ServiceUnavailable", "Tente mais tarde.")] * 3
-    assert ocr.perform_azure_ocr(png_bytes()) is None
-    assert len(service.requests) == 3
-    assert [m[0] for m in messages(caplog)] == ["OCR retry %d/3: %s", "OCR retry %d/3: %s", "Azure OCR falhou após retries: %s"]
-    assert messages(caplog)[2][1][0].status_code == 503
-
-
-def test_unreachable_service_is_repeated_as_an_error_without_status(service, caplog, monkeypatch):
+def test_unreachable_service_is_an_error_without_status(service, caplog):
     service.shutdown()
     service.server_close()
-    monkeypatch.setattr(ocr, "get_azure_config", lambda: (service.endpoint, KEY))
     assert ocr.perform_azure_ocr(png_bytes()) is None
-    names = [m[1][1] for m in messages(caplog, "WARNING")]
-    assert names == ["ServiceRequestError", "ServiceRequestError"]
+    assert [args for _, args in messages(caplog, "WARNING")] == [(1, "ServiceRequestError"), (2, "ServiceRequestError")]

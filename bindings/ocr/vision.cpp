@@ -175,8 +175,8 @@ void register_vision(nb::module_& m) {
           param("image_format") = "png", param("provider") = "openai", param("google_client") = nb::none(),
           param("google_model") = nb::none(),
           nb::sig("def perform_vision_fallback(image_bytes: bytes, "
-                  "llm_caller: collections.abc.Callable[[list[dict[str, typing.Any]], None], typing.Any] | None = None, "
-                  "image_format: str | None = 'png', provider: str = 'openai', google_client: typing.Any = None, "
-                  "google_model: str | None = None) -> str | None"),
+                  "llm_caller: collections.abc.Callable[[list[dict[str, typing.Any]], None], typing.Any] "
+                  "| None = None, image_format: str | None = 'png', provider: str = 'openai', "
+                  "google_client: typing.Any = None, google_model: str | None = None) -> str | None"),
           kPerformVisionFallbackDoc);
 }
