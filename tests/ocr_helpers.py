@@ -48,21 +48,21 @@ def decode(data: bytes) -> Image.Image:
 
 
 @dataclass
-class PageSpec:
+class PageLayout:
     text: str = ""
     image: bool = False
     size: tuple[int, int] = A4
 
 
 def make_pdf(pages: list) -> bytes:
-    """A PDF with one page per spec (a PageSpec, or a str for a text page)."""
+    """A PDF with one page per layout (a PageLayout, or a str for a text page)."""
     with pymupdf.open() as doc:
-        for spec in pages:
-            spec = PageSpec(text=spec) if isinstance(spec, str) else spec
-            page = doc.new_page(width=spec.size[0], height=spec.size[1])
-            if spec.image:
+        for layout in pages:
+            layout = PageLayout(text=layout) if isinstance(layout, str) else layout
+            page = doc.new_page(width=layout.size[0], height=layout.size[1])
+            if layout.image:
                 page.insert_image(pymupdf.Rect(50, 50, 350, 275), stream=png_bytes())
-            for k, line in enumerate(spec.text.split("\n") if spec.text else []):
+            for k, line in enumerate(layout.text.split("\n") if layout.text else []):
                 page.insert_text((40, 60 + 8 * k), line, fontsize=6)
         return doc.tobytes()
 

@@ -15,10 +15,10 @@ import quillon.config as config
 import quillon.models.result as result
 import quillon.providers.google as google
 import quillon.utils as utils
-from ocr_helpers import SCANNED_CONTRACT, TEXT_CONTRACT, PageSpec, Recorder, make_pdf, ns, text_of_length
+from ocr_helpers import SCANNED_CONTRACT, TEXT_CONTRACT, PageLayout, Recorder, make_pdf, ns, text_of_length
 from quillon import ocr
 
-PDF = make_pdf([text_of_length(150), "curta", "", PageSpec(image=True), text_of_length(101)])
+PDF = make_pdf([text_of_length(150), "curta", "", PageLayout(image=True), text_of_length(101)])
 RAW = b"%PDF-1.7 conteudo"
 
 

@@ -12,7 +12,7 @@ import quillon.utils as utils
 from ocr_helpers import (
     SCANNED_CONTRACT,
     TEXT_CONTRACT,
-    PageSpec,
+    PageLayout,
     Recorder,
     decode,
     make_pdf,
@@ -116,7 +116,7 @@ ROUTES = [
 def test_route_table(services, logs, residue, use_azure, mode, with_caller, ocr_answer, model_answer, source, failed,
                      text, n_ocr, n_model):
     services.ocr.default, services.vision.default = ocr_answer, model_answer
-    pages = ocr.load_pdf_with_ocr(make_pdf([PageSpec(text=residue, image=True)]), use_azure=use_azure,
+    pages = ocr.load_pdf_with_ocr(make_pdf([PageLayout(text=residue, image=True)]), use_azure=use_azure,
                                   ocr_fallback=mode, llm_caller=caller if with_caller else None)
     expected = text.replace("R", residue).replace("O", OCR_TEXT).replace("M", MODEL_TEXT).strip()
     assert (len(services.ocr.calls), len(services.vision.calls)) == (n_ocr, n_model)
@@ -133,7 +133,7 @@ def test_route_table(services, logs, residue, use_azure, mode, with_caller, ocr_
 
 def test_log_lines_and_what_the_services_receive(services, logs):
     services.vision.default = MODEL_TEXT
-    ocr.load_pdf_with_ocr(make_pdf([PageSpec(text=RESIDUE, size=(842, 595))]), filename="c.pdf", ocr_fallback="auto",
+    ocr.load_pdf_with_ocr(make_pdf([PageLayout(text=RESIDUE, size=(842, 595))]), filename="c.pdf", ocr_fallback="auto",
                           llm_caller=caller, provider="azure")
     n = len(RESIDUE) + 2 + len(MODEL_TEXT)
     fallback = ("Página %d: OCR falhou, tentando Vision LLM...", (1,))
@@ -184,11 +184,11 @@ def test_collaborators_are_looked_up_at_call_time(services, monkeypatch):
 def test_two_hundred_pages_in_order_with_gaps(services, monkeypatch):
     monkeypatch.setattr(ocr, "render_page_as_image", lambda doc, n: b"page %d" % n)  # rendering is tested on its own
     kinds = [i % 4 for i in range(200)]  # text, scanned, thin text over an image, blank
-    specs = [[PageSpec(text=text_of_length(150, f"P{i}")), PageSpec(image=True),
-              PageSpec(text=f"nota {i}", image=True, size=(842, 595)), PageSpec()][k] for i, k in enumerate(kinds)]
+    layouts = [[PageLayout(text=text_of_length(150, f"P{i}")), PageLayout(image=True),
+              PageLayout(text=f"nota {i}", image=True, size=(842, 595)), PageLayout()][k] for i, k in enumerate(kinds)]
     answers = {i: (None if i % 3 == 0 else f"ocr {i}") for i in range(200) if kinds[i]}
     services.ocr.answers = list(answers.values())
-    pages = ocr.load_pdf_with_ocr(make_pdf(specs))
+    pages = ocr.load_pdf_with_ocr(make_pdf(layouts))
     assert [c[0][0] for c in services.ocr.calls] == [b"page %d" % i for i in answers]
     expected = []
     for i, k in enumerate(kinds):
@@ -200,7 +200,7 @@ def test_two_hundred_pages_in_order_with_gaps(services, monkeypatch):
             joined = (i + 1, "ocr", (residue + "\n\n" + answer).strip()) if answer else None
             expected.append(joined or (i + 1, "ocr_failed", residue))
     assert [(p.metadata["page"], p.metadata["source"], p.text) for p in pages] == expected
-    pages = ocr.load_pdf_with_ocr(make_pdf(specs), use_azure=False)
+    pages = ocr.load_pdf_with_ocr(make_pdf(layouts), use_azure=False)
     assert [p.metadata["page"] for p in pages] == [i + 1 for i, k in enumerate(kinds) if k in (0, 2)]  # gaps
 
 

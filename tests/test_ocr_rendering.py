@@ -3,10 +3,10 @@
 import pymupdf
 import pytest
 
-from ocr_helpers import A4, LANDSCAPE, SCANNED_CONTRACT, TEXT_CONTRACT, PageSpec, decode, make_pdf, png_bytes
+from ocr_helpers import A4, LANDSCAPE, SCANNED_CONTRACT, TEXT_CONTRACT, PageLayout, decode, make_pdf, png_bytes
 from quillon import ocr
 
-PDF = make_pdf(["primeira página", PageSpec(text="segunda página", size=LANDSCAPE), "terceira página"])
+PDF = make_pdf(["primeira página", PageLayout(text="segunda página", size=LANDSCAPE), "terceira página"])
 
 
 @pytest.fixture

@@ -8,7 +8,7 @@ import pymupdf
 import pytest
 
 import quillon.providers.google as google_provider
-from ocr_helpers import PageSpec, Recorder, make_pdf, messages, ns, png_bytes
+from ocr_helpers import PageLayout, Recorder, make_pdf, messages, ns, png_bytes
 from quillon import ocr
 from quillon.config import VISION_FALLBACK_PROMPT
 
@@ -40,7 +40,7 @@ def google(monkeypatch):
 
 
 def test_payload_per_provider(monkeypatch):
-    with pymupdf.open(stream=make_pdf(["primeira", PageSpec(text="segunda", image=True)]), filetype="pdf") as doc:
+    with pymupdf.open(stream=make_pdf(["primeira", PageLayout(text="segunda", image=True)]), filetype="pdf") as doc:
         data, fmt = ocr._vision_payload(doc, 1, "google")
         with pymupdf.open(stream=data, filetype="pdf") as single:
             assert (fmt, single.page_count, single.load_page(0).get_text().strip()) == ("pdf", 1, "segunda")

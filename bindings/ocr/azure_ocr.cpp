@@ -163,7 +163,6 @@ nb::object perform_azure_ocr(nb::handle image_bytes, nb::handle image_format) {
     text_arg(image_format, "perform_azure_ocr", "image_format");
 
     auto [endpoint, key] = unpack_pair(ocr_ns.call(kGetAzureConfig));
-    (void)endpoint;
     if (!truth(key)) {
         log_warning(ocr_ns, "AZURE_AI_VISION_KEY não configurada!");
         return nb::none();
