@@ -131,7 +131,8 @@ nb::object normalise_image(nb::handle image_bytes, nb::handle image_format) {
     nb::object io = nb::module_::import_("io");
     nb::object image = image_module.attr("open")(io.attr("BytesIO")(image_bytes)).attr("convert")("RGB");
     auto [w, h] = unpack_pair(image.attr("size"));
-    qo::ImagePlan plan = qo::plan_image(nb::cast<long long>(w), nb::cast<long long>(h));
+    qo::ImagePlan plan = qo::plan_image(integer_arg_ll(w, "perform_azure_ocr", "image width"),
+                                        integer_arg_ll(h, "perform_azure_ocr", "image height"));
     if (plan.action == qo::ImagePlan::Action::Refuse) return nb::none();
     if (plan.action == qo::ImagePlan::Action::Shrink)
         image = image.attr("resize")(nb::make_tuple(plan.width, plan.height),
