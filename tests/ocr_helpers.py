@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import io
 import logging
+import os
 import pathlib
 import sys
 import types
@@ -13,15 +14,14 @@ import pymupdf
 from PIL import Image
 
 
-def _find_fixtures() -> pathlib.Path:
-    """shared/fixtures/documents beside the checkout (or beside a folder above it)."""
-    for folder in pathlib.Path(__file__).resolve().parents:
-        if (folder / "shared" / "fixtures" / "documents").is_dir():
-            return folder / "shared" / "fixtures" / "documents"
-    raise RuntimeError("the shared fixture documents were not found beside the checkout")
+def _fixtures() -> pathlib.Path:
+    """$QUILLON_FIXTURES, else the published data kept beside the tests."""
+    if os.environ.get("QUILLON_FIXTURES"):
+        return pathlib.Path(os.environ["QUILLON_FIXTURES"])
+    return pathlib.Path(__file__).resolve().parent / "fixtures"
 
 
-FIXTURES = _find_fixtures()
+FIXTURES = _fixtures() / "documents"
 TEXT_CONTRACT = FIXTURES / "contracts" / "contrato_fapespa_mapdata_06-2025_text.pdf"
 SCANNED_CONTRACT = FIXTURES / "contracts" / "contrato_bastos_cgk_077-2025_scanned.pdf"
 A4, LANDSCAPE = (595, 842), (842, 595)
