@@ -87,6 +87,50 @@ bool is_word(char32_t c) noexcept {
     }
 }
 
+namespace {
+
+Latin1Fold build_latin1_fold() noexcept {
+    Latin1Fold t{};
+    for (char32_t c = 0; c < 0x100; ++c) {
+        char32_t buf[8];
+        detail::decompose_nfd(c, buf);
+        // Latin-1 decomposes to a Latin-1 starter followed by non-spacing
+        // marks only, which the fold drops.
+        char32_t starter = buf[0];
+        auto lower = static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(starter)));
+        t.folded[c] = static_cast<std::uint8_t>(lower);
+        t.context[c] = static_cast<std::int8_t>(detail::case_context_class(starter));
+    }
+    return t;
+}
+
+}  // namespace
+
+const Latin1Fold& latin1_fold() noexcept {
+    static const Latin1Fold table = build_latin1_fold();
+    return table;
+}
+
+void fold_latin1(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept {
+    const std::uint8_t* folded = latin1_fold().folded;
+    for (std::size_t i = 0; i < n; ++i) out[i] = folded[s[i]];
+}
+
+void fold_ascii(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept {
+    // Branch-free so that the compiler vectorises it.
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint8_t c = s[i];
+        out[i] = static_cast<std::uint8_t>(c + ((static_cast<unsigned>(c - 'A') < 26u) << 5));
+    }
+}
+
+bool fold_latin1_is_ascii(const std::uint8_t* s, std::size_t n) noexcept {
+    const std::uint8_t* folded = latin1_fold().folded;
+    std::uint8_t any = 0;
+    for (std::size_t i = 0; i < n; ++i) any |= folded[s[i]];
+    return any < 0x80;
+}
+
 void Folder::emit_starter(char32_t c, bool final_sigma) {
     switch (c) {
         case 0x03A3:

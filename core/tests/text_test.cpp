@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using namespace quillon;
 
@@ -73,4 +74,39 @@ TEST(Strip, PythonRules) {
     std::u32string blank = U" \u2003 ";
     text::strip_in_place(blank);
     EXPECT_EQ(blank, U"");
+}
+
+TEST(Latin1, TableIsTheGeneralFold) {
+    const auto& t = text::latin1_fold();
+    for (char32_t c = 0; c < 0x100; ++c) {
+        char32_t buf[8];
+        std::size_t k = text::detail::decompose_nfd(c, buf);
+        for (std::size_t i = 1; i < k; ++i) EXPECT_TRUE(text::is_nonspacing_mark(buf[i])) << static_cast<unsigned>(c);
+        EXPECT_EQ(t.context[c], text::detail::case_context_class(buf[0])) << static_cast<unsigned>(c);
+        EXPECT_EQ(text::fold(std::u32string(1, c)), std::u32string(1, t.folded[c])) << static_cast<unsigned>(c);
+    }
+}
+
+TEST(Latin1, BulkFoldsAgreeWithTheFolder) {
+    std::vector<std::uint8_t> all(256);
+    for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+    std::vector<std::uint8_t> out(256);
+    text::fold_latin1(all.data(), all.size(), out.data());
+    std::u32string expected;
+    text::fold_append(all.data(), all.size(), expected);
+    ASSERT_EQ(expected.size(), 256u);
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(out[i], expected[i]) << i;
+    EXPECT_FALSE(text::fold_latin1_is_ascii(all.data(), all.size()));
+    const std::uint8_t accented[] = {0xC1, 0xC7, 'A', 0xE3};  // ÁÇAã
+    EXPECT_TRUE(text::fold_latin1_is_ascii(accented, 4));
+    std::vector<std::uint8_t> ascii(128), lowered(128);
+    for (int i = 0; i < 128; ++i) ascii[i] = static_cast<std::uint8_t>(i);
+    text::fold_ascii(ascii.data(), 128, lowered.data());
+    for (int i = 0; i < 128; ++i) EXPECT_EQ(lowered[i], expected[i]) << i;
+}
+
+TEST(Latin1, ContextBeforeASigma) {
+    EXPECT_EQ(folded("\xC3\x89\xCE\xA3"), "e\xCF\x82");       // ÉΣ: a cased letter before it
+    EXPECT_EQ(folded("\xC2\xB7\xCE\xA3"), "\xC2\xB7\xCF\x83");  // ·Σ: ignorable, nothing cased
+    EXPECT_EQ(folded("\xC2\xAA\xCE\xA3"), "\xC2\xAA\xCF\x82");  // ªΣ: ª is cased
 }

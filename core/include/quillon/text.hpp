@@ -62,13 +62,32 @@ constexpr void strip_bounds(const CharT* s, std::size_t n, std::size_t& first, s
     while (last > first && is_space(static_cast<char32_t>(s[last - 1]))) --last;
 }
 
+// The fold of every Latin-1 code point is one Latin-1 code point, whatever
+// surrounds it (its decomposition is a Latin-1 starter plus non-spacing marks,
+// and no Latin-1 letter has a special casing rule), so 8-bit text folds code
+// unit by code unit.  Built once from the general path below.
+struct Latin1Fold {
+    std::uint8_t folded[256];
+    // What the final-sigma rule sees of the code point (the class of its
+    // decomposition's starter): 0 other, 1 case-ignorable, 2 cased.
+    std::int8_t context[256];
+};
+const Latin1Fold& latin1_fold() noexcept;
+
+// The fold of 8-bit text into out[0, n), through latin1_fold().
+void fold_latin1(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept;
+// The same for text known to be ASCII (lower-casing only).
+void fold_ascii(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept;
+// Whether the fold of 8-bit text is ASCII (all of it below U+0080).
+bool fold_latin1_is_ascii(const std::uint8_t* s, std::size_t n) noexcept;
+
 // Streaming NFD + drop-Mn + full lower-case, appending to an output string.
 // Feed code points in order, then call finish().  The final-sigma rule needs
 // to see what follows a capital sigma, so push() takes a look-ahead over the
 // rest of the input; it is used only when a capital sigma turns up.
 class Folder {
 public:
-    explicit Folder(std::u32string& out) noexcept : out_(out) {}
+    explicit Folder(std::u32string& out) noexcept : out_(out), latin1_(latin1_fold()) {}
 
     // ASCII needs no decomposition and has no marks: the hot path.
     void push_ascii(char32_t c) {
@@ -77,6 +96,14 @@ public:
         // ' . : ^ ` are case-ignorable and leave the context as it was.
         if (!(c == '\'' || c == '.' || c == ':' || c == '^' || c == '`'))
             prev_cased_ = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    }
+
+    // U+0080..U+00FF: one table look-up.
+    void push_latin1(char32_t c) {
+        if (mark_run_start_ != kNoRun) flush_marks();
+        out_.push_back(latin1_.folded[c]);
+        int cls = latin1_.context[c];
+        if (cls != 1) prev_cased_ = (cls == 2);
     }
 
     // Any code point.  `ahead(visit)` must call visit(char32_t) with the code
@@ -88,6 +115,10 @@ public:
         if (mark_run_start_ != kNoRun) flush_marks();
     }
 
+    // Whether everything written so far is final: no combining marks wait
+    // for canonical reordering, so the output may be consumed and cleared.
+    bool settled() const noexcept { return mark_run_start_ == kNoRun; }
+
 private:
     static constexpr std::size_t kNoRun = static_cast<std::size_t>(-1);
 
@@ -96,6 +127,7 @@ private:
     void flush_marks();
 
     std::u32string& out_;
+    const Latin1Fold& latin1_;
     // Start, in out_, of the run of kept combining marks (canonical class
     // != 0, not Mn) that canonical reordering may still permute.  Dropping the
     // Mn marks first is safe: a stable sort of a subsequence keeps the order
@@ -135,6 +167,10 @@ void Folder::push(char32_t c, Ahead&& ahead) {
         push_ascii(c);
         return;
     }
+    if (c < 0x100) {
+        push_latin1(c);
+        return;
+    }
     char32_t buf[8];
     std::size_t k = detail::decompose_nfd(c, buf);
     for (std::size_t i = 0; i < k; ++i) {
@@ -172,6 +208,10 @@ void fold_append(const CharT* s, std::size_t n, std::u32string& out) {
         char32_t c = static_cast<char32_t>(s[i]);
         if (c < 0x80) {
             folder.push_ascii(c);
+            continue;
+        }
+        if (c < 0x100) {
+            folder.push_latin1(c);
             continue;
         }
         folder.push(c, [&](auto&& visit) {

@@ -1,0 +1,227 @@
+// Contract keyword screening: does a text look like a contract?
+//
+// Both the text and the table entries are folded (NFD, non-spacing marks
+// dropped, full lower-case), then each entry is a plain substring search on the
+// folded text, with no word boundaries ("termo" is in "termos").  An entry of
+// the exclusion table found anywhere rejects the text at once (the first in
+// table order is reported); otherwise the validation entries found are
+// counted, each once, in table order.  Entries that fold alike (cláusula,
+// clausula) are separate entries and are both found by the same occurrence.
+//
+// All entries are searched in one pass over the text: an Aho-Corasick automaton
+// over the code points that occur in the entries, compiled to a full
+// transition table when it is small (the built-in tables: some 400 states and
+// 30 classes), and walked through its failure links otherwise.  8-bit text is
+// folded on the fly (every Latin-1 code point folds to one); wider text is
+// folded in blocks, so memory stays a block whatever the text's size.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "quillon/text.hpp"
+
+namespace quillon::keywords {
+
+// The built-in tables, precomposed (accented letters are single code points).
+inline constexpr std::array<std::u32string_view, 38> kValidacao{
+    U"contrato", U"acordo", U"termo", U"instrumento", U"aditivo", U"distrato", U"contratante",
+    U"contratada", U"contratado", U"prestador", U"prestadora", U"tomador", U"tomadora",
+    U"cláusula", U"clausula", U"objeto", U"vigência", U"vigencia", U"valor", U"pagamento",
+    U"obrigações", U"obrigacoes", U"rescisão", U"rescisao", U"foro", U"cnpj", U"inscrita",
+    U"inscrito", U"neste ato representada", U"neste ato representado", U"doravante denominada",
+    U"doravante denominado", U"assinatura", U"assinado", U"firmado", U"testemunha",
+    U"certificado digital", U"icp-brasil",
+};
+inline constexpr std::array<std::u32string_view, 9> kExclusao{
+    U"edital de licitação", U"pregão eletrônico", U"tomada de preços", U"concorrência pública",
+    U"carta convite", U"nota fiscal", U"recibo", U"boleto", U"fatura",
+};
+inline constexpr int kMinKeywords = 3;
+
+// A set of needles (already folded) found in one pass over a text.
+class Matcher {
+public:
+    // Beyond `max_dense_entries` transition-table entries (4 bytes each) the
+    // automaton is walked through its failure links instead.
+    static constexpr std::size_t kMaxDenseEntries = std::size_t{1} << 21;
+    explicit Matcher(const std::vector<std::u32string>& needles, std::size_t max_dense_entries = kMaxDenseEntries);
+
+    std::size_t needle_count() const noexcept { return needle_count_; }
+    bool dense() const noexcept { return !table_.empty(); }
+
+    // The search of one text, fed in order and in pieces of any size.
+    class Scan {
+    public:
+        explicit Scan(const Matcher& m);
+        // Folded text.
+        template <class CharT>
+        void feed(const CharT* s, std::size_t n);
+        // 8-bit text, not yet folded: folded code unit by code unit.
+        void feed_latin1_unfolded(const std::uint8_t* s, std::size_t n);
+        // Every needle found: nothing more to learn from the rest of the text.
+        bool complete() const noexcept { return remaining_ == 0; }
+        bool found(std::size_t needle) const { return found_[needle] != 0; }
+
+    private:
+        template <class ClassOf, class CharT>
+        void run(const CharT* s, std::size_t n, ClassOf&& class_of);
+        void report(std::uint32_t terminal);
+
+        const Matcher& m_;
+        std::uint32_t state_ = 0;           // a row offset (dense) or a state (sparse)
+        std::vector<std::uint8_t> seen_;    // by terminal
+        std::vector<std::uint8_t> found_;   // by needle
+        std::size_t remaining_;             // terminals not seen yet
+    };
+
+private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+    std::uint32_t class_of(char32_t c) const noexcept {
+        if (c < 256) return byte_class_[c];
+        return wide_class(c);
+    }
+    std::uint32_t wide_class(char32_t c) const noexcept;
+    std::uint32_t sparse_step(std::uint32_t state, std::uint32_t cls) const noexcept;
+
+    std::size_t needle_count_ = 0;
+    std::uint32_t classes_ = 1;                       // class 0: a code point in no needle
+    std::array<std::uint32_t, 256> byte_class_{};     // classes of U+0000..U+00FF
+    std::array<std::uint32_t, 256> latin1_class_{};   // classes of their folds
+    std::vector<char32_t> wide_chars_;                // needle code points above U+00FF, sorted
+    // Trie with failure links (the sparse form).
+    std::vector<std::uint32_t> edge_begin_;           // per state, into edge_class_/edge_target_
+    std::vector<std::uint32_t> edge_class_;
+    std::vector<std::uint32_t> edge_target_;
+    std::vector<std::uint32_t> fail_;
+    // Terminals: states where needles end, numbered 0..T-1.
+    std::vector<std::uint32_t> terminal_of_state_;    // kNone when the state ends no needle
+    std::vector<std::uint32_t> report_of_state_;      // nearest terminal on the failure chain, or kNone
+    std::vector<std::uint32_t> terminal_next_;        // next terminal on the failure chain, or kNone
+    std::vector<std::vector<std::uint32_t>> terminal_needles_;
+    std::uint32_t root_report_ = kNone;               // empty needles: found in any text
+    // Dense form: rows of 1 + classes_ entries, [report terminal, next row by
+    // class...], addressed by row offset.
+    std::vector<std::uint32_t> table_;
+};
+
+// The screening verdict: the first exclusion entry found, else the validation
+// entries found, by index into the tables given.
+struct Verdict {
+    static constexpr std::size_t kNoExclusion = static_cast<std::size_t>(-1);
+    std::size_t exclusion = kNoExclusion;
+    std::vector<std::size_t> validation;
+    bool excluded() const noexcept { return exclusion != kNoExclusion; }
+};
+
+class Screener {
+public:
+    // Table entries as written; they are folded here.
+    Screener(const std::vector<std::u32string>& exclusion, const std::vector<std::u32string>& validation);
+
+    // `s` is the text as given (not folded).
+    template <class CharT>
+    Verdict screen(const CharT* s, std::size_t n) const;
+
+private:
+    Verdict verdict(const Matcher::Scan& scan) const;
+
+    std::size_t exclusion_count_;
+    std::size_t validation_count_;
+    Matcher matcher_;
+};
+
+// The screener of the built-in tables, built on first use.
+const Screener& default_screener();
+
+// The whole screening with the built-in tables and minimum, as the module
+// function answers it.
+struct Screening {
+    bool eh_contrato = false;
+    std::size_t quantidade = 0;
+    // The validation entries found, as written, or the one entry
+    // "EXCLUSÃO: <exclusion entry as written>".
+    std::vector<std::u32string> encontradas;
+};
+Screening screen_default(std::u32string_view text);
+
+inline constexpr std::u32string_view kExclusionPrefix = U"EXCLUSÃO: ";
+
+// ---------------------------------------------------------------------------
+
+template <class ClassOf, class CharT>
+void Matcher::Scan::run(const CharT* s, std::size_t n, ClassOf&& class_of) {
+    std::uint32_t state = state_;
+    if (m_.dense()) {
+        const std::uint32_t* table = m_.table_.data();
+        for (std::size_t i = 0; i < n; ++i) {
+            state = table[state + 1 + class_of(s[i])];
+            std::uint32_t t = table[state];
+            if (t != kNone && !seen_[t]) {
+                report(t);
+                if (remaining_ == 0) break;
+            }
+        }
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            state = m_.sparse_step(state, class_of(s[i]));
+            std::uint32_t t = m_.report_of_state_[state];
+            if (t != kNone && !seen_[t]) {
+                report(t);
+                if (remaining_ == 0) break;
+            }
+        }
+    }
+    state_ = state;
+}
+
+template <class CharT>
+void Matcher::Scan::feed(const CharT* s, std::size_t n) {
+    if (remaining_ == 0) return;
+    run(s, n, [this](CharT c) { return m_.class_of(static_cast<char32_t>(c)); });
+}
+
+template <class CharT>
+Verdict Screener::screen(const CharT* s, std::size_t n) const {
+    Matcher::Scan scan(matcher_);
+    if (n == 0) return verdict(scan);
+    if constexpr (sizeof(CharT) == 1) {
+        scan.feed_latin1_unfolded(reinterpret_cast<const std::uint8_t*>(s), n);
+    } else {
+        // Fold a block at a time; a block is handed over once no combining
+        // marks wait for reordering at its end.
+        constexpr std::size_t kBlock = 16384;
+        std::u32string folded;
+        folded.reserve(kBlock + 64);
+        text::Folder folder(folded);
+        for (std::size_t i = 0; i < n; ++i) {
+            char32_t c = static_cast<char32_t>(s[i]);
+            if (c < 0x80) {
+                folder.push_ascii(c);
+            } else if (c < 0x100) {
+                folder.push_latin1(c);
+            } else {
+                folder.push(c, [&](auto&& visit) {
+                    for (std::size_t j = i + 1; j < n; ++j)
+                        if (!visit(static_cast<char32_t>(s[j]))) return;
+                });
+            }
+            if (folded.size() >= kBlock && folder.settled()) {
+                scan.feed(folded.data(), folded.size());
+                folded.clear();
+                if (scan.complete()) break;
+            }
+        }
+        folder.finish();
+        scan.feed(folded.data(), folded.size());
+    }
+    return verdict(scan);
+}
+
+}  // namespace quillon::keywords

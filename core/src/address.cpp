@@ -1,0 +1,130 @@
+#include "quillon/address.hpp"
+
+#include "quillon/words.hpp"
+
+namespace quillon::address {
+
+namespace {
+
+constexpr char32_t kOrdinal = 0x00BA;  // º, a letter (Lo), so inside a word
+
+inline bool is_word(char32_t c) noexcept {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '_';
+    return text::is_word(c);
+}
+
+inline bool is_separator(char32_t c) noexcept {
+    switch (c) {
+        case '.': case ',': case ';': case ':': case '-': case '/': case '\\':
+            return true;
+        default:
+            return false;
+    }
+}
+
+struct WordRule {
+    std::u32string_view word;
+    std::u32string_view replacement;
+};
+
+// Rules 4 to 16; "avd"/"avda" and "praca"/"pracas" are the two spellings
+// their optional letter allows.
+constexpr WordRule kWordRules[] = {
+    {U"rua", U"r"},        {U"avenida", U"av"}, {U"avd", U"av"},     {U"avda", U"av"},
+    {U"travessa", U"tv"},  {U"praca", U"pc"},   {U"pracas", U"pc"},  {U"edificio", U"ed"},
+    {U"predio", U"ed"},    {U"conjunto", U"cj"}, {U"conj", U"cj"},   {U"sala", U"sl"},
+    {U"andar", U"and"},    {U"bairro", U""},    {U"cep", U""},
+};
+
+const WordRule* find_rule(std::u32string_view word) noexcept {
+    if (word.size() < 3 || word.size() > 8) return nullptr;
+    for (const WordRule& r : kWordRules)
+        if (r.word == word) return &r;
+    return nullptr;
+}
+
+// Rules 1 and 2: runs of white space become one space, then each separator
+// becomes a space.  A separator ends a run, so ", " gives two spaces.
+std::u32string collapse_and_separate(std::u32string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        char32_t c = s[i];
+        if (text::is_space(c)) {
+            while (i + 1 < n && text::is_space(s[i + 1])) ++i;
+            out.push_back(U' ');
+        } else {
+            out.push_back(is_separator(c) ? U' ' : c);
+        }
+    }
+    return out;
+}
+
+// Rule 3, \bn[ºo]?\s* -> "": at every word start that is an "n", drop it, an
+// "º" or "o" right after it, and the white space after that.  The boundary is
+// judged on the text before the rule, as re.sub does, so after a match the
+// next word may start a match of its own ("n n 5" -> "5").
+std::u32string drop_number_prefixes(std::u32string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (s[i] == U'n' && (i == 0 || !is_word(s[i - 1]))) {
+            std::size_t j = i + 1;
+            if (j < n && (s[j] == kOrdinal || s[j] == U'o')) ++j;
+            while (j < n && text::is_space(s[j])) ++j;
+            i = j;
+            continue;
+        }
+        out.push_back(s[i]);
+        ++i;
+    }
+    return out;
+}
+
+// Rules 4 to 16 as one pass over whole words.
+std::u32string replace_words(std::u32string_view s) {
+    std::u32string out;
+    out.reserve(s.size());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (!is_word(s[i])) {
+            out.push_back(s[i]);
+            ++i;
+            continue;
+        }
+        std::size_t start = i;
+        while (i < n && is_word(s[i])) ++i;
+        std::u32string_view word = s.substr(start, i - start);
+        const WordRule* rule = find_rule(word);
+        out.append(rule ? rule->replacement : word);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::u32string apply_rules(std::u32string_view folded) {
+    std::u32string out = replace_words(drop_number_prefixes(collapse_and_separate(folded)));
+    text::strip_in_place(out);
+    return out;
+}
+
+Comparison compare_normalized(std::u32string_view contrato, std::u32string_view receita, double threshold) {
+    if (contrato.empty() || receita.empty()) return {false, 0.0};
+    if (contrato == receita) return {true, 1.0};
+    if (receita.find(contrato) != std::u32string_view::npos || contrato.find(receita) != std::u32string_view::npos)
+        return {true, kContainedSimilarity};
+    auto a = words::long_words(contrato, kMinWordLength);
+    auto b = words::long_words(receita, kMinWordLength);
+    if (a.empty() || b.empty()) return {false, 0.0};
+    std::size_t common = words::count_common(a, b);
+    std::size_t either = a.size() + b.size() - common;
+    double similarity = static_cast<double>(common) / static_cast<double>(either);
+    return {similarity >= threshold, similarity};
+}
+
+}  // namespace quillon::address

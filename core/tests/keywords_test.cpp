@@ -1,0 +1,221 @@
+#include "quillon/keywords.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace quillon;
+using keywords::Matcher;
+
+namespace {
+
+std::u32string u(std::string_view utf8) { return text::from_utf8(utf8); }
+
+std::vector<std::u32string> found_entries(std::string_view utf8) {
+    return keywords::screen_default(u(utf8)).encontradas;
+}
+
+std::vector<std::u32string> list(std::initializer_list<std::string_view> utf8) {
+    std::vector<std::u32string> out;
+    for (auto s : utf8) out.push_back(u(s));
+    return out;
+}
+
+// Which needles a plain substring search finds.
+std::vector<bool> naive(const std::vector<std::u32string>& needles, const std::u32string& text) {
+    std::vector<bool> out;
+    for (const auto& n : needles) out.push_back(text.find(n) != std::u32string::npos);
+    return out;
+}
+
+std::vector<bool> scanned(const Matcher& m, const std::u32string& text, std::size_t piece = 0) {
+    Matcher::Scan scan(m);
+    if (piece == 0) {
+        scan.feed(text.data(), text.size());
+    } else {
+        for (std::size_t i = 0; i < text.size(); i += piece)
+            scan.feed(text.data() + i, std::min(piece, text.size() - i));
+    }
+    std::vector<bool> out;
+    for (std::size_t i = 0; i < m.needle_count(); ++i) out.push_back(scan.found(i));
+    return out;
+}
+
+}  // namespace
+
+TEST(Tables, SizesOrderAndPrecomposedForm) {
+    EXPECT_EQ(keywords::kValidacao.size(), 38u);
+    EXPECT_EQ(keywords::kExclusao.size(), 9u);
+    EXPECT_EQ(keywords::kValidacao.front(), U"contrato");
+    EXPECT_EQ(keywords::kValidacao[13], U"cl\u00E1usula");
+    EXPECT_EQ(keywords::kValidacao.back(), U"icp-brasil");
+    EXPECT_EQ(keywords::kExclusao.front(), U"edital de licita\u00E7\u00E3o");
+    EXPECT_EQ(keywords::kExclusao.back(), U"fatura");
+    EXPECT_EQ(keywords::kMinKeywords, 3);
+}
+
+TEST(Screening, EmptyAndBlankTexts) {
+    auto empty = keywords::screen_default(U"");
+    EXPECT_FALSE(empty.eh_contrato);
+    EXPECT_EQ(empty.quantidade, 0u);
+    EXPECT_TRUE(empty.encontradas.empty());
+    auto blank = keywords::screen_default(U"     \t ");
+    EXPECT_FALSE(blank.eh_contrato);
+    EXPECT_EQ(blank.quantidade, 0u);
+}
+
+TEST(Screening, ExamplesOfTheRules) {
+    auto r = keywords::screen_default(u("CONTRATO de prestação de serviços, cláusula primeira"));
+    EXPECT_TRUE(r.eh_contrato);
+    EXPECT_EQ(r.quantidade, 3u);
+    EXPECT_EQ(r.encontradas, list({"contrato", "cláusula", "clausula"}));
+
+    r = keywords::screen_default(u("Contrato entre as partes"));
+    EXPECT_FALSE(r.eh_contrato);
+    EXPECT_EQ(r.encontradas, list({"contrato"}));
+
+    // Substrings, no word boundaries; both forms of a word are entries.
+    EXPECT_EQ(found_entries("termos e valores da prestadora"),
+              list({"termo", "prestador", "prestadora", "valor"}));
+    EXPECT_EQ(found_entries("ICP-Brasil"), list({"icp-brasil"}));
+    EXPECT_TRUE(found_entries("ICP Brasil").empty());
+    // Multi-word entries need exactly one space.
+    EXPECT_EQ(found_entries("neste ato representada"), list({"neste ato representada"}));
+    EXPECT_TRUE(found_entries("neste  ato representada").empty());
+}
+
+TEST(Screening, ExclusionWinsInTableOrder) {
+    auto r = keywords::screen_default(u("Contrato, cláusula, objeto, valor, foro. Nota Fiscal nº 12"));
+    EXPECT_FALSE(r.eh_contrato);
+    EXPECT_EQ(r.quantidade, 0u);
+    EXPECT_EQ(r.encontradas, list({"EXCLUSÃO: nota fiscal"}));
+    // "recibo" precedes "boleto" in the table, whatever the text's order.
+    EXPECT_EQ(found_entries("boleto e recibo"), list({"EXCLUSÃO: recibo"}));
+    // Written without accents, reported with the table's accents.
+    EXPECT_EQ(found_entries("pregao eletronico"), list({"EXCLUSÃO: pregão eletrônico"}));
+    EXPECT_EQ(found_entries("CONCORRE\xCC\x82NCIA PU\xCC\x81""BLICA"), list({"EXCLUSÃO: concorrência pública"}));
+}
+
+TEST(Screening, AccentsPrecomposedAndDecomposed) {
+    EXPECT_EQ(found_entries("Vige\xCC\x82ncia"), list({"vigência", "vigencia"}));
+    EXPECT_EQ(found_entries("VIGÊNCIA"), list({"vigência", "vigencia"}));
+    EXPECT_EQ(found_entries("OBRIGAÇÕES"), list({"obrigações", "obrigacoes"}));
+}
+
+TEST(Screening, ThreeEntriesAreEnoughTwoAreNot) {
+    EXPECT_TRUE(keywords::screen_default(u("acordo termo foro")).eh_contrato);
+    EXPECT_FALSE(keywords::screen_default(u("acordo termo")).eh_contrato);
+}
+
+TEST(Screening, WideTextAcrossFoldBlocks) {
+    // More than one fold block (16384 code points) of 16-bit text, with an
+    // entry spanning the block edge and decomposed accents all along.
+    std::u32string text;
+    while (text.size() < 16380) text += U"\u2014 e\u0301 ";
+    text += U"cla\u0301usula";
+    while (text.size() < 40000) text += U"\u03A3\u0301x ";
+    text += U"testemunha";
+    std::vector<char16_t> wide(text.begin(), text.end());
+    auto v = keywords::default_screener().screen(wide.data(), wide.size());
+    ASSERT_FALSE(v.excluded());
+    std::vector<std::size_t> expected{13, 14, 35};  // cláusula, clausula, testemunha
+    EXPECT_EQ(v.validation, expected);
+}
+
+TEST(Screening, EightBitTextFoldsOnTheFly) {
+    std::string latin1 = "CL\xC1USULA \xC0 VIG\xCANCIA";  // Latin-1 bytes
+    auto v = keywords::default_screener().screen(reinterpret_cast<const std::uint8_t*>(latin1.data()),
+                                                 latin1.size());
+    std::vector<std::size_t> expected{13, 14, 16, 17};
+    EXPECT_EQ(v.validation, expected);
+}
+
+TEST(Matcher, OverlappingAndNestedNeedles) {
+    auto needles = list({"he", "she", "his", "hers", "e", "ushers!"});
+    Matcher m(needles);
+    EXPECT_TRUE(m.dense());
+    std::u32string text = U"ushers";
+    EXPECT_EQ(scanned(m, text), naive(needles, text));
+    text = U"ahishers!";
+    EXPECT_EQ(scanned(m, text), naive(needles, text));
+}
+
+TEST(Matcher, DuplicatesAndEmptyNeedles) {
+    auto needles = list({"ab", "", "ab", "b"});
+    Matcher m(needles);
+    EXPECT_EQ(scanned(m, U""), (std::vector<bool>{false, true, false, false}));
+    EXPECT_EQ(scanned(m, U"xab"), (std::vector<bool>{true, true, true, true}));
+    Matcher none({});
+    Matcher::Scan scan(none);
+    scan.feed(U"abc", 3);
+    EXPECT_TRUE(scan.complete());
+}
+
+TEST(Matcher, CodePointsBeyondLatin1) {
+    auto needles = list({"жrua", "ρ", "日本語", "😀x", "a😀"});
+    Matcher m(needles);
+    std::u32string text = u("xжrua 日本語 a😀x");
+    EXPECT_EQ(scanned(m, text), naive(needles, text));
+}
+
+TEST(Matcher, DenseAndSparseAgreeWithPlainSearch) {
+    std::mt19937 rng(12345);
+    const std::u32string alphabet = U"abc\u00E9\u0416 ";
+    auto random_string = [&](std::size_t max_len) {
+        std::uniform_int_distribution<std::size_t> len(0, max_len);
+        std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+        std::u32string s(len(rng), U' ');
+        for (auto& c : s) c = alphabet[pick(rng)];
+        return s;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::u32string> needles;
+        std::size_t count = 1 + rng() % 20;
+        for (std::size_t i = 0; i < count; ++i) needles.push_back(random_string(5));
+        std::u32string text = random_string(200);
+        auto expected = naive(needles, text);
+        Matcher dense(needles);
+        Matcher sparse(needles, 0);
+        ASSERT_TRUE(dense.dense());
+        ASSERT_FALSE(sparse.dense());
+        ASSERT_EQ(scanned(dense, text), expected) << round;
+        ASSERT_EQ(scanned(sparse, text), expected) << round;
+        ASSERT_EQ(scanned(dense, text, 1 + rng() % 7), expected) << round;
+        ASSERT_EQ(scanned(sparse, text, 1 + rng() % 7), expected) << round;
+    }
+}
+
+TEST(Matcher, LargeAlphabetFallsBackToFailureLinks) {
+    // 3000 needles of distinct CJK code points: too large a table.
+    std::vector<std::u32string> needles;
+    for (char32_t c = 0x4E00; c < 0x4E00 + 3000; ++c) needles.push_back({c, static_cast<char32_t>(c + 1)});
+    Matcher m(needles);
+    EXPECT_FALSE(m.dense());
+    std::u32string text = U"x\u4E05\u4E06\u4E07y";
+    auto got = scanned(m, text);
+    EXPECT_TRUE(got[5]);
+    EXPECT_TRUE(got[6]);
+    EXPECT_FALSE(got[4]);
+    EXPECT_FALSE(got[7]);
+}
+
+TEST(Screener, CustomTablesAreFoldedToo) {
+    keywords::Screener s(list({"Fatura"}), list({"AÇÃO", "ação", "İ", "ẞ"}));
+    std::u32string text = u("acao istanbul straße");
+    auto v = s.screen(text.data(), text.size());
+    ASSERT_FALSE(v.excluded());
+    EXPECT_EQ(v.validation, (std::vector<std::size_t>{0, 1, 2, 3}));
+    text = u("FATURA");
+    EXPECT_EQ(s.screen(text.data(), text.size()).exclusion, 0u);
+}
+
+TEST(Screening, LargeText) {
+    std::u32string block = u("Cláusula primeira – do objeto. O CONTRATANTE pagará o valor. ");
+    std::u32string text;
+    while (text.size() < (std::size_t{1} << 21)) text += block;
+    text += U"recibo";
+    auto r = keywords::screen_default(text);
+    EXPECT_EQ(r.encontradas, list({"EXCLUSÃO: recibo"}));
+}

@@ -1,0 +1,57 @@
+#include "quillon/names.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+
+using namespace quillon;
+
+namespace {
+
+std::string norm(std::string_view utf8) { return text::to_utf8(names::normalize(text::from_utf8(utf8))); }
+
+bool match(std::string_view a, std::string_view b) {
+    return names::match(text::from_utf8(a), text::from_utf8(b));
+}
+
+}  // namespace
+
+TEST(NameNormalize, FoldAndStrip) {
+    EXPECT_EQ(norm("  JOSÉ da Conceição "), "jose da conceicao");
+    EXPECT_EQ(norm("JOSE\xCC\x81 DA CONCEIC\xCC\xA7\xC3\x83O"), "jose da conceicao");
+    EXPECT_EQ(norm(""), "");
+    EXPECT_EQ(norm("\t\u00A0\u2028"), "");
+    EXPECT_EQ(norm("\u2028Ana  Maria\t"), "ana  maria");   // inner white space stays
+    EXPECT_EQ(norm("ACME Ltda."), "acme ltda.");            // punctuation stays
+    EXPECT_EQ(norm("İLKER ŞAHİN"), "ilker sahin");
+    EXPECT_EQ(norm("ẞ"), "ß");
+    EXPECT_EQ(norm("ΟΔΥΣΣΕΑΣ"), "οδυσσεας");
+}
+
+class NameMatch : public ::testing::TestWithParam<std::tuple<const char*, const char*, bool>> {};
+
+TEST_P(NameMatch, IsSymmetric) {
+    auto [a, b, expected] = GetParam();
+    EXPECT_EQ(match(a, b), expected) << a << " / " << b;
+    EXPECT_EQ(match(b, a), expected) << b << " / " << a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, NameMatch,
+    ::testing::Values(
+        std::make_tuple("Maria Silva", "MARIA DA SILVA SANTOS", true),    // two words in common
+        std::make_tuple("ACME", "Acme Comércio Ltda", true),              // containment
+        std::make_tuple("João Souza", "João Pereira", false),             // one word is not enough
+        std::make_tuple("Ana", "Anabela Costa", true),                    // characters, not words
+        std::make_tuple("", "Maria", false),
+        std::make_tuple("", "", false),
+        std::make_tuple("   ", "Maria", false),
+        std::make_tuple("Maria", "MARIA", true),
+        std::make_tuple("Jo da Sa", "Sa da Jo", false),                   // short words never count
+        std::make_tuple("José Carlos Pereira", "PEREIRA, JOSE CARLOS", true),
+        std::make_tuple("Jose Carlos", "Carlos Jose", true),
+        std::make_tuple("Jose Jose", "Jose Pedro", false),                 // one distinct word in common
+        std::make_tuple("Pedro Pedro Alves", "Pedro Souza", false),        // duplicates collapse
+        std::make_tuple("Ana\u00A0Maria\tCosta", "costa ana maria", true),
+        std::make_tuple("ΟΔΥΣΣΕΑΣ ΠΑΠΑΣ", "παπας οδυσσεας", true)));
