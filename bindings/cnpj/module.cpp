@@ -39,6 +39,7 @@ NB_MODULE(cnpj, m) {
     register_identifier(m);
     register_lookup(m);
     register_search(m);
+    register_address(m);
 
     cnpj_ns.set_all({"limpar_cnpj", "validar_cnpj", "formatar_cnpj", "consultar_cnpj", "buscar_cnpj_por_nome",
                      "buscar_empresa", "buscar_empresa_completo", "comparar_enderecos"});

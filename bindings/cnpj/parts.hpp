@@ -15,3 +15,4 @@ extern ModuleNamespace cnpj_ns;
 void register_identifier(nb::module_& m);
 void register_lookup(nb::module_& m);
 void register_search(nb::module_& m);
+void register_address(nb::module_& m);

@@ -1,14 +1,194 @@
 // quillon.contract.countries.br.keywords: is this text a contract?
+//
+// The three tables are module attributes read at every call.  While they are
+// still the lists the module made, holding the entries it put there, the
+// screening uses the automaton built once in the core; a replaced or edited
+// table is folded and searched afresh, with the same results.
 #include <nanobind/nanobind.h>
 
+#include <string>
+#include <vector>
+
+#include "quillon/keywords.hpp"
+#include "quillon/text.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
 using namespace quillon::bind;
+namespace keywords = quillon::keywords;
+namespace text = quillon::text;
 
 namespace {
 
 ModuleNamespace ns;  // the module's attributes
+
+constexpr Name kValidacaoName{"KEYWORDS_VALIDACAO"};
+constexpr Name kExclusaoName{"KEYWORDS_EXCLUSAO"};
+constexpr Name kMinName{"MIN_KEYWORDS"};
+
+// Texts at least this long are worked on with the GIL released.
+constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
+
+constexpr const char* kDocNormalizar = "Normaliza texto removendo acentos e convertendo para minúsculas.";
+constexpr const char* kDocValidar =
+    "Valida se o texto é um contrato pela contagem de keywords.\n"
+    "\n"
+    "Returns:\n"
+    "    Tuple[bool, int, list]:\n"
+    "        - bool: Se é um contrato válido\n"
+    "        - int: Quantidade de keywords encontradas\n"
+    "        - list: Keywords encontradas";
+
+// A table as the module made it: the list object and the entries it held.
+// Strong references, so that neither address can be reused by another object.
+struct OwnTable {
+    PyObject* list = nullptr;
+    std::vector<PyObject*> entries;
+
+    void make(const std::u32string_view* first, std::size_t n) {
+        list = PyList_New(static_cast<Py_ssize_t>(n));
+        if (!list) throw nb::python_error();
+        for (std::size_t i = 0; i < n; ++i) {
+            nb::str s = make_str(first[i].data(), first[i].size());
+            entries.push_back(s.inc_ref().ptr());
+            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), s.inc_ref().ptr());
+        }
+    }
+
+    // Still the module's list, with the same entries in the same order (a
+    // caller may have replaced the attribute or edited the list in place).
+    bool holds(nb::handle current) const {
+        if (current.ptr() != list) return false;
+        if (PyList_GET_SIZE(list) != static_cast<Py_ssize_t>(entries.size())) return false;
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i)) != entries[i]) return false;
+        return true;
+    }
+};
+
+OwnTable own_validacao;
+OwnTable own_exclusao;
+
+template <class F>
+decltype(auto) unlocked_if_long(std::size_t n, F&& f) {
+    if (n < kReleaseGilFrom) return f();
+    nb::gil_scoped_release unlocked;
+    return f();
+}
+
+// The fold of a str into a new str.  8-bit text folds code unit by code unit
+// straight into the new string's buffer.
+nb::object fold_str(PyObject* s) {
+    const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(s));
+    if (n == 0) return nb::str("");
+    if (PyUnicode_KIND(s) == PyUnicode_1BYTE_KIND) {
+        const Py_UCS1* data = PyUnicode_1BYTE_DATA(s);
+        const bool ascii_in = PyUnicode_IS_ASCII(s);
+        const bool ascii_out = ascii_in || unlocked_if_long(n, [&] { return text::fold_latin1_is_ascii(data, n); });
+        // A str must be stored in the narrowest form its code points allow.
+        PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(n), ascii_out ? 127 : 255);
+        if (!out) throw nb::python_error();
+        Py_UCS1* w = PyUnicode_1BYTE_DATA(out);
+        unlocked_if_long(n, [&] {  // `out` is not shared yet
+            if (ascii_in)
+                text::fold_ascii(data, n, w);
+            else
+                text::fold_latin1(data, n, w);
+        });
+        return nb::steal(out);
+    }
+    std::u32string folded;
+    with_code_units(s, [&](const auto* data, std::size_t len) {
+        unlocked_if_long(len, [&] { text::fold_append(data, len, folded); });
+    });
+    return make_str(folded);
+}
+
+keywords::Verdict screen(const keywords::Screener& screener, PyObject* s) {
+    return with_code_units(s, [&](const auto* data, std::size_t n) {
+        return unlocked_if_long(n, [&] { return screener.screen(data, n); });
+    });
+}
+
+// A table given by the caller: a snapshot of its entries (any iterable, as a
+// for loop would take it), each a str.
+nb::tuple table_entries(nb::handle table, const Name& name, std::vector<std::u32string>& out) {
+    PyObject* t = PySequence_Tuple(table.ptr());
+    if (!t) throw nb::python_error();
+    nb::tuple entries = nb::steal<nb::tuple>(t);
+    for (nb::handle entry : entries) {
+        if (!PyUnicode_Check(entry.ptr())) {
+            PyErr_Format(PyExc_TypeError, "validar_documento_contrato(): %s entries must be str, not %.200s",
+                         name.text(), Py_TYPE(entry.ptr())->tp_name);
+            throw nb::python_error();
+        }
+        out.push_back(with_code_units(entry.ptr(), [](const auto* data, std::size_t n) {
+            return std::u32string(data, data + n);
+        }));
+    }
+    return entries;
+}
+
+// quantidade >= MIN_KEYWORDS, as Python compares them.
+bool at_least(std::size_t quantidade, nb::handle minimum) {
+    if (PyLong_CheckExact(minimum.ptr())) {
+        int overflow = 0;
+        long long m = PyLong_AsLongLongAndOverflow(minimum.ptr(), &overflow);
+        if (!(m == -1 && PyErr_Occurred())) {
+            if (overflow == 0) return static_cast<long long>(quantidade) >= m;
+            return overflow < 0;
+        }
+        throw nb::python_error();
+    }
+    nb::int_ q(quantidade);
+    int r = PyObject_RichCompareBool(q.ptr(), minimum.ptr(), Py_GE);
+    if (r < 0) throw nb::python_error();
+    return r == 1;
+}
+
+nb::object normalizar_texto(nb::handle texto_arg) {
+    PyObject* s = text_arg(texto_arg, "normalizar_texto", "texto");
+    return fold_str(s);
+}
+
+nb::tuple validar_documento_contrato(nb::handle texto_arg) {
+    PyObject* s = text_arg(texto_arg, "validar_documento_contrato", "texto");
+    if (PyUnicode_GET_LENGTH(s) == 0) return nb::make_tuple(false, 0, nb::list());
+
+    // Strong references: the attributes may be rebound while the GIL is free.
+    nb::object exclusao = nb::borrow(ns.get(kExclusaoName));
+    nb::object validacao = nb::borrow(ns.get(kValidacaoName));
+    keywords::Verdict verdict;
+    std::vector<PyObject*> exclusion_entries, validation_entries;
+    nb::tuple exclusion_snapshot, validation_snapshot;
+    if (own_exclusao.holds(exclusao) && own_validacao.holds(validacao)) {
+        verdict = screen(keywords::default_screener(), s);
+        exclusion_entries = own_exclusao.entries;
+        validation_entries = own_validacao.entries;
+    } else {
+        std::vector<std::u32string> exclusion, validation;
+        exclusion_snapshot = table_entries(exclusao, kExclusaoName, exclusion);
+        validation_snapshot = table_entries(validacao, kValidacaoName, validation);
+        keywords::Screener screener(exclusion, validation);
+        verdict = screen(screener, s);
+        for (nb::handle e : exclusion_snapshot) exclusion_entries.push_back(e.ptr());
+        for (nb::handle e : validation_snapshot) validation_entries.push_back(e.ptr());
+    }
+
+    if (verdict.excluded()) {
+        nb::str prefix = make_str(keywords::kExclusionPrefix.data(), keywords::kExclusionPrefix.size());
+        PyObject* entry = PyUnicode_Concat(prefix.ptr(), exclusion_entries[verdict.exclusion]);
+        if (!entry) throw nb::python_error();
+        nb::list found;
+        found.append(nb::steal(entry));
+        return nb::make_tuple(false, 0, found);
+    }
+    nb::list found;
+    for (std::size_t i : verdict.validation) found.append(nb::handle(validation_entries[i]));
+    const std::size_t quantidade = verdict.validation.size();
+    bool eh_contrato = at_least(quantidade, nb::borrow(ns.get(kMinName)));
+    return nb::make_tuple(eh_contrato, quantidade, found);
+}
 
 }  // namespace
 
@@ -16,4 +196,19 @@ NB_MODULE(keywords, m) {
     ns.attach(m);
     m.doc() = "Keywords para validação de documentos como contratos.";
     bind_logger(ns);
+
+    own_validacao.make(keywords::kValidacao.data(), keywords::kValidacao.size());
+    own_exclusao.make(keywords::kExclusao.data(), keywords::kExclusao.size());
+    ns.set(kValidacaoName.text(), own_validacao.list);
+    ns.set(kExclusaoName.text(), own_exclusao.list);
+    ns.set(kMinName.text(), nb::int_(keywords::kMinKeywords));
+    keywords::default_screener();  // built now rather than on the first call
+
+    m.def("normalizar_texto", &normalizar_texto, param("texto"), nb::sig("def normalizar_texto(texto: str) -> str"),
+          kDocNormalizar);
+    m.def("validar_documento_contrato", &validar_documento_contrato, param("texto"),
+          nb::sig("def validar_documento_contrato(texto: str) -> tuple[bool, int, list[str]]"), kDocValidar);
+
+    ns.set_all({"KEYWORDS_VALIDACAO", "KEYWORDS_EXCLUSAO", "MIN_KEYWORDS", "normalizar_texto",
+                "validar_documento_contrato"});
 }
