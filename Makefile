@@ -3,6 +3,7 @@
 #   make demo    validate and format a few CNPJs with the installed command
 #   make test    C++ core tests (plain and with ASan/UBSan), then the Python tests
 #   make bench   the benchmarks, ratios against baselines in the same run
+#   make fuzz    the fuzz targets of the text functions, FUZZ_SECONDS per phase
 
 PYTHON ?= python3
 PIP    ?= $(PYTHON) -m pip
@@ -10,8 +11,10 @@ SUDO   := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 DEB_PACKAGES := libutf8proc-dev libgtest-dev googletest
 CORE_BUILD   := build/core
 ASAN_BUILD   := build/core-asan
+FUZZ_BUILD   := build/fuzz-asan
+FUZZ_SECONDS ?= 30
 
-.PHONY: deps install demo test test-core test-core-asan test-python bench clean
+.PHONY: deps install demo test test-core test-core-asan test-python fuzz fuzz-build bench clean
 
 # System packages (Debian) and the build tools.
 deps:
@@ -41,13 +44,25 @@ test-core-asan: deps
 test-python: install
 	cd tests && $(PYTHON) -m pytest -q
 
-test: test-core test-core-asan test-python
+# The keyword and address modules built with ASan/UBSan, for the fuzz targets.
+fuzz-build: deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_BINDINGS=ON \
+	  -DQUILLON_BUILD_TESTS=OFF -DQUILLON_SANITIZE=ON \
+	  -DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')" >/dev/null
+	cmake --build $(FUZZ_BUILD) --target keywords cnpj
+
+fuzz: install fuzz-build
+	PYTHON=$(PYTHON) fuzz/run.sh $(FUZZ_SECONDS) $(FUZZ_BUILD)/stage
+
+test: test-core test-core-asan test-python fuzz
 
 bench: install
 	cd bench && $(PYTHON) bench_cnpj.py
 	cd bench && $(PYTHON) bench_resilience.py --race 1000
 	cd bench && $(PYTHON) bench_registry.py
 	cd bench && $(PYTHON) bench_ocr.py
+	cd bench && $(PYTHON) bench_keywords.py
+	cd bench && $(PYTHON) bench_address.py
 
 clean:
 	rm -rf build dist

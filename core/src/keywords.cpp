@@ -22,7 +22,10 @@ Matcher::Matcher(const std::vector<std::u32string>& needles, std::size_t max_den
     // Classes: 0 for code points in no needle, then one per code point that
     // occurs, in code point order (those below U+0100 first).
     std::vector<char32_t> alphabet;
-    for (const auto& needle : needles) alphabet.insert(alphabet.end(), needle.begin(), needle.end());
+    for (const auto& needle : needles) {
+        alphabet.insert(alphabet.end(), needle.begin(), needle.end());
+        longest_ = std::max(longest_, needle.size());
+    }
     std::sort(alphabet.begin(), alphabet.end());
     alphabet.erase(std::unique(alphabet.begin(), alphabet.end()), alphabet.end());
     classes_ = static_cast<std::uint32_t>(alphabet.size()) + 1;
@@ -165,12 +168,6 @@ void Matcher::Scan::report(std::uint32_t terminal) {
         --remaining_;
         for (std::uint32_t needle : m_.terminal_needles_[t]) found_[needle] = 1;
     }
-}
-
-void Matcher::Scan::feed_latin1_unfolded(const std::uint8_t* s, std::size_t n) {
-    if (remaining_ == 0) return;
-    const std::uint32_t* classes = m_.latin1_class_.data();
-    run(s, n, [classes](std::uint8_t b) { return classes[b]; });
 }
 
 namespace {

@@ -187,6 +187,33 @@ TEST(Matcher, DenseAndSparseAgreeWithPlainSearch) {
     }
 }
 
+TEST(Matcher, LongTextsWalkedInInterleavedPieces) {
+    // Texts long enough to be cut into pieces walked side by side; rare
+    // needles so that many are found only near the cuts.
+    std::mt19937 rng(777);
+    const std::u32string alphabet = U"abcd";
+    auto random_string = [&](std::size_t len) {
+        std::u32string s(len, U'a');
+        for (auto& c : s) c = alphabet[rng() % alphabet.size()];
+        return s;
+    };
+    for (int round = 0; round < 60; ++round) {
+        std::vector<std::u32string> needles;
+        for (int i = 0; i < 12; ++i) needles.push_back(random_string(4 + rng() % 6));
+        std::u32string text = random_string(4096 + rng() % 20000);
+        // Plant a few needles right at the cuts of the four pieces.
+        for (std::size_t k = 1; k < 4; ++k) {
+            const auto& nd = needles[rng() % needles.size()];
+            std::size_t at = k * (text.size() / 4) - rng() % nd.size();
+            text.replace(at, nd.size(), nd);
+        }
+        auto expected = naive(needles, text);
+        Matcher m(needles);
+        ASSERT_EQ(scanned(m, text), expected) << round;
+        ASSERT_EQ(scanned(m, text, 5000 + rng() % 3000), expected) << round;
+    }
+}
+
 TEST(Matcher, LargeAlphabetFallsBackToFailureLinks) {
     // 3000 needles of distinct CJK code points: too large a table.
     std::vector<std::u32string> needles;

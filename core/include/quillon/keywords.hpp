@@ -16,6 +16,7 @@
 // folded in blocks, so memory stays a block whatever the text's size.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -62,8 +63,9 @@ public:
         // Folded text.
         template <class CharT>
         void feed(const CharT* s, std::size_t n);
-        // 8-bit text, not yet folded: folded code unit by code unit.
-        void feed_latin1_unfolded(const std::uint8_t* s, std::size_t n);
+        // Code points below U+0100, not yet folded: folded one by one.
+        template <class CharT>
+        void feed_latin1_unfolded(const CharT* s, std::size_t n);
         // Every needle found: nothing more to learn from the rest of the text.
         bool complete() const noexcept { return remaining_ == 0; }
         bool found(std::size_t needle) const { return found_[needle] != 0; }
@@ -71,6 +73,8 @@ public:
     private:
         template <class ClassOf, class CharT>
         void run(const CharT* s, std::size_t n, ClassOf&& class_of);
+        template <class ClassOf, class CharT>
+        void run_interleaved(const CharT* s, std::size_t n, ClassOf&& class_of);
         void report(std::uint32_t terminal);
 
         const Matcher& m_;
@@ -90,7 +94,16 @@ private:
     std::uint32_t wide_class(char32_t c) const noexcept;
     std::uint32_t sparse_step(std::uint32_t state, std::uint32_t cls) const noexcept;
 
+    // A long text is cut into this many pieces walked side by side: each step
+    // of the walk waits for the previous one's table load, so independent
+    // walks overlap those waits.  Each piece after the first starts from the
+    // root as many code points early as the longest needle, less one, so no
+    // occurrence across a cut is missed.
+    static constexpr std::size_t kStreams = 4;
+    static constexpr std::size_t kInterleaveFrom = 4096;
+
     std::size_t needle_count_ = 0;
+    std::size_t longest_ = 0;                         // code points of the longest needle
     std::uint32_t classes_ = 1;                       // class 0: a code point in no needle
     std::array<std::uint32_t, 256> byte_class_{};     // classes of U+0000..U+00FF
     std::array<std::uint32_t, 256> latin1_class_{};   // classes of their folds
@@ -157,6 +170,10 @@ inline constexpr std::u32string_view kExclusionPrefix = U"EXCLUSÃO: ";
 
 template <class ClassOf, class CharT>
 void Matcher::Scan::run(const CharT* s, std::size_t n, ClassOf&& class_of) {
+    if (m_.dense() && n >= kInterleaveFrom && n / kStreams > 2 * m_.longest_) {
+        run_interleaved(s, n, class_of);
+        return;
+    }
     std::uint32_t state = state_;
     if (m_.dense()) {
         const std::uint32_t* table = m_.table_.data();
@@ -181,10 +198,64 @@ void Matcher::Scan::run(const CharT* s, std::size_t n, ClassOf&& class_of) {
     state_ = state;
 }
 
+template <class ClassOf, class CharT>
+void Matcher::Scan::run_interleaved(const CharT* s, std::size_t n, ClassOf&& class_of) {
+    constexpr std::size_t K = kStreams;
+    const std::uint32_t* table = m_.table_.data();
+    const std::size_t warm_up = m_.longest_ > 0 ? m_.longest_ - 1 : 0;
+    const std::size_t piece = n / K;
+    const CharT* at[K];
+    std::size_t left[K];
+    std::uint32_t state[K];
+    for (std::size_t k = 0; k < K; ++k) {
+        std::size_t first = k == 0 ? 0 : k * piece - warm_up;
+        std::size_t last = k == K - 1 ? n : (k + 1) * piece;
+        at[k] = s + first;
+        left[k] = last - first;
+        state[k] = k == 0 ? state_ : 0;
+    }
+    std::size_t common = left[0];
+    for (std::size_t k = 1; k < K; ++k) common = std::min(common, left[k]);
+    for (std::size_t i = 0; i < common; ++i) {
+        std::uint32_t any = kNone;
+        for (std::size_t k = 0; k < K; ++k) {
+            state[k] = table[state[k] + 1 + class_of(at[k][i])];
+            any &= table[state[k]];
+        }
+        if (any == kNone) continue;  // no stream stands on a terminal
+        for (std::size_t k = 0; k < K; ++k) {
+            std::uint32_t t = table[state[k]];
+            if (t != kNone && !seen_[t]) {
+                report(t);
+                if (remaining_ == 0) return;
+            }
+        }
+    }
+    for (std::size_t k = 0; k < K; ++k) {
+        for (std::size_t i = common; i < left[k]; ++i) {
+            state[k] = table[state[k] + 1 + class_of(at[k][i])];
+            std::uint32_t t = table[state[k]];
+            if (t != kNone && !seen_[t]) {
+                report(t);
+                if (remaining_ == 0) return;
+            }
+        }
+    }
+    // The last piece started early enough to know the exact state at its end.
+    state_ = state[K - 1];
+}
+
 template <class CharT>
 void Matcher::Scan::feed(const CharT* s, std::size_t n) {
     if (remaining_ == 0) return;
     run(s, n, [this](CharT c) { return m_.class_of(static_cast<char32_t>(c)); });
+}
+
+template <class CharT>
+void Matcher::Scan::feed_latin1_unfolded(const CharT* s, std::size_t n) {
+    if (remaining_ == 0) return;
+    const std::uint32_t* classes = m_.latin1_class_.data();
+    run(s, n, [classes](CharT c) { return classes[static_cast<std::uint8_t>(c)]; });
 }
 
 template <class CharT>
@@ -194,32 +265,36 @@ Verdict Screener::screen(const CharT* s, std::size_t n) const {
     if constexpr (sizeof(CharT) == 1) {
         scan.feed_latin1_unfolded(reinterpret_cast<const std::uint8_t*>(s), n);
     } else {
-        // Fold a block at a time; a block is handed over once no combining
-        // marks wait for reordering at its end.
+        // Latin-1 stretches are folded on the fly like 8-bit text; the rest
+        // goes through the folder, whose output is handed over in blocks once
+        // no combining marks wait for reordering at its end.
         constexpr std::size_t kBlock = 16384;
         std::u32string folded;
         folded.reserve(kBlock + 64);
         text::Folder folder(folded);
-        for (std::size_t i = 0; i < n; ++i) {
-            char32_t c = static_cast<char32_t>(s[i]);
-            if (c < 0x80) {
-                folder.push_ascii(c);
-            } else if (c < 0x100) {
-                folder.push_latin1(c);
-            } else {
-                folder.push(c, [&](auto&& visit) {
+        auto hand_over = [&] {
+            scan.feed(folded.data(), folded.size());
+            folded.clear();
+        };
+        text::for_each_latin1_run(
+            s, n,
+            [&](const CharT* run, std::size_t len) {
+                if (!folded.empty() || !folder.settled()) {
+                    folder.finish();
+                    hand_over();
+                }
+                scan.feed_latin1_unfolded(run, len);
+                folder.skip_latin1_run(run, len);
+            },
+            [&](std::size_t i) {
+                folder.push(static_cast<char32_t>(s[i]), [&](auto&& visit) {
                     for (std::size_t j = i + 1; j < n; ++j)
                         if (!visit(static_cast<char32_t>(s[j]))) return;
                 });
-            }
-            if (folded.size() >= kBlock && folder.settled()) {
-                scan.feed(folded.data(), folded.size());
-                folded.clear();
-                if (scan.complete()) break;
-            }
-        }
+                if (folded.size() >= kBlock && folder.settled()) hand_over();
+            });
         folder.finish();
-        scan.feed(folded.data(), folded.size());
+        hand_over();
     }
     return verdict(scan);
 }

@@ -106,6 +106,26 @@ public:
         if (cls != 1) prev_cased_ = (cls == 2);
     }
 
+    // A run of code points below U+0100 (the caller checked), folded through
+    // the table: what push_latin1/push_ascii one by one would give.
+    template <class CharT>
+    void push_latin1_run(const CharT* s, std::size_t n) {
+        if (mark_run_start_ != kNoRun) flush_marks();
+        std::size_t at = out_.size();
+        out_.resize(at + n);
+        char32_t* w = &out_[at];
+        for (std::size_t i = 0; i < n; ++i) w[i] = latin1_.folded[static_cast<std::uint8_t>(s[i])];
+        note_latin1_context(s, n);
+    }
+
+    // The same run, for a caller that takes its fold from latin1_fold()
+    // itself: only the state is brought up to date.  Everything pushed before
+    // must have been taken (finish(), then the output consumed).
+    template <class CharT>
+    void skip_latin1_run(const CharT* s, std::size_t n) {
+        note_latin1_context(s, n);
+    }
+
     // Any code point.  `ahead(visit)` must call visit(char32_t) with the code
     // points that follow in the input, in order, until visit returns false.
     template <class Ahead>
@@ -121,6 +141,19 @@ public:
 
 private:
     static constexpr std::size_t kNoRun = static_cast<std::size_t>(-1);
+
+    // The final-sigma context after a run of Latin-1 code points: set by the
+    // last one that is not case-ignorable, if any.
+    template <class CharT>
+    void note_latin1_context(const CharT* s, std::size_t n) {
+        for (std::size_t i = n; i-- > 0;) {
+            int cls = latin1_.context[static_cast<std::uint8_t>(s[i])];
+            if (cls != 1) {
+                prev_cased_ = (cls == 2);
+                return;
+            }
+        }
+    }
 
     void emit_starter(char32_t c, bool final_sigma);
     void add_mark(char32_t c);
@@ -199,26 +232,59 @@ void Folder::push(char32_t c, Ahead&& ahead) {
     }
 }
 
+// Whether s[0, n) holds only code points below U+0100.
+template <class CharT>
+bool all_latin1(const CharT* s, std::size_t n) noexcept {
+    if constexpr (sizeof(CharT) == 1) {
+        return true;
+    } else {
+        std::uint32_t any = 0;
+        for (std::size_t i = 0; i < n; ++i) any |= static_cast<std::uint32_t>(s[i]);
+        return any < 0x100;
+    }
+}
+
+// Calls latin1_run(first, n) for stretches of Latin-1 text and other(i) for
+// every other code point s[i], in order.  Text is looked at in blocks: a block
+// of Latin-1 code points only is one run.
+template <class CharT, class Latin1Run, class Other>
+void for_each_latin1_run(const CharT* s, std::size_t n, Latin1Run&& latin1_run, Other&& other) {
+    constexpr std::size_t kBlock = 64;
+    std::size_t i = 0;
+    while (i < n) {
+        std::size_t end = i + kBlock < n ? i + kBlock : n;
+        if (all_latin1(s + i, end - i)) {
+            latin1_run(s + i, end - i);
+        } else {
+            std::size_t j = i;
+            while (j < end) {
+                std::size_t run = j;
+                while (run < end && static_cast<std::uint32_t>(s[run]) < 0x100) ++run;
+                if (run > j) {
+                    latin1_run(s + j, run - j);
+                    j = run;
+                } else {
+                    other(j++);
+                }
+            }
+        }
+        i = end;
+    }
+}
+
 // Fold a whole buffer: NFD, drop Mn, lower-case.  Appends to `out`.
 template <class CharT>
 void fold_append(const CharT* s, std::size_t n, std::u32string& out) {
     out.reserve(out.size() + n);
     Folder folder(out);
-    for (std::size_t i = 0; i < n; ++i) {
-        char32_t c = static_cast<char32_t>(s[i]);
-        if (c < 0x80) {
-            folder.push_ascii(c);
-            continue;
-        }
-        if (c < 0x100) {
-            folder.push_latin1(c);
-            continue;
-        }
-        folder.push(c, [&](auto&& visit) {
-            for (std::size_t j = i + 1; j < n; ++j)
-                if (!visit(static_cast<char32_t>(s[j]))) return;
+    for_each_latin1_run(
+        s, n, [&](const CharT* run, std::size_t len) { folder.push_latin1_run(run, len); },
+        [&](std::size_t i) {
+            folder.push(static_cast<char32_t>(s[i]), [&](auto&& visit) {
+                for (std::size_t j = i + 1; j < n; ++j)
+                    if (!visit(static_cast<char32_t>(s[j]))) return;
+            });
         });
-    }
     folder.finish();
 }
 
