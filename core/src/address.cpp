@@ -43,74 +43,79 @@ const WordRule* find_rule(std::u32string_view word) noexcept {
     return nullptr;
 }
 
+// Every rule shortens the text or leaves it as long, so they all rewrite the
+// buffer in place: a write position never passes the read position.
+
 // Rules 1 and 2: runs of white space become one space, then each separator
 // becomes a space.  A separator ends a run, so ", " gives two spaces.
-std::u32string collapse_and_separate(std::u32string_view s) {
-    std::u32string out;
-    out.reserve(s.size());
+void collapse_and_separate(std::u32string& s) {
     const std::size_t n = s.size();
+    std::size_t w = 0;
     for (std::size_t i = 0; i < n; ++i) {
         char32_t c = s[i];
         if (text::is_space(c)) {
             while (i + 1 < n && text::is_space(s[i + 1])) ++i;
-            out.push_back(U' ');
+            s[w++] = U' ';
         } else {
-            out.push_back(is_separator(c) ? U' ' : c);
+            s[w++] = is_separator(c) ? U' ' : c;
         }
     }
-    return out;
+    s.resize(w);
 }
 
 // Rule 3, \bn[ºo]?\s* -> "": at every word start that is an "n", drop it, an
 // "º" or "o" right after it, and the white space after that.  The boundary is
 // judged on the text before the rule, as re.sub does, so after a match the
 // next word may start a match of its own ("n n 5" -> "5").
-std::u32string drop_number_prefixes(std::u32string_view s) {
-    std::u32string out;
-    out.reserve(s.size());
+void drop_number_prefixes(std::u32string& s) {
     const std::size_t n = s.size();
+    std::size_t w = 0;
     std::size_t i = 0;
+    bool after_word = false;  // whether s[i - 1], as it was before the rule, is \w
     while (i < n) {
-        if (s[i] == U'n' && (i == 0 || !is_word(s[i - 1]))) {
+        if (s[i] == U'n' && !after_word) {
             std::size_t j = i + 1;
             if (j < n && (s[j] == kOrdinal || s[j] == U'o')) ++j;
             while (j < n && text::is_space(s[j])) ++j;
+            after_word = is_word(s[j - 1]);
             i = j;
             continue;
         }
-        out.push_back(s[i]);
-        ++i;
+        after_word = is_word(s[i]);
+        s[w++] = s[i++];
     }
-    return out;
+    s.resize(w);
 }
 
 // Rules 4 to 16 as one pass over whole words.
-std::u32string replace_words(std::u32string_view s) {
-    std::u32string out;
-    out.reserve(s.size());
+void replace_words(std::u32string& s) {
     const std::size_t n = s.size();
+    std::size_t w = 0;
     std::size_t i = 0;
     while (i < n) {
         if (!is_word(s[i])) {
-            out.push_back(s[i]);
-            ++i;
+            s[w++] = s[i++];
             continue;
         }
         std::size_t start = i;
         while (i < n && is_word(s[i])) ++i;
-        std::u32string_view word = s.substr(start, i - start);
-        const WordRule* rule = find_rule(word);
-        out.append(rule ? rule->replacement : word);
+        const WordRule* rule = find_rule(std::u32string_view(s).substr(start, i - start));
+        if (rule) {
+            for (char32_t c : rule->replacement) s[w++] = c;
+        } else {
+            for (std::size_t k = start; k < i; ++k) s[w++] = s[k];
+        }
     }
-    return out;
+    s.resize(w);
 }
 
 }  // namespace
 
-std::u32string apply_rules(std::u32string_view folded) {
-    std::u32string out = replace_words(drop_number_prefixes(collapse_and_separate(folded)));
-    text::strip_in_place(out);
-    return out;
+void apply_rules(std::u32string& s) {
+    collapse_and_separate(s);
+    drop_number_prefixes(s);
+    replace_words(s);
+    text::strip_in_place(s);
 }
 
 Comparison compare_normalized(std::u32string_view contrato, std::u32string_view receita, double threshold) {

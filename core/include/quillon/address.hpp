@@ -45,16 +45,18 @@ inline constexpr std::size_t kMinWordLength = 3;
 inline constexpr double kDefaultThreshold = 0.85;
 inline constexpr double kContainedSimilarity = 0.9;
 
-// Rules 1 to 16 and the final strip, over text already folded and stripped.
-std::u32string apply_rules(std::u32string_view folded);
+// Rules 1 to 16 and the final strip, in place, over text already folded and
+// stripped.
+void apply_rules(std::u32string& folded);
 
 template <class CharT>
 std::u32string normalize(const CharT* s, std::size_t n) {
-    std::u32string folded;
-    if (n == 0) return folded;
-    text::fold_append(s, n, folded);
-    text::strip_in_place(folded);
-    return apply_rules(folded);
+    std::u32string out;
+    if (n == 0) return out;
+    text::fold_append(s, n, out);
+    text::strip_in_place(out);
+    apply_rules(out);
+    return out;
 }
 
 inline std::u32string normalize(std::u32string_view s) { return normalize(s.data(), s.size()); }

@@ -265,9 +265,8 @@ Verdict Screener::screen(const CharT* s, std::size_t n) const {
     if constexpr (sizeof(CharT) == 1) {
         scan.feed_latin1_unfolded(reinterpret_cast<const std::uint8_t*>(s), n);
     } else {
-        // Latin-1 stretches are folded on the fly like 8-bit text; the rest
-        // goes through the folder, whose output is handed over in blocks once
-        // no combining marks wait for reordering at its end.
+        // Folded a block at a time; a block is handed over once no combining
+        // marks wait for reordering at its end.
         constexpr std::size_t kBlock = 16384;
         std::u32string folded;
         folded.reserve(kBlock + 64);
@@ -279,12 +278,8 @@ Verdict Screener::screen(const CharT* s, std::size_t n) const {
         text::for_each_latin1_run(
             s, n,
             [&](const CharT* run, std::size_t len) {
-                if (!folded.empty() || !folder.settled()) {
-                    folder.finish();
-                    hand_over();
-                }
-                scan.feed_latin1_unfolded(run, len);
-                folder.skip_latin1_run(run, len);
+                folder.push_latin1_run(run, len);
+                if (folded.size() >= kBlock) hand_over();  // a run leaves no marks waiting
             },
             [&](std::size_t i) {
                 folder.push(static_cast<char32_t>(s[i]), [&](auto&& visit) {
