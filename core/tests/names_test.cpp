@@ -29,7 +29,9 @@ TEST(NameNormalize, FoldAndStrip) {
     EXPECT_EQ(norm("ΟΔΥΣΣΕΑΣ"), "οδυσσεας");
 }
 
-class NameMatch : public ::testing::TestWithParam<std::tuple<const char*, const char*, bool>> {};
+using NamePair = std::tuple<std::string, std::string, bool>;
+
+class NameMatch : public ::testing::TestWithParam<NamePair> {};
 
 TEST_P(NameMatch, IsSymmetric) {
     auto [a, b, expected] = GetParam();
@@ -40,18 +42,18 @@ TEST_P(NameMatch, IsSymmetric) {
 INSTANTIATE_TEST_SUITE_P(
     Rules, NameMatch,
     ::testing::Values(
-        std::make_tuple("Maria Silva", "MARIA DA SILVA SANTOS", true),    // two words in common
-        std::make_tuple("ACME", "Acme Comércio Ltda", true),              // containment
-        std::make_tuple("João Souza", "João Pereira", false),             // one word is not enough
-        std::make_tuple("Ana", "Anabela Costa", true),                    // characters, not words
-        std::make_tuple("", "Maria", false),
-        std::make_tuple("", "", false),
-        std::make_tuple("   ", "Maria", false),
-        std::make_tuple("Maria", "MARIA", true),
-        std::make_tuple("Jo da Sa", "Sa da Jo", false),                   // short words never count
-        std::make_tuple("José Carlos Pereira", "PEREIRA, JOSE CARLOS", true),
-        std::make_tuple("Jose Carlos", "Carlos Jose", true),
-        std::make_tuple("Jose Jose", "Jose Pedro", false),                 // one distinct word in common
-        std::make_tuple("Pedro Pedro Alves", "Pedro Souza", false),        // duplicates collapse
-        std::make_tuple("Ana\u00A0Maria\tCosta", "costa ana maria", true),
-        std::make_tuple("ΟΔΥΣΣΕΑΣ ΠΑΠΑΣ", "παπας οδυσσεας", true)));
+        NamePair{"Maria Silva", "MARIA DA SILVA SANTOS", true},  // two words in common
+        NamePair{"ACME", "Acme Comércio Ltda", true},  // containment
+        NamePair{"João Souza", "João Pereira", false},  // one word is not enough
+        NamePair{"Ana", "Anabela Costa", true},  // characters, not words
+        NamePair{"", "Maria", false},
+        NamePair{"", "", false},
+        NamePair{"   ", "Maria", false},
+        NamePair{"Maria", "MARIA", true},
+        NamePair{"Jo da Sa", "Sa da Jo", false},  // short words never count
+        NamePair{"José Carlos Pereira", "PEREIRA, JOSE CARLOS", true},
+        NamePair{"Jose Carlos", "Carlos Jose", true},
+        NamePair{"Jose Jose", "Jose Pedro", false},  // one distinct word in common
+        NamePair{"Pedro Pedro Alves", "Pedro Souza", false},  // duplicates collapse
+        NamePair{"Ana\u00A0Maria\tCosta", "costa ana maria", true},
+        NamePair{"ΟΔΥΣΣΕΑΣ ΠΑΠΑΣ", "παπας οδυσσεας", true}));
