@@ -25,16 +25,13 @@ def registro(**parts):
         ("-", ""),
         (" \t\u00a0\u2028 ", ""),
         ("Av Paulista 1000", "av paulista 1000"),
-        ("AVENIDA PAULISTA 1000", "av paulista 1000"),
         ("Rua das Flores, 100", "r das flores  100"),  # the comma's space stays
         ("Nova Esperança", "va esperanca"),
         ("numero 5", "umero 5"),
         ("Rua X, nº 12", "r x  12"),
-        ("Rua X, Nº12", "r x  12"),
         ("Rua X, No. 12", "r x  12"),
         ("Rua X, n° 12", "r x  ° 12"),  # the degree sign is no ordinal
         ("n n 5", "5"),
-        ("nno", "no"),
         ("nºrua", "r"),  # rule 3 exposes a word that rule 4 then replaces
         ("Rua\tdas\u00a0Flores\u2028100\u3000SP", "r das flores 100 sp"),
         ("avd avda avdas av avenidas", "av av avdas av avenidas"),
@@ -44,11 +41,9 @@ def registro(**parts):
         ("ruas rua_ _rua rua1 1rua", "ruas rua_ _rua rua1 1rua"),  # _ and digits are word characters
         ("жrua рua ж rua", "жrua рua ж r"),  # Cyrillic letters are word characters
         ("ruaº ºrua", "ruaº ºrua"),  # so is the ordinal sign
-        ("a.b,c;d:e-f/g\\h", "a b c d e f g h"),
         ("ΟΔΟΣ ΑΘΗΝΑΣ 5", "οδος αθηνας 5"),
         ("İstanbul Straße ẞ", "istanbul straße ß"),
         ("Ru\u0301a Sa\u0303o Joa\u0303o", "r sao joao"),
-        ("R. Bárbara", "r  barbara"),
         ("RUA\u2003NOVA", "r va"),
     ],
 )
@@ -57,14 +52,9 @@ def test_normalizar_endereco(endereco, esperado):
     assert oracle.normalizar_endereco(endereco) == esperado
 
 
-@given(address_texts)
+@given(st.one_of(address_texts, any_texts))
 @settings(max_examples=400)
 def test_normalizar_endereco_property(endereco):
-    assert _normalizar_endereco(endereco) == oracle.normalizar_endereco(endereco)
-
-
-@given(any_texts)
-def test_normalizar_endereco_property_any_text(endereco):
     assert _normalizar_endereco(endereco) == oracle.normalizar_endereco(endereco)
 
 
@@ -100,28 +90,17 @@ def test_comparar_examples(contrato, dados, esperado):
     assert oracle.comparar_enderecos(contrato, dados) == esperado
 
 
-def test_contained_address_matches_whatever_the_threshold():
-    dados = registro(logradouro="AVENIDA PAULISTA", numero="1000", bairro="BELA VISTA", cidade="SAO PAULO")
-    assert comparar_enderecos("Avenida Paulista 1000", dados, 0.95) == (True, 0.9, "AVENIDA PAULISTA 1000 BELA VISTA SAO PAULO")
-    assert comparar_enderecos("Avenida Paulista 1000", dados, 2) == (True, 0.9, "AVENIDA PAULISTA 1000 BELA VISTA SAO PAULO")
-
-
-def test_threshold_is_inclusive_and_default_taken_at_load(monkeypatch):
+def test_thresholds(monkeypatch):
+    dados = registro(logradouro="AVENIDA PAULISTA", numero="1000", bairro="BELA VISTA")
+    assert comparar_enderecos("Avenida Paulista 1000", dados, 2) == (True, 0.9, "AVENIDA PAULISTA 1000 BELA VISTA")
     common = " ".join(f"palavra{chr(97 + i)}" for i in range(17))
-    contrato = common + " extraum extradois"
-    dados = registro(logradouro=common + " outraum")
-    confere, sim, _ = comparar_enderecos(contrato, dados)
-    assert sim == 17 / 20 == 0.85 and confere is True
+    contrato, dados = common + " extraum extradois", registro(logradouro=common + " outraum")
+    assert comparar_enderecos(contrato, dados)[:2] == (True, 0.85)  # 17 of 20: inclusive
     assert comparar_enderecos(contrato, dados, 0.8500001)[0] is False
-    assert comparar_enderecos(contrato, dados, threshold=0.5)[0] is True
     monkeypatch.setattr(mod, "DEFAULT_ADDRESS_SIMILARITY_THRESHOLD", 0.99)
-    assert comparar_enderecos(contrato, dados)[0] is True  # the default did not move
-
-
-def test_constant():
-    assert mod.DEFAULT_ADDRESS_SIMILARITY_THRESHOLD == 0.85
-    assert type(mod.DEFAULT_ADDRESS_SIMILARITY_THRESHOLD) is float
-    assert "comparar_enderecos" in mod.__all__
+    assert comparar_enderecos(contrato, dados)[0] is True  # the default was taken at load
+    monkeypatch.undo()
+    assert mod.DEFAULT_ADDRESS_SIMILARITY_THRESHOLD == 0.85 and type(mod.DEFAULT_ADDRESS_SIMILARITY_THRESHOLD) is float
 
 
 @pytest.mark.parametrize("threshold", [0, 1, True, Fraction(1, 3), 0.5, -1.0, float("inf"), float("nan")])
@@ -133,12 +112,11 @@ def test_threshold_accepts_any_real_number(threshold):
     assert type(got[1]) is float
 
 
-def test_returns_fresh_plain_values_and_registry_text_as_given():
+def test_registry_text_as_given_in_plain_values():
     dados = registro(logradouro="Rua São João", numero="7", complemento="Sala 3")
     got = comparar_enderecos("rua sao joao 7 sala 3", dados)
     assert got == (True, 1.0, "Rua São João 7 Sala 3")
-    assert type(got) is tuple and type(got[0]) is bool and type(got[1]) is float and type(got[2]) is str
-    assert dados == registro(logradouro="Rua São João", numero="7", complemento="Sala 3")
+    assert [type(v) for v in got] == [bool, float, str] and type(got) is tuple
 
 
 @given(address_texts, st.dictionaries(st.sampled_from(oracle.ADDRESS_KEYS),
@@ -152,63 +130,37 @@ def test_comparar_property(contrato, endereco, threshold):
 
 # --- errors ------------------------------------------------------------------
 @pytest.mark.parametrize(
-    ("args", "message"),
+    ("call", "message"),
     [
-        ((None,), r"_normalizar_endereco\(\) argument 'endereco' must be str, not NoneType"),
-        ((3,), r"_normalizar_endereco\(\) argument 'endereco' must be str, not int"),
+        (lambda: _normalizar_endereco(None), r"_normalizar_endereco\(\) argument 'endereco' must be str, not NoneType"),
+        (lambda: _normalizar_endereco("a", "b"), "_normalizar_endereco"),
+        (lambda: comparar_enderecos(b"Rua", {}), r"argument 'endereco_contrato' must be str, not bytes"),
+        (lambda: comparar_enderecos("Rua", [("endereco", {})]), r"argument 'dados_receita' must be dict, not list"),
+        (lambda: comparar_enderecos("", None), r"argument 'dados_receita' must be dict"),  # before any work
+        (lambda: comparar_enderecos("Rua", {}, "0.5"), r"argument 'threshold' must be a real number, not str"),
+        (lambda: comparar_enderecos("Rua", {}, None), r"argument 'threshold' must be a real number, not NoneType"),
+        (lambda: comparar_enderecos("Rua"), "comparar_enderecos"),
+        (lambda: comparar_enderecos("Rua", {}, 0.5, 1), "comparar_enderecos"),
+        (lambda: comparar_enderecos("Rua", {}, limite=0.5), "comparar_enderecos"),
     ],
 )
-def test_normalizar_endereco_type_errors(args, message):
+def test_argument_errors(call, message):
     with pytest.raises(TypeError, match=message):
-        _normalizar_endereco(*args)
-
-
-@pytest.mark.parametrize(
-    ("args", "message"),
-    [
-        ((None, {}), r"argument 'endereco_contrato' must be str, not NoneType"),
-        ((b"Rua", {}), r"argument 'endereco_contrato' must be str, not bytes"),
-        (("Rua", None), r"argument 'dados_receita' must be dict, not NoneType"),
-        (("Rua", [("endereco", {})]), r"argument 'dados_receita' must be dict, not list"),
-        (("", None), r"argument 'dados_receita' must be dict"),  # checked before any work
-        (("Rua", {}, "0.5"), r"argument 'threshold' must be a real number, not str"),
-        (("Rua", {}, None), r"argument 'threshold' must be a real number, not NoneType"),
-        (("Rua", {}, 1j), r"argument 'threshold' must be a real number, not complex"),
-    ],
-)
-def test_comparar_argument_errors(args, message):
-    with pytest.raises(TypeError, match=r"comparar_enderecos\(\) " + message):
-        comparar_enderecos(*args)
+        call()
 
 
 @pytest.mark.parametrize(
     ("endereco", "message"),
     [
         (None, r"dados_receita\['endereco'\] must be dict, not NoneType"),
-        ("Rua A", r"dados_receita\['endereco'\] must be dict, not str"),
         ({"logradouro": "Rua A", "numero": 100}, r"dados_receita\['endereco'\]\['numero'\] must be str or None, not int"),
-        ({"cep": b"01001000"}, r"\['cep'\] must be str or None, not bytes"),
+        ({"cep": 0}, r"dados_receita\['endereco'\]\['cep'\] must be str or None, not int"),
     ],
 )
 def test_malformed_registry_address_reaches_the_caller(endereco, message):
-    with pytest.raises(TypeError, match=message):
+    with pytest.raises(TypeError, match=r"^comparar_enderecos\(\): " + message):
         comparar_enderecos("Rua A 100", {"endereco": endereco})
-    # An empty contract address returns before the registry address is read.
-    assert comparar_enderecos("", {"endereco": endereco}) == (False, 0.0, "")
-
-
-def test_keywords_and_arity():
-    dados = registro(logradouro="Rua A")
-    assert comparar_enderecos(endereco_contrato="Rua A", dados_receita=dados, threshold=0.1) == (True, 1.0, "Rua A")
-    assert _normalizar_endereco(endereco="Rua A") == "r a"
-    with pytest.raises(TypeError, match="comparar_enderecos"):
-        comparar_enderecos("Rua A")
-    with pytest.raises(TypeError, match="comparar_enderecos"):
-        comparar_enderecos("Rua A", dados, 0.5, 1)
-    with pytest.raises(TypeError, match="comparar_enderecos"):
-        comparar_enderecos("Rua A", dados, limite=0.5)
-    with pytest.raises(TypeError, match="_normalizar_endereco"):
-        _normalizar_endereco("a", "b")
+    assert comparar_enderecos("", {"endereco": endereco}) == (False, 0.0, "")  # returns before reading it
 
 
 def test_documentation_texts():

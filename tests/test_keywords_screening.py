@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 import text_oracles as oracle
 from quillon.contract.countries.br import keywords as mod
 from quillon.contract.countries.br.keywords import normalizar_texto, validar_documento_contrato
-from text_strategies import KEYWORD_FORMS, any_texts, keyword_texts, latin1_keyword_texts, texts
+from text_strategies import KEYWORD_FORMS, any_texts, keyword_texts, latin1_keyword_texts
 
 
 @pytest.fixture
@@ -71,22 +71,11 @@ def test_normalizar_texto(texto, esperado):
     assert normalizar_texto(texto=texto) == esperado
 
 
-@pytest.mark.parametrize("texto", ["ASCII ONLY", "Latin-1 Ç", "Wide – “x”", "Astral 😀 É"])
-def test_normalizar_texto_returns_a_canonical_str(texto):
+@given(st.one_of(any_texts, keyword_texts))
+def test_normalizar_texto_property(texto):
     out = normalizar_texto(texto)
-    assert type(out) is str
-    assert out.isascii() == all(ord(c) < 128 for c in out)
-    assert out == oracle.fold(texto) and hash(out) == hash(oracle.fold(texto))
-
-
-@given(any_texts)
-def test_normalizar_texto_property_any_text(texto):
-    assert normalizar_texto(texto) == oracle.fold(texto)
-
-
-@given(texts(KEYWORD_FORMS, max_pieces=12))
-def test_normalizar_texto_property_mixed(texto):
-    assert normalizar_texto(texto) == oracle.fold(texto)
+    assert out == oracle.fold(texto)
+    assert out.isascii() == all(ord(c) < 128 for c in out)  # stored in its narrowest form
 
 
 # --- validar_documento_contrato: the cases of the rules ------------------------------
@@ -101,19 +90,14 @@ def test_normalizar_texto_property_mixed(texto):
         ("Contrato, cláusula, objeto, valor e foro. Nota Fiscal anexa.", (False, 0, ["EXCLUSÃO: nota fiscal"])),
         ("boleto e recibo", (False, 0, ["EXCLUSÃO: recibo"])),
         ("pregao eletronico", (False, 0, ["EXCLUSÃO: pregão eletrônico"])),
-        ("EDITAL DE LICITAÇÃO e fatura", (False, 0, ["EXCLUSÃO: edital de licitação"])),
-        ("ICP-Brasil", (False, 1, ["icp-brasil"])),
-        ("ICP Brasil", (False, 0, [])),
-        ("acordo, termo e foro", (True, 3, ["acordo", "termo", "foro"])),
+        ("ICP-Brasil, ICP Brasil", (False, 1, ["icp-brasil"])),
         ("acordo e termo", (False, 2, ["acordo", "termo"])),
         ("termos, valores, contratos", (True, 3, ["contrato", "termo", "valor"])),
-        ("a prestadora e a tomadora", (True, 4, ["prestador", "prestadora", "tomador", "tomadora"])),
+        ("a prestadora", (False, 2, ["prestador", "prestadora"])),
         ("VIGE\u0302NCIA", (False, 2, ["vigência", "vigencia"])),
-        ("neste  ato representada", (False, 0, [])),  # two spaces: no match
-        ("neste ato representado", (False, 1, ["neste ato representado"])),
+        ("neste  ato representada, neste ato representado", (False, 1, ["neste ato representado"])),
         ("CONTRATO\tCLÁUSULA\u00a0TERMO\u2028", (True, 4, ["contrato", "termo", "cláusula", "clausula"])),
         ("ΣΥΜΒΑΣΗ contrato ΟΔΟΣ termo İ foro ẞ", (True, 3, ["contrato", "termo", "foro"])),
-        ("договорcontratoтермин", (False, 1, ["contrato"])),
     ],
 )
 def test_validar_examples(texto, esperado):
@@ -121,24 +105,17 @@ def test_validar_examples(texto, esperado):
     assert oracle.validar(texto) == esperado
 
 
-def test_validar_lists_entries_as_written_and_fresh():
-    eh, n, found = validar_documento_contrato("Cláusula de vigência e obrigações; rescisão.")
+def test_validar_returns_entries_as_written_in_fresh_lists():
+    found = validar_documento_contrato("Cláusula de vigência e obrigações; rescisão.")[2]
     assert found == ["cláusula", "clausula", "vigência", "vigencia", "obrigações", "obrigacoes", "rescisão",
                      "rescisao"]
-    assert (eh, n) == (True, 8)
-    found.append("x")  # the caller owns the list
+    found.append("x")
     assert validar_documento_contrato("Cláusula")[2] == ["cláusula", "clausula"]
-    assert type(validar_documento_contrato("x")) is tuple
 
 
-@given(keyword_texts)
+@given(st.one_of(keyword_texts, latin1_keyword_texts))
 @settings(max_examples=300)
 def test_validar_property(texto):
-    assert validar_documento_contrato(texto) == oracle.validar(texto)
-
-
-@given(latin1_keyword_texts)
-def test_validar_property_latin1(texto):
     assert validar_documento_contrato(texto) == oracle.validar(texto)
 
 
@@ -226,30 +203,18 @@ def test_bad_tables_raise(monkeypatch):
 
 # --- arguments -----------------------------------------------------------------
 @pytest.mark.parametrize("fn", [normalizar_texto, validar_documento_contrato])
-@pytest.mark.parametrize("bad", [None, 1, b"bytes", ["x"]])
-def test_non_str_argument_is_a_type_error(fn, bad):
-    with pytest.raises(TypeError, match=rf"{fn.__name__}\(\) argument 'texto' must be str, not "):
-        fn(bad)
+def test_arguments(fn):
+    for bad in (None, 1, b"bytes", ["x"]):
+        with pytest.raises(TypeError, match=rf"{fn.__name__}\(\) argument 'texto' must be str, not "):
+            fn(bad)
+    for args, kwargs in (((), {}), (("a", "b"), {}), ((), {"text": "a"}), (("a",), {"texto": "a"})):
+        with pytest.raises(TypeError, match=fn.__name__):
+            fn(*args, **kwargs)
 
-
-@pytest.mark.parametrize("fn", [normalizar_texto, validar_documento_contrato])
-def test_arity_and_keywords(fn):
-    with pytest.raises(TypeError, match=fn.__name__):
-        fn()
-    with pytest.raises(TypeError, match=fn.__name__):
-        fn("a", "b")
-    with pytest.raises(TypeError, match=fn.__name__):
-        fn(text="a")
-    with pytest.raises(TypeError, match=fn.__name__):
-        fn("a", texto="a")
-
-
-def test_str_subclass_is_accepted():
     class Texto(str):
         pass
 
-    assert normalizar_texto(Texto("ÁB")) == "ab"
-    assert validar_documento_contrato(Texto("acordo termo foro"))[0] is True
+    assert fn(Texto("ACORDO termo foro")) == fn(texto="ACORDO termo foro")
 
 
 # --- large texts ---------------------------------------------------------------
