@@ -6,6 +6,8 @@
 #      see `make fuzz`), starting from that corpus.  libasan must be preloaded
 #      into the interpreter, and then supplies the coverage hooks itself, so
 #      this phase mutates blindly: the corpus of phase 1 is what steers it.
+#      The TypeErrors some inputs must raise are C++ throws inside the module,
+#      so the error paths run under the sanitizers too.
 #
 #   fuzz/run.sh SECONDS SANITIZED_STAGE
 set -euo pipefail
@@ -15,7 +17,9 @@ stage=${2:?folder holding the sanitized quillon package}
 python=${PYTHON:-python3}
 here=$(cd "$(dirname "$0")" && pwd)
 work=${FUZZ_WORK:-$here/../build/fuzz}
-asan=$(gcc -print-file-name=libasan.so)
+# libstdc++ is preloaded too: the interpreter does not link it, and ASan's
+# interceptor of C++ throws can only find the real one if it is there first.
+preload="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libstdc++.so)"
 mkdir -p "$work/artifacts"
 
 run() {  # run <label> <log> <command...>
@@ -30,14 +34,14 @@ run() {  # run <label> <log> <command...>
     echo "$label: $(grep -E '^Done [0-9]+ runs' "$log" | tail -n 1) [$((SECONDS - start)) s]"
 }
 
-for target in $("$python" "$here/text_targets.py" --list); do
+for target in $("$python" "$here/text_targets.py" --list 2>/dev/null); do
     corpus="$work/corpus/$target"
     mkdir -p "$corpus"
     options=(-max_total_time="$seconds" -max_len=2048 -artifact_prefix="$work/artifacts/$target-")
     run "$target, guided" "$work/$target.guided.log" \
         "$python" "$here/text_targets.py" "$target" "$corpus" "${options[@]}"
     run "$target, ASan/UBSan" "$work/$target.sanitized.log" \
-        env PYTHONPATH="$stage" LD_PRELOAD="$asan" PYTHONMALLOC=malloc \
+        env PYTHONPATH="$stage" LD_PRELOAD="$preload" PYTHONMALLOC=malloc \
         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
         "$python" "$here/text_targets.py" "$target" "$corpus" "${options[@]}"
 done

@@ -76,14 +76,23 @@ def fuzz_validar_documento_contrato(data: bytes) -> None:
     if custom:
         validacao = [make_text(fdp, 3) for _ in range(fdp.ConsumeIntInRange(0, 6))]
         exclusao = [make_text(fdp, 3) for _ in range(fdp.ConsumeIntInRange(0, 3))]
+        if fdp.ConsumeIntInRange(0, 15) == 0:
+            validacao.append(fdp.ConsumeInt(2))  # not text: an error for the caller
     text = make_text(fdp)
     saved = keywords.KEYWORDS_VALIDACAO, keywords.KEYWORDS_EXCLUSAO
     try:
         if custom:
             keywords.KEYWORDS_VALIDACAO, keywords.KEYWORDS_EXCLUSAO = validacao, exclusao
         got = keywords.validar_documento_contrato(text)
+    except TypeError:
+        assert text and not all(isinstance(v, str) for v in validacao or []), (text, validacao)
+        return
     finally:
         keywords.KEYWORDS_VALIDACAO, keywords.KEYWORDS_EXCLUSAO = saved
+    if not text:  # the tables are not read
+        assert got == (False, 0, []), got
+        return
+    assert all(isinstance(v, str) for v in validacao or []), ("no TypeError", text, validacao)
     if comparable(text + "".join(validacao or []) + "".join(exclusao or [])):
         if custom:
             assert got == oracle.validar(text, validacao, exclusao), (text, validacao, exclusao, got)
@@ -109,6 +118,14 @@ def fuzz_comparar_enderecos(data: bytes) -> None:
             endereco[key] = None if fdp.ConsumeIntInRange(0, 7) == 0 else make_text(fdp, 4)
     threshold = fdp.ConsumeFloatInRange(0.0, 1.0)
     dados = {"endereco": endereco}
+    if contrato and fdp.ConsumeIntInRange(0, 15) == 0:
+        # A part that is not text: the error must reach the caller.
+        endereco[fdp.PickValueInList(list(oracle.ADDRESS_KEYS))] = fdp.ConsumeInt(2)
+        try:
+            cnpj.comparar_enderecos(contrato, dados, threshold)
+        except TypeError:
+            return
+        raise AssertionError(("no TypeError", contrato, endereco))
     got = cnpj.comparar_enderecos(contrato, dados, threshold)
     if comparable(contrato + "".join(v or "" for v in endereco.values())):
         assert got == oracle.comparar_enderecos(contrato, dados, threshold), (contrato, endereco, threshold, got)
