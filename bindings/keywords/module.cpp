@@ -6,6 +6,7 @@
 // table is folded and searched afresh, with the same results.
 #include <nanobind/nanobind.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -83,19 +84,23 @@ nb::object fold_str(PyObject* s) {
     if (n == 0) return nb::str("");
     if (PyUnicode_KIND(s) == PyUnicode_1BYTE_KIND) {
         const Py_UCS1* data = PyUnicode_1BYTE_DATA(s);
-        const bool ascii_in = PyUnicode_IS_ASCII(s);
-        const bool ascii_out = ascii_in || unlocked_if_long(n, [&] { return text::fold_latin1_is_ascii(data, n); });
-        // A str must be stored in the narrowest form its code points allow.
-        PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(n), ascii_out ? 127 : 255);
-        if (!out) throw nb::python_error();
-        Py_UCS1* w = PyUnicode_1BYTE_DATA(out);
-        unlocked_if_long(n, [&] {  // `out` is not shared yet
-            if (ascii_in)
-                text::fold_ascii(data, n, w);
-            else
-                text::fold_latin1(data, n, w);
-        });
-        return nb::steal(out);
+        if (PyUnicode_IS_ASCII(s)) {
+            PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
+            if (!out) throw nb::python_error();
+            // `out` is not shared yet: it may be written without the GIL.
+            unlocked_if_long(n, [&] { text::fold_ascii(data, n, PyUnicode_1BYTE_DATA(out)); });
+            return nb::steal(out);
+        }
+        nb::object out = nb::steal(PyUnicode_New(static_cast<Py_ssize_t>(n), 255));
+        if (!out.is_valid()) throw nb::python_error();
+        Py_UCS1* w = PyUnicode_1BYTE_DATA(out.ptr());
+        if (unlocked_if_long(n, [&] { return text::fold_latin1(data, n, w); })) return out;
+        // Accents gone, nothing above U+007F left: a str must be stored in the
+        // narrowest form its code points allow, so copy into an ASCII one.
+        PyObject* ascii = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
+        if (!ascii) throw nb::python_error();
+        std::memcpy(PyUnicode_1BYTE_DATA(ascii), w, n);
+        return nb::steal(ascii);
     }
     std::u32string folded;
     with_code_units(s, [&](const auto* data, std::size_t len) {

@@ -111,9 +111,11 @@ const Latin1Fold& latin1_fold() noexcept {
     return table;
 }
 
-void fold_latin1(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept {
+bool fold_latin1(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept {
     const std::uint8_t* folded = latin1_fold().folded;
-    for (std::size_t i = 0; i < n; ++i) out[i] = folded[s[i]];
+    std::uint8_t any = 0;
+    for (std::size_t i = 0; i < n; ++i) any |= (out[i] = folded[s[i]]);
+    return any >= 0x80;
 }
 
 void fold_ascii(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept {
@@ -122,13 +124,6 @@ void fold_ascii(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcep
         std::uint8_t c = s[i];
         out[i] = static_cast<std::uint8_t>(c + ((static_cast<unsigned>(c - 'A') < 26u) << 5));
     }
-}
-
-bool fold_latin1_is_ascii(const std::uint8_t* s, std::size_t n) noexcept {
-    const std::uint8_t* folded = latin1_fold().folded;
-    std::uint8_t any = 0;
-    for (std::size_t i = 0; i < n; ++i) any |= folded[s[i]];
-    return any < 0x80;
 }
 
 void Folder::emit_starter(char32_t c, bool final_sigma) {

@@ -74,12 +74,11 @@ struct Latin1Fold {
 };
 const Latin1Fold& latin1_fold() noexcept;
 
-// The fold of 8-bit text into out[0, n), through latin1_fold().
-void fold_latin1(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept;
+// The fold of 8-bit text into out[0, n), through latin1_fold(); returns
+// whether any of it is above U+007F.
+bool fold_latin1(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept;
 // The same for text known to be ASCII (lower-casing only).
 void fold_ascii(const std::uint8_t* s, std::size_t n, std::uint8_t* out) noexcept;
-// Whether the fold of 8-bit text is ASCII (all of it below U+0080).
-bool fold_latin1_is_ascii(const std::uint8_t* s, std::size_t n) noexcept;
 
 // Streaming NFD + drop-Mn + full lower-case, appending to an output string.
 // Feed code points in order, then call finish().  The final-sigma rule needs
