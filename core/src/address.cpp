@@ -2,25 +2,35 @@
 
 #include "quillon/words.hpp"
 
+#include <array>
+#include <cstdint>
+
 namespace quillon::address {
 
 namespace {
 
 constexpr char32_t kOrdinal = 0x00BA;  // º, a letter (Lo), so inside a word
 
-inline bool is_word(char32_t c) noexcept {
-    if (c < 0x80) return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || c == '_';
-    return text::is_word(c);
+// What the rules need to know of a code point, from a table for ASCII.
+enum : std::uint8_t { kSpace = 1, kSeparator = 2, kWord = 4 };
+
+constexpr std::array<std::uint8_t, 128> kAsciiClass = [] {
+    std::array<std::uint8_t, 128> t{};
+    for (char32_t c = 0; c < 128; ++c) {
+        if (text::is_space(c)) t[c] = kSpace;
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_') t[c] = kWord;
+    }
+    for (char c : {'.', ',', ';', ':', '-', '/', '\\'}) t[static_cast<unsigned char>(c)] = kSeparator;
+    return t;
+}();
+
+inline std::uint8_t char_class(char32_t c) noexcept {
+    if (c < 0x80) return kAsciiClass[c];
+    if (text::is_space(c)) return kSpace;
+    return text::is_word(c) ? kWord : 0;
 }
 
-inline bool is_separator(char32_t c) noexcept {
-    switch (c) {
-        case '.': case ',': case ';': case ':': case '-': case '/': case '\\':
-            return true;
-        default:
-            return false;
-    }
-}
+inline bool is_word(char32_t c) noexcept { return char_class(c) & kWord; }
 
 struct WordRule {
     std::u32string_view word;
@@ -53,11 +63,12 @@ void collapse_and_separate(std::u32string& s) {
     std::size_t w = 0;
     for (std::size_t i = 0; i < n; ++i) {
         char32_t c = s[i];
-        if (text::is_space(c)) {
+        std::uint8_t cls = char_class(c);
+        if (cls & kSpace) {
             while (i + 1 < n && text::is_space(s[i + 1])) ++i;
             s[w++] = U' ';
         } else {
-            s[w++] = is_separator(c) ? U' ' : c;
+            s[w++] = (cls & kSeparator) ? U' ' : c;
         }
     }
     s.resize(w);
