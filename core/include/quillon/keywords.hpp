@@ -13,7 +13,8 @@
 // transition table when it is small (the built-in tables: some 400 states and
 // 30 classes), and walked through its failure links otherwise.  8-bit text is
 // folded on the fly (every Latin-1 code point folds to one); wider text is
-// folded in blocks, so memory stays a block whatever the text's size.
+// folded and classed a block at a time, so memory stays a block whatever the
+// text's size.
 #pragma once
 
 #include <algorithm>
@@ -56,6 +57,13 @@ public:
     std::size_t needle_count() const noexcept { return needle_count_; }
     bool dense() const noexcept { return !table_.empty(); }
 
+    // The class of a folded code point, and of the fold of a Latin-1 one.
+    std::uint32_t class_of(char32_t c) const noexcept {
+        if (c < 256) return byte_class_[c];
+        return wide_class(c);
+    }
+    std::uint32_t latin1_class(std::uint8_t c) const noexcept { return latin1_class_[c]; }
+
     // The search of one text, fed in order and in pieces of any size.
     class Scan {
     public:
@@ -66,6 +74,11 @@ public:
         // Code points below U+0100, not yet folded: folded one by one.
         template <class CharT>
         void feed_latin1_unfolded(const CharT* s, std::size_t n);
+        // Text already turned into classes (class_of, latin1_class).
+        void feed_classes(const std::uint32_t* s, std::size_t n) {
+            if (remaining_ == 0) return;
+            run(s, n, [](std::uint32_t cls) { return cls; });
+        }
         // Every needle found: nothing more to learn from the rest of the text.
         bool complete() const noexcept { return remaining_ == 0; }
         bool found(std::size_t needle) const { return found_[needle] != 0; }
@@ -87,10 +100,6 @@ public:
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
-    std::uint32_t class_of(char32_t c) const noexcept {
-        if (c < 256) return byte_class_[c];
-        return wide_class(c);
-    }
     std::uint32_t wide_class(char32_t c) const noexcept;
     std::uint32_t sparse_step(std::uint32_t state, std::uint32_t cls) const noexcept;
 
@@ -265,30 +274,54 @@ Verdict Screener::screen(const CharT* s, std::size_t n) const {
     if constexpr (sizeof(CharT) == 1) {
         scan.feed_latin1_unfolded(reinterpret_cast<const std::uint8_t*>(s), n);
     } else {
-        // Folded a block at a time; a block is handed over once no combining
-        // marks wait for reordering at its end.
+        // The text becomes a block of classes at a time, which is then
+        // walked like 8-bit text.  Latin-1 stretches are classed through the
+        // table; the rest goes through the folder, whose output is classed
+        // once no combining marks wait for reordering at its end.
         constexpr std::size_t kBlock = 16384;
+        std::vector<std::uint32_t> classes(kBlock);
+        std::size_t used = 0;
         std::u32string folded;
-        folded.reserve(kBlock + 64);
         text::Folder folder(folded);
         auto hand_over = [&] {
-            scan.feed(folded.data(), folded.size());
+            scan.feed_classes(classes.data(), used);
+            used = 0;
+        };
+        auto take_folded = [&] {
+            for (char32_t c : folded) {
+                if (used == kBlock) hand_over();
+                classes[used++] = matcher_.class_of(c);
+            }
             folded.clear();
         };
         text::for_each_latin1_run(
             s, n,
             [&](const CharT* run, std::size_t len) {
-                folder.push_latin1_run(run, len);
-                if (folded.size() >= kBlock) hand_over();  // a run leaves no marks waiting
+                if (!folded.empty() || !folder.settled()) {
+                    folder.finish();
+                    take_folded();
+                }
+                folder.skip_latin1_run(run, len);
+                while (len > 0) {
+                    if (used == kBlock) hand_over();
+                    std::size_t take = std::min(len, kBlock - used);
+                    std::uint32_t* out = classes.data() + used;
+                    for (std::size_t i = 0; i < take; ++i)
+                        out[i] = matcher_.latin1_class(static_cast<std::uint8_t>(run[i]));
+                    used += take;
+                    run += take;
+                    len -= take;
+                }
             },
             [&](std::size_t i) {
                 folder.push(static_cast<char32_t>(s[i]), [&](auto&& visit) {
                     for (std::size_t j = i + 1; j < n; ++j)
                         if (!visit(static_cast<char32_t>(s[j]))) return;
                 });
-                if (folded.size() >= kBlock && folder.settled()) hand_over();
+                if (folder.settled()) take_folded();
             });
         folder.finish();
+        take_folded();
         hand_over();
     }
     return verdict(scan);

@@ -117,6 +117,14 @@ public:
         note_latin1_context(s, n);
     }
 
+    // The same run, for a caller that takes its fold from latin1_fold()
+    // itself: only the state is brought up to date.  Everything pushed before
+    // must have been taken first (finish(), then the output consumed).
+    template <class CharT>
+    void skip_latin1_run(const CharT* s, std::size_t n) {
+        note_latin1_context(s, n);
+    }
+
     // Any code point.  `ahead(visit)` must call visit(char32_t) with the code
     // points that follow in the input, in order, until visit returns false.
     template <class Ahead>
