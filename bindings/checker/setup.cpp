@@ -1,0 +1,202 @@
+// Construction, the conditional progress log, and the lazy engine start with
+// the registration of the three extraction questions.
+#include "checker/parts.hpp"
+
+namespace {
+
+constexpr const char* kCls = "ContractChecker";
+
+// --- the three questions ---------------------------------------------------
+struct QuestionSpec {
+    const char* id;
+    const char* name;
+    std::initializer_list<const char*> keywords;
+    const Name* response_model;
+    const char* system_prompt;
+    const char* user_prompt;
+};
+
+const QuestionSpec kQuestions[] = {
+    {"empresas",
+     "Empresas do Contrato",
+     {"cnpj", "contratante", "contratada", "inscrita", "razão social", "ltda", "s/a"},
+     &names::ExtracaoEmpresas,
+     "Você é um especialista em análise de contratos brasileiros.\n"
+     "Extraia TODAS as empresas mencionadas com CNPJ, razão social e papel no contrato.\n\n"
+     "REGRAS:\n"
+     "1. CNPJ deve ter 14 dígitos (com ou sem formatação)\n"
+     "2. Identifique claramente: contratante (quem paga) vs contratada (quem presta serviço)\n"
+     "3. Extraia TODAS as empresas, incluindo intervenientes e fiadoras",
+     "Analise o contrato e extraia todas as empresas:\n\n{texto}\n\n"
+     "Para cada empresa extraia: CNPJ, razão social, nome fantasia, endereço e papel no contrato."},
+    {"assinaturas",
+     "Assinaturas do Contrato",
+     {"assinatura", "assinado", "certificado", "representante", "testemunha", "cpf"},
+     &names::ExtracaoAssinaturas,
+     "Você é um especialista em análise de contratos.\n"
+     "Extraia TODAS as pessoas físicas que assinaram ou são representantes.\n\n"
+     "ONDE PROCURAR:\n"
+     "1. Bloco de assinaturas no final\n"
+     "2. Cláusula de representação legal\n"
+     "3. Qualificação das partes\n"
+     "4. Cláusula de NOTIFICAÇÕES\n"
+     "5. Assinaturas digitais\n"
+     "6. Testemunhas",
+     "Extraia todas as pessoas físicas mencionadas como representantes:\n\n{texto}\n\n"
+     "Para cada pessoa extraia: nome completo, cargo, CPF (se houver), empresa que representa."},
+    {"dados_contrato",
+     "Dados do Contrato",
+     {"contrato", "objeto", "vigência", "valor", "cláusula", "foro"},
+     &names::ExtracaoDadosContrato,
+     "Você é um especialista em análise de contratos.\nExtraia os dados gerais do contrato.",
+     "Extraia os dados gerais do contrato:\n\n{texto}\n\nExtraia: tipo de contrato, objeto, data, vigência, valor, foro."},
+};
+
+// The engine and its question types live in the top-level package and are
+// looked up only when the engine starts, so the checker loads without them.
+nb::object engine_attr(const char* name) { return nb::module_::import_("quillon").attr(name); }
+
+// --- construction ------------------------------------------------------------
+void init(nb::pointer_and_handle<ContractChecker> self, nb::handle country, nb::handle api_token,
+          nb::handle openai_api_key, nb::handle provider, nb::handle azure_api_key, nb::handle azure_endpoint,
+          nb::handle azure_deployment, nb::handle azure_api_version, nb::handle model, nb::handle verbose,
+          nb::handle usar_ai_search) {
+    new (self.p) ContractChecker();
+    nb::handle obj = self.h;
+
+    // Every argument is checked before anything is built.
+    PyObject* country_s = text_arg(country, kCls, "country");
+    struct Optional {
+        const char* name;
+        nb::handle value;
+    };
+    const Optional optional_texts[] = {{"api_token", api_token},         {"openai_api_key", openai_api_key},
+                                       {"provider", provider},           {"azure_api_key", azure_api_key},
+                                       {"azure_endpoint", azure_endpoint}, {"azure_deployment", azure_deployment}};
+    for (const auto& [name, value] : optional_texts) text_or_none_arg(value, kCls, name);
+    text_arg(azure_api_version, kCls, "azure_api_version");
+    text_arg(model, kCls, "model");
+    bool verbose_b = truth(verbose);
+    bool ai_b = truth(usar_ai_search);
+
+    if (PyUnicode_GET_LENGTH(country_s) == 0) throw nb::value_error("country is required (e.g., country='BR')");
+
+    obj.attr("adapter") = checker_ns.call(names::get_adapter, country);
+    obj.attr("verbose") = nb::bool_(verbose_b);
+    obj.attr("model") = model;
+    obj.attr("usar_ai_search") = nb::bool_(ai_b);
+    nb::object auth = nb::borrow<nb::object>(checker_ns.get(names::QuillonAuth))(
+        nb::arg("api_token") = api_token, nb::arg("openai_api_key") = openai_api_key, nb::arg("provider") = provider,
+        nb::arg("azure_api_key") = azure_api_key, nb::arg("azure_endpoint") = azure_endpoint,
+        nb::arg("azure_deployment") = azure_deployment, nb::arg("azure_api_version") = azure_api_version);
+    obj.attr("_auth") = auth;
+
+    if (!attr_truth(auth, "has_api_key")) {
+        if (attr_truth(auth, "is_azure"))
+            throw nb::value_error(
+                "Credenciais Azure não configuradas. Defina AZURE_API_KEY, AZURE_API_ENDPOINT e "
+                "AZURE_DEPLOYMENT_NAME.");
+        throw nb::value_error("OpenAI API key não configurada. Defina OPENAI_API_KEY ou passe openai_api_key.");
+    }
+    obj.attr("_client") = nb::none();
+    obj.attr("_quillon_available") = nb::none();
+}
+
+nb::object text_or_none_result(nb::object value, const char* what) {
+    if (!value.is_none() && !PyUnicode_Check(value.ptr())) {
+        PyErr_Format(PyExc_TypeError, "ContractChecker.%s must be str or None, not %.200s", what,
+                     Py_TYPE(value.ptr())->tp_name);
+        throw nb::python_error();
+    }
+    return value;
+}
+
+// --- conditional log ---------------------------------------------------------
+void conditional_log(nb::handle self, nb::handle msg, nb::handle emoji) {
+    text_arg(msg, "_log", "msg");
+    text_arg(emoji, "_log", "emoji");
+    if (!attr_truth(self, "verbose")) return;
+    print_line(join_text(emoji, " ", msg));
+}
+
+// --- engine start ------------------------------------------------------------
+nb::object init_quillon(nb::handle self) {
+    nb::object available = self.attr("_quillon_available");
+    if (!available.is_none()) return available;
+
+    nb::object auth = self.attr("_auth");
+    if (!attr_truth(auth, "is_quillon_available")) {
+        log_line(self, "Quillon não disponível. Instale com: pip install quillon", "⚠️");
+        self.attr("_quillon_available") = nb::bool_(false);
+        return nb::bool_(false);
+    }
+    try {
+        nb::object quillon_cls = engine_attr("Quillon");
+        nb::object kwargs = auth.attr("get_quillon_kwargs")();
+        // The checker's own model and verbosity win over the mapping's.
+        kwargs["model"] = self.attr("model");
+        kwargs["verbose"] = self.attr("verbose");
+        nb::dict call_kwargs;
+        if (PyDict_Merge(call_kwargs.ptr(), kwargs.ptr(), 1) < 0) throw nb::python_error();
+        PyObject* client = PyObject_Call(quillon_cls.ptr(), nb::tuple().ptr(), call_kwargs.ptr());
+        if (!client) throw nb::python_error();
+        self.attr("_client") = nb::steal(client);
+        self.attr("_setup_questions")();
+        self.attr("_quillon_available") = nb::bool_(true);
+        return nb::bool_(true);
+    } catch (nb::python_error& e) {
+        // Only ordinary errors are the engine's failure to start; an
+        // interruption or an exit request goes on to the caller.
+        if (!e.matches(PyExc_Exception)) throw;
+        nb::str message = to_str(e.value());
+        log_line(self, join_text("Erro ao inicializar Quillon: ", message), "❌");
+        self.attr("_quillon_available") = nb::bool_(false);
+        return nb::bool_(false);
+    }
+}
+
+void setup_questions(nb::handle self) {
+    nb::object question_cls = engine_attr("Question");
+    nb::object config_cls = engine_attr("QuestionConfig");
+    nb::object client = self.attr("_client");
+    for (const QuestionSpec& q : kQuestions) {
+        nb::object config = config_cls(nb::arg("id") = q.id, nb::arg("name") = q.name, nb::arg("tag") = q.id);
+        nb::list keywords;
+        for (const char* k : q.keywords) keywords.append(nb::str(k));
+        nb::object question = question_cls(
+            nb::arg("config") = config, nb::arg("system_prompt") = q.system_prompt,
+            nb::arg("user_prompt") = q.user_prompt, nb::arg("keywords") = keywords,
+            nb::arg("response_model") = checker_ns.get(*q.response_model));
+        client.attr("add_question")(question);
+    }
+}
+
+}  // namespace
+
+void register_setup(nb::class_<ContractChecker>& cls) {
+    cls.def("__init__", &init, param("country"), param("api_token") = nb::none(),
+            param("openai_api_key") = nb::none(), param("provider") = nb::none(),
+            param("azure_api_key") = nb::none(), param("azure_endpoint") = nb::none(),
+            param("azure_deployment") = nb::none(), param("azure_api_version") = "2024-02-15-preview",
+            param("model") = "gpt-4o", param("verbose") = true, param("usar_ai_search") = true,
+            nb::sig("def __init__(self, country: str, api_token: str | None = None, openai_api_key: str | None = "
+                    "None, provider: str | None = None, azure_api_key: str | None = None, azure_endpoint: str | "
+                    "None = None, azure_deployment: str | None = None, azure_api_version: str = "
+                    "'2024-02-15-preview', model: str = 'gpt-4o', verbose: bool = True, usar_ai_search: bool = "
+                    "True) -> None"));
+    cls.def_prop_ro(
+        "auth", [](nb::handle self) { return self.attr("_auth"); },
+        nb::sig("def auth(self) -> quillon.contract.auth.QuillonAuth"), "Retorna o gerenciador de autenticação.");
+    cls.def_prop_ro(
+        "token", [](nb::handle self) { return text_or_none_result(self.attr("_auth").attr("get_token")(), "token"); },
+        nb::sig("def token(self) -> str | None"), "Retorna o token de autenticação atual.");
+    cls.def_prop_ro(
+        "provider", [](nb::handle self) { return text_or_none_result(self.attr("_auth").attr("provider"), "provider"); },
+        nb::sig("def provider(self) -> str | None"), "Retorna o provider configurado (openai ou azure).");
+    cls.def("_log", &conditional_log, param("msg"), param("emoji") = "📋",
+            nb::sig("def _log(self, msg: str, emoji: str = '📋') -> None"), "Log condicional.");
+    cls.def("_init_quillon", &init_quillon, nb::sig("def _init_quillon(self) -> bool"),
+            "Inicializa Quillon se disponível.");
+    cls.def("_setup_questions", &setup_questions, nb::sig("def _setup_questions(self) -> None"),
+            "Configura as perguntas de extração.");
+}
