@@ -55,6 +55,11 @@ nb::list extracted(nb::handle answer, const char* key, const Name& model_name) {
     nb::object model = nb::borrow(checker_ns.get(model_name));
     nb::object elements = map_get(raw, key, nb::list());
     for (nb::handle element : elements) {
+        if (!PyDict_Check(element.ptr()) && !PyObject_HasAttrString(element.ptr(), "keys")) {
+            PyErr_Format(PyExc_TypeError, "%.200s() argument after ** must be a mapping, not %.200s",
+                         nb::str(model.attr("__name__")).c_str(), Py_TYPE(element.ptr())->tp_name);
+            throw nb::python_error();
+        }
         nb::dict kwargs;
         if (PyDict_Merge(kwargs.ptr(), element.ptr(), 1) < 0) throw nb::python_error();
         PyObject* obj = PyObject_Call(model.ptr(), nb::tuple().ptr(), kwargs.ptr());
