@@ -11,6 +11,7 @@
 #include "checker/parts.hpp"
 
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "quillon/signatories.hpp"
@@ -78,14 +79,15 @@ std::vector<Partner> prepare_partners(nb::handle dados) {
     return out;
 }
 
-// The first partner whose name, or whose representative's name, matches.
-nb::tuple search(const sig::PreparedName& nome, const std::vector<Partner>& partners) {
+// The first partner whose name, or whose representative's name, matches:
+// (true, its qualification), or (false, None).
+std::pair<bool, nb::object> search(const sig::PreparedName& nome, const std::vector<Partner>& partners) {
     for (const Partner& p : partners) {
-        if (names_match(nome, p.nome)) return nb::make_tuple(true, p.qualificacao);
+        if (names_match(nome, p.nome)) return {true, p.qualificacao};
         if (!p.representante.empty() && names_match(nome, p.representante))
-            return nb::make_tuple(true, p.qualificacao_representante);
+            return {true, p.qualificacao_representante};
     }
-    return nb::make_tuple(false, nb::none());
+    return {false, nb::none()};
 }
 
 // --- the four operations -----------------------------------------------------
@@ -103,7 +105,10 @@ bool comparar_nomes(nb::handle, nb::handle nome1, nb::handle nome2) {
 nb::tuple verificar_poder(nb::handle self, nb::handle nome_signatario, nb::handle dados_receita) {
     PyObject* nome = text_arg(nome_signatario, "_verificar_poder_assinatura", "nome_signatario");
     dict_arg(dados_receita, "_verificar_poder_assinatura", "dados_receita");
-    if (is_own(self, kComparar, g_own_comparar)) return search(prepare(nome), prepare_partners(dados_receita));
+    if (is_own(self, kComparar, g_own_comparar)) {
+        auto [found, qualificacao] = search(prepare(nome), prepare_partners(dados_receita));
+        return nb::make_tuple(found, qualificacao);
+    }
 
     nb::object comparar = self.attr("_comparar_nomes");
     for (nb::handle entry : map_get(dados_receita, "socios", nb::list())) {
@@ -130,18 +135,22 @@ public:
     }
 
     std::pair<bool, nb::object> run(nb::handle dados) {
-        nb::tuple r;
         if (fast_) {
             dict_arg(dados, "_verificar_poder_assinatura", "dados_receita");
-            r = search(prepared_, partners_of(dados));
-        } else {
-            nb::object pair = self_.attr("_verificar_poder_assinatura")(nome_, dados);
-            r = nb::steal<nb::tuple>(PySequence_Tuple(pair.ptr()));
-            if (!r.is_valid()) throw nb::python_error();
-            if (r.size() != 2) throw nb::value_error("_verificar_poder_assinatura must return two values");
+            return search(prepared_, partners_of(dados));
         }
+        nb::object pair = self_.attr("_verificar_poder_assinatura")(nome_, dados);
+        nb::tuple r = nb::steal<nb::tuple>(PySequence_Tuple(pair.ptr()));
+        if (!r.is_valid()) throw nb::python_error();
+        if (r.size() != 2) throw nb::value_error("_verificar_poder_assinatura must return two values");
         return {truth(r[0]), nb::borrow(r[1])};
     }
+
+    void start_scan() { scanned_.clear(); }
+
+    // In the C++ search, whether this record was already searched in the
+    // current scan (the instance's own methods are always called).
+    bool seen_in_scan(nb::handle record) { return fast_ && !scanned_.insert(record.ptr()).second; }
 
 private:
     const std::vector<Partner>& partners_of(nb::handle dados) {
@@ -158,6 +167,7 @@ private:
     bool fast_;
     sig::PreparedName prepared_;
     std::unordered_map<PyObject*, std::pair<nb::object, std::vector<Partner>>> memo_;
+    std::unordered_set<PyObject*> scanned_;  // records of the cache: alive during the scan
 };
 
 nb::object campo(const char* label, const char* status, nb::handle valor_contrato, nb::handle valor_receita,
@@ -222,8 +232,12 @@ nb::list validar_assinaturas(nb::handle self, nb::handle assinaturas_arg, nb::ha
             std::tie(tem_poder, qualificacao) = qsa.run(dados);
         } else {
             // Every cached record, in insertion order; Python's own iteration,
-            // so a cache changed during the scan fails as a dict would.
+            // so a cache changed during the scan fails as a dict would.  A
+            // record cached under two keys gives the same answer twice: the
+            // C++ search looks at it once.
+            qsa.start_scan();
             for (nb::handle record : cache.attr("values")()) {
+                if (qsa.seen_in_scan(record)) continue;
                 std::tie(tem_poder, qualificacao) = qsa.run(record);
                 if (tem_poder) {
                     dados = nb::borrow(record);

@@ -40,17 +40,24 @@ public:
 
 private:
     void index();
-    std::u32string_view word(std::size_t i) const noexcept {
-        return std::u32string_view(text_).substr(words_[i].first, words_[i].second);
+    struct Word {
+        std::uint64_t hash;
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
+
+    std::u32string_view word(const Word& w) const noexcept {
+        return std::u32string_view(text_).substr(w.offset, w.length);
     }
 
     std::u32string text_;
-    // Distinct words of three or more code points, as (offset, length) in
-    // text_, sorted by content.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> words_;
+    // Distinct words of three or more code points, sorted by hash.
+    std::vector<Word> words_;
     // One bit per (code point mod 64) present: a name can only contain
     // another whose bits are a subset of its own.
     std::uint64_t char_bits_ = 0;
+    // One bit per (word hash mod 64): names without a common bit share no word.
+    std::uint64_t word_bits_ = 0;
 };
 
 bool names_match(const PreparedName& a, const PreparedName& b) noexcept;
