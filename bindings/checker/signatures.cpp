@@ -14,9 +14,9 @@
 #include <unordered_set>
 #include <vector>
 
-#include "quillon/signatories.hpp"
+#include "quillon/names.hpp"
 
-namespace sig = quillon::signatories;
+namespace names_core = quillon::names;
 
 namespace {
 
@@ -44,26 +44,33 @@ decltype(auto) with_text(PyObject* s, F&& f) {
     return with_code_units(s, [&](const auto* data, std::size_t n) { return f(data, n); });
 }
 
-sig::PreparedName prepare(PyObject* s) {
-    return with_text(s, [](const auto* data, std::size_t n) { return sig::PreparedName::from(data, n); });
+names_core::Prepared prepare(PyObject* s) {
+    return with_text(s, [](const auto* data, std::size_t n) { return names_core::Prepared::from(data, n); });
 }
 
 // A QSA name: a str, or None read as empty; anything else is a TypeError as
 // _comparar_nomes would raise it.
-sig::PreparedName prepare_qsa_name(nb::handle v, const char* param) {
+names_core::Prepared prepare_qsa_name(nb::handle v, const char* param) {
     if (v.is_none()) return {};
     return prepare(text_arg(v, "_comparar_nomes", param));
 }
 
 struct Partner {
-    sig::PreparedName nome;
-    sig::PreparedName representante;
+    names_core::Prepared nome;
+    names_core::Prepared representante;
     nb::object qualificacao;
     nb::object qualificacao_representante;
 };
 
-std::vector<Partner> prepare_partners(nb::handle dados) {
-    std::vector<Partner> out;
+// A partner list ready for searching: the prepared names, and beside them a
+// flat array of their filters (name, representative), scanned first.
+struct PartnerList {
+    std::vector<Partner> partners;
+    std::vector<names_core::Prepared::Filter> filters;  // two per partner
+};
+
+PartnerList prepare_partners(nb::handle dados) {
+    PartnerList out;
     nb::object socios = map_get(dados, "socios", nb::list());
     for (nb::handle entry : socios) {
         Partner p;
@@ -74,17 +81,24 @@ std::vector<Partner> prepare_partners(nb::handle dados) {
             p.representante = prepare_qsa_name(rep, "nome2");
             p.qualificacao_representante = map_get(entry, "qualificacao_representante", nb::none());
         }
-        out.push_back(std::move(p));
+        out.filters.push_back(p.nome.filter());
+        out.filters.push_back(p.representante.filter());
+        out.partners.push_back(std::move(p));
     }
     return out;
 }
 
 // The first partner whose name, or whose representative's name, matches:
 // (true, its qualification), or (false, None).
-std::pair<bool, nb::object> search(const sig::PreparedName& nome, const std::vector<Partner>& partners) {
-    for (const Partner& p : partners) {
-        if (names_match(nome, p.nome)) return {true, p.qualificacao};
-        if (!p.representante.empty() && names_match(nome, p.representante))
+std::pair<bool, nb::object> search(const names_core::Prepared& nome, const PartnerList& list) {
+    if (nome.empty()) return {false, nb::none()};
+    const auto f = nome.filter();
+    for (std::size_t i = 0; i < list.partners.size(); ++i) {
+        const Partner& p = list.partners[i];
+        if (names_core::Prepared::may_match(f, list.filters[2 * i]) && names_core::match(nome, p.nome))
+            return {true, p.qualificacao};
+        if (!p.representante.empty() && names_core::Prepared::may_match(f, list.filters[2 * i + 1]) &&
+            names_core::match(nome, p.representante))
             return {true, p.qualificacao_representante};
     }
     return {false, nb::none()};
@@ -96,10 +110,20 @@ nb::str normalizar_texto(nb::handle, nb::handle texto) {
     return make_str(prepare(s).text());
 }
 
+// The normalised form of a str into a reused buffer (no allocation once warm).
+void normalize_into(PyObject* s, std::u32string& out) {
+    out.clear();
+    with_text(s, [&](const auto* data, std::size_t n) { quillon::text::fold_append(data, n, out); });
+    quillon::text::strip_in_place(out);
+}
+
 bool comparar_nomes(nb::handle, nb::handle nome1, nb::handle nome2) {
     PyObject* a = text_arg(nome1, "_comparar_nomes", "nome1");
     PyObject* b = text_arg(nome2, "_comparar_nomes", "nome2");
-    return names_match(prepare(a), prepare(b));
+    thread_local std::u32string n1, n2;
+    normalize_into(a, n1);
+    normalize_into(b, n2);
+    return names_core::match_normalized(n1, n2);
 }
 
 nb::tuple verificar_poder(nb::handle self, nb::handle nome_signatario, nb::handle dados_receita) {
@@ -153,7 +177,7 @@ public:
     bool seen_in_scan(nb::handle record) { return fast_ && !scanned_.insert(record.ptr()).second; }
 
 private:
-    const std::vector<Partner>& partners_of(nb::handle dados) {
+    const PartnerList& partners_of(nb::handle dados) {
         auto it = memo_.find(dados.ptr());
         if (it != memo_.end()) return it->second.second;
         auto& slot = memo_[dados.ptr()];
@@ -165,8 +189,8 @@ private:
     nb::handle self_;
     nb::handle nome_;
     bool fast_;
-    sig::PreparedName prepared_;
-    std::unordered_map<PyObject*, std::pair<nb::object, std::vector<Partner>>> memo_;
+    names_core::Prepared prepared_;
+    std::unordered_map<PyObject*, std::pair<nb::object, PartnerList>> memo_;
     std::unordered_set<PyObject*> scanned_;  // records of the cache: alive during the scan
 };
 

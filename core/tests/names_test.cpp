@@ -1,4 +1,5 @@
 #include "quillon/names.hpp"
+#include "quillon/words.hpp"
 
 #include <gtest/gtest.h>
 
@@ -57,3 +58,20 @@ INSTANTIATE_TEST_SUITE_P(
         NamePair{"Pedro Pedro Alves", "Pedro Souza", false},  // duplicates collapse
         NamePair{"Ana\u00A0Maria\tCosta", "costa ana maria", true},
         NamePair{"ΟΔΥΣΣΕΑΣ ΠΑΠΑΣ", "παπας οδυσσεας", true}));
+
+TEST(NamePrepared, OneToManyAgreesWithTheOneOffComparison) {
+    const char* names[] = {"Maria Silva", "MARIA DA SILVA SANTOS", "ACME", "Acme Comércio Ltda", "Ana",
+                           "Anabela Costa", "Jo da Sa", "Sa da Jo", "Zé Ana Lu", "Lu Ana Zé", "", "   ",
+                           "Pedro Pedro Alves", "Pedro Souza", "Zoë Ana", "Ana Zoe"};
+    for (const char* a : names)
+        for (const char* b : names) {
+            std::u32string ua = text::from_utf8(a), ub = text::from_utf8(b);
+            auto pa = names::Prepared::from(ua.data(), ua.size());
+            auto pb = names::Prepared::from(ub.data(), ub.size());
+            bool expected = !pa.empty() && !pb.empty() &&
+                            (pa.text().find(pb.text()) != std::u32string::npos ||
+                             pb.text().find(pa.text()) != std::u32string::npos ||
+                             words::count_common(words::long_words(pa.text(), 3), words::long_words(pb.text(), 3)) >= 2);
+            EXPECT_EQ(names::match(pa, pb), expected) << a << " / " << b;
+        }
+}

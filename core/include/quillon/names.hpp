@@ -11,8 +11,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quillon/text.hpp"
 
@@ -31,6 +33,69 @@ std::u32string normalize(const CharT* s, std::size_t n) {
 }
 
 inline std::u32string normalize(std::u32string_view s) { return normalize(s.data(), s.size()); }
+
+// A normalised name with what the comparison needs worked out once, for
+// one-to-many use (a signatory against every partner of a partner list).
+class Prepared {
+public:
+    Prepared() = default;
+
+    template <class CharT>
+    static Prepared from(const CharT* s, std::size_t n) {
+        Prepared p;
+        p.text_ = normalize(s, n);
+        p.index();
+        return p;
+    }
+    static Prepared from_normalized(std::u32string_view normalized) {
+        Prepared p;
+        p.text_.assign(normalized);
+        p.index();
+        return p;
+    }
+
+    const std::u32string& text() const noexcept { return text_; }
+    bool empty() const noexcept { return text_.empty(); }
+
+    // A summary of a name, 16 bytes, enough to rule most pairs out without
+    // touching the names themselves: keep it in a flat array beside a list of
+    // prepared names and call may_match() before match().
+    struct Filter {
+        std::uint64_t char_bits = 0;
+        std::uint64_t word_bits = 0;
+    };
+    Filter filter() const noexcept { return {char_bits_, word_bits_}; }
+
+    // False only when the two names cannot match.
+    static bool may_match(const Filter& a, const Filter& b) noexcept {
+        return (a.char_bits & ~b.char_bits) == 0 || (b.char_bits & ~a.char_bits) == 0 ||
+               (a.word_bits & b.word_bits) != 0;
+    }
+
+    friend bool match(const Prepared& a, const Prepared& b) noexcept;
+
+private:
+    struct Word {
+        std::uint64_t hash;
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
+
+    void index();
+    std::u32string_view word(const Word& w) const noexcept {
+        return std::u32string_view(text_).substr(w.offset, w.length);
+    }
+
+    std::u32string text_;
+    std::vector<Word> words_;  // the long words, sorted by hash
+    // One bit per (code point mod 64) present: a name can only contain
+    // another whose bits are a subset of its own.
+    std::uint64_t char_bits_ = 0;
+    // One bit per (word hash mod 64): names without a common bit share no word.
+    std::uint64_t word_bits_ = 0;
+};
+
+bool match(const Prepared& a, const Prepared& b) noexcept;
 
 // The comparison of two names already normalised.
 bool match_normalized(std::u32string_view n1, std::u32string_view n2);
