@@ -63,6 +63,7 @@ bench: install
 	cd bench && $(PYTHON) bench_ocr.py
 	cd bench && $(PYTHON) bench_keywords.py
 	cd bench && $(PYTHON) bench_address.py
+	cd bench && $(PYTHON) bench_checker.py
 
 clean:
 	rm -rf build dist
