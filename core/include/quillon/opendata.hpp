@@ -1,0 +1,102 @@
+// Reading the Receita Federal's open CNPJ data ("Dados Abertos CNPJ").
+//
+// The files are Latin-1 text, one record per line, fields separated by ";"
+// and written between double quotes ("06990590";"GOOGLE BRASIL ...";"2062").
+// A quote inside a quoted field is doubled.  A record never spans lines here:
+// a line that ends inside a quoted field is malformed, so a stray quote costs
+// one line, not the rest of the file.  The grammar is that of Python's csv
+// reader with delimiter ";" and strict=True, minus quoted line breaks:
+//   * a field that starts with a quote runs to the next lone quote, which
+//     must be followed by ";" or the end of the line;
+//   * a field that does not start with a quote runs to the next ";" and keeps
+//     any quote in it as a character.
+//
+// Everything here works on bytes.  Latin-1 code units are code points, so the
+// name key below folds the bytes as they are, without decoding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "quillon/text.hpp"
+
+namespace quillon::opendata {
+
+enum class LineError {
+    kNone,
+    kUnterminatedQuote,  // the line ends inside a quoted field
+    kTextAfterQuote,     // a closing quote followed by something other than ";"
+};
+
+// One field of the last line split: bytes in the line itself, or in the
+// splitter's scratch buffer when doubled quotes had to be undone.
+struct Field {
+    const char* data;
+    std::size_t size;
+};
+
+class LineSplitter {
+public:
+    // Splits line[0, n) (no line terminator).  The fields stay valid until the
+    // next call.  On an error the fields are incomplete.
+    LineError split(const char* line, std::size_t n);
+
+    const std::vector<Field>& fields() const noexcept { return fields_; }
+
+private:
+    std::vector<Field> fields_;
+    std::string scratch_;
+};
+
+// Calls on_line(const char* line, std::size_t n) for each complete line of
+// buf[0, n) (terminated by "\n"; a "\r" before it is dropped) and returns how
+// many bytes those lines took.  The bytes after the last "\n" are left for
+// the caller to carry into the next buffer.
+template <class OnLine>
+std::size_t for_each_line(const char* buf, std::size_t n, OnLine&& on_line) {
+    std::size_t start = 0;
+    while (start < n) {
+        const void* hit = __builtin_memchr(buf + start, '\n', n - start);
+        if (!hit) break;
+        std::size_t end = static_cast<std::size_t>(static_cast<const char*>(hit) - buf);
+        std::size_t len = end - start;
+        if (len > 0 && buf[start + len - 1] == '\r') --len;
+        on_line(buf + start, len);
+        start = end + 1;
+    }
+    return start;
+}
+
+// A date written AAAAMMDD as ISO 8601 (AAAA-MM-DD) in out[0, 10).  False for
+// anything else: empty, "0", "00000000", a month 13, letters...
+bool iso_date(const char* s, std::size_t n, char* out) noexcept;
+
+// A numeric code ("02", "2062", "7107") as an integer.  False when empty, not
+// all ASCII digits, or longer than 18 digits.
+bool parse_code(const char* s, std::size_t n, long long& value) noexcept;
+
+// The key a company name is searched by: the text folded (NFD, marks of
+// category Mn dropped, lower-cased, as text.hpp's fold), every character that
+// is not a word character (Python's "\w") made a space, runs of spaces made
+// one, and the ends trimmed.  "Comunicação e Participações S/A" and
+// "COMUNICACAO E PARTICIPACOES S.A." share the key
+// "comunicacao e participacoes s a".  Appends to `out`.
+template <class CharT>
+void name_key_append(const CharT* s, std::size_t n, std::u32string& out) {
+    std::u32string folded;
+    text::fold_append(s, n, folded);
+    bool pending_space = false;
+    for (char32_t c : folded) {
+        if (!text::is_word(c)) {
+            pending_space = true;
+            continue;
+        }
+        if (pending_space && !out.empty()) out.push_back(U' ');
+        pending_space = false;
+        out.push_back(c);
+    }
+}
+
+}  // namespace quillon::opendata

@@ -1,0 +1,88 @@
+#include "quillon/opendata.hpp"
+
+namespace quillon::opendata {
+
+LineError LineSplitter::split(const char* line, std::size_t n) {
+    fields_.clear();
+    scratch_.clear();
+    // Undone quotes only ever shorten a field: with this much room the
+    // scratch buffer never moves, and fields pointing into it stay valid.
+    if (scratch_.capacity() < n) scratch_.reserve(n);
+    std::size_t i = 0;
+    for (;;) {
+        if (i < n && line[i] == '"') {
+            std::size_t start = ++i;
+            // Text is copied to the scratch buffer only once a doubled quote
+            // turns up; until then the field is a slice of the line.
+            bool unescaped = false;
+            std::size_t scratch_start = scratch_.size();
+            for (;;) {
+                const void* hit = i < n ? __builtin_memchr(line + i, '"', n - i) : nullptr;
+                if (!hit) return LineError::kUnterminatedQuote;
+                std::size_t q = static_cast<std::size_t>(static_cast<const char*>(hit) - line);
+                if (q + 1 < n && line[q + 1] == '"') {
+                    // A doubled quote: one quote of text.
+                    unescaped = true;
+                    scratch_.append(line + i, q - i + 1);
+                    i = q + 2;
+                    continue;
+                }
+                if (unescaped) {
+                    scratch_.append(line + i, q - i);
+                    fields_.push_back({scratch_.data() + scratch_start, scratch_.size() - scratch_start});
+                } else {
+                    fields_.push_back({line + start, q - start});
+                }
+                i = q + 1;
+                break;
+            }
+            if (i == n) return LineError::kNone;
+            if (line[i] != ';') return LineError::kTextAfterQuote;
+            ++i;
+            continue;
+        }
+        const void* hit = i < n ? __builtin_memchr(line + i, ';', n - i) : nullptr;
+        std::size_t end = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - line) : n;
+        fields_.push_back({line + i, end - i});
+        if (!hit) return LineError::kNone;
+        i = end + 1;
+    }
+}
+
+namespace {
+
+constexpr bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+int two_digits(const char* s) noexcept { return (s[0] - '0') * 10 + (s[1] - '0'); }
+
+}  // namespace
+
+bool iso_date(const char* s, std::size_t n, char* out) noexcept {
+    if (n != 8) return false;
+    for (std::size_t i = 0; i < 8; ++i)
+        if (!is_digit(s[i])) return false;
+    int year = two_digits(s) * 100 + two_digits(s + 2);
+    int month = two_digits(s + 4);
+    int day = two_digits(s + 6);
+    if (year == 0 || month < 1 || month > 12 || day < 1) return false;
+    static constexpr int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (day > kDays[month - 1]) return false;
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month == 2 && day == 29 && !leap) return false;
+    const char iso[10] = {s[0], s[1], s[2], s[3], '-', s[4], s[5], '-', s[6], s[7]};
+    for (int i = 0; i < 10; ++i) out[i] = iso[i];
+    return true;
+}
+
+bool parse_code(const char* s, std::size_t n, long long& value) noexcept {
+    if (n == 0 || n > 18) return false;
+    long long v = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!is_digit(s[i])) return false;
+        v = v * 10 + (s[i] - '0');
+    }
+    value = v;
+    return true;
+}
+
+}  // namespace quillon::opendata
