@@ -1,0 +1,255 @@
+// quillon.registry.opendata: the line reader of the importer of the open CNPJ
+// data, and the key registry names are searched by.
+//
+// The importer hands the reader the decompressed bytes of one file in chunks;
+// the reader splits the complete lines, checks each against the file's field
+// count and turns it into a row tuple by the file's plan (which fields, made
+// into what).  Lines that do not read are not rows: each is noted with its
+// line number and why, and reading goes on.  The bytes after the last line
+// break wait for the next chunk, so memory stays that of one chunk.
+#include <Python.h>
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/pair.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/vector.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quillon/opendata.hpp"
+#include "toolkit/strings.hpp"
+
+namespace nb = nanobind;
+namespace od = quillon::opendata;
+
+namespace {
+
+// What a plan step makes of a field.
+enum Op : int {
+    kText = 0,  // the field decoded from Latin-1
+    kDate = 1,  // AAAAMMDD as "AAAA-MM-DD"; None when it is no date ("", "0")
+    kCode = 2,  // a numeric code as an int; None when empty; other text is an error
+    kKey = 3,   // the name key of the field (see name_key)
+    kCnpj = 4,  // this field and the next two joined: base, order, check digits
+};
+
+// A line longer than this has no business in these files; it is reported
+// and skipped rather than held in memory while waiting for its end.
+constexpr std::size_t kMaxLine = 1 << 20;
+
+nb::object latin1(const od::Field& f) {
+    PyObject* s = PyUnicode_DecodeLatin1(f.data, static_cast<Py_ssize_t>(f.size), nullptr);
+    if (!s) throw nb::python_error();
+    return nb::steal(s);
+}
+
+nb::str name_key_of(const od::Field& f) {
+    std::u32string key;
+    od::name_key_append(reinterpret_cast<const unsigned char*>(f.data), f.size, key);
+    return quillon::bind::make_str(key);
+}
+
+class LineReader {
+public:
+    LineReader(std::size_t columns, std::vector<std::pair<int, int>> plan, long long line, long long offset)
+        : columns_(columns), plan_(std::move(plan)), line_(line), offset_(offset) {
+        for (auto [op, column] : plan_) {
+            int last = op == kCnpj ? column + 2 : column;
+            if (op < kText || op > kCnpj || column < 0 || static_cast<std::size_t>(last) >= columns_)
+                throw nb::value_error("plano inválido: operação ou coluna fora do leiaute");
+        }
+    }
+
+    // Rows of the complete lines in `chunk` (after what earlier chunks left).
+    nb::list feed(nb::bytes chunk) {
+        nb::list rows;
+        const char* data = static_cast<const char*>(chunk.data());
+        std::size_t n = chunk.size();
+        std::size_t start = 0;
+        if (!pending_.empty() || skipping_) {
+            const void* hit = n ? __builtin_memchr(data, '\n', n) : nullptr;
+            if (!hit) {
+                carry(data, n);
+                return rows;
+            }
+            std::size_t end = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+            if (skipping_) {
+                carry(data, end + 1);  // the end of an overlong line
+            } else {
+                pending_.append(data, end + 1);
+                std::size_t len = pending_.size() - 1;  // without the "\n"
+                if (len > 0 && pending_[len - 1] == '\r') --len;
+                finish_line(pending_.data(), len, pending_.size(), rows);
+                pending_.clear();
+            }
+            start = end + 1;
+        }
+        std::size_t used = od::for_each_line(data + start, n - start, [&](const char* line, std::size_t len) {
+            std::size_t raw = len + 1;
+            if (line[len] == '\r') ++raw;  // the "\r" that for_each_line dropped
+            finish_line(line, len, raw, rows);
+        });
+        carry(data + start + used, n - start - used);
+        return rows;
+    }
+
+    // The row of a last line that has no line break after it.
+    nb::list finish() {
+        nb::list rows;
+        if (skipping_) {
+            skipping_ = false;
+            pending_.clear();
+            return rows;
+        }
+        if (!pending_.empty()) {
+            std::size_t len = pending_.size();
+            if (pending_[len - 1] == '\r') --len;
+            finish_line(pending_.data(), len, pending_.size(), rows);
+            pending_.clear();
+        }
+        return rows;
+    }
+
+    // (line number, reason) of every line that did not read since the last call.
+    std::vector<std::pair<long long, std::string>> take_errors() { return std::exchange(errors_, {}); }
+
+    long long line() const { return line_; }
+    long long offset() const { return offset_; }
+
+private:
+    void carry(const char* data, std::size_t n) {
+        if (skipping_) {
+            // Still inside an overlong line: only its end matters.
+            if (n && data[n - 1] == '\n') {
+                skipping_ = false;
+                ++line_;
+                offset_ += static_cast<long long>(skipped_ + n);
+                skipped_ = 0;
+            } else {
+                skipped_ += n;
+            }
+            return;
+        }
+        if (pending_.size() + n > kMaxLine && (n == 0 || data[n - 1] != '\n')) {
+            errors_.emplace_back(line_ + 1, "linha longa demais (mais de 1 MiB)");
+            skipping_ = true;
+            skipped_ = pending_.size() + n;
+            pending_.clear();
+            return;
+        }
+        pending_.append(data, n);
+    }
+
+    // One complete line of `raw` bytes (terminator included), `len` of text.
+    void finish_line(const char* line, std::size_t len, std::size_t raw, nb::list& rows) {
+        ++line_;
+        offset_ += static_cast<long long>(raw);
+        if (len == 0) return;  // a blank line carries nothing
+        switch (splitter_.split(line, len)) {
+            case od::LineError::kNone:
+                break;
+            case od::LineError::kUnterminatedQuote:
+                errors_.emplace_back(line_, "aspas não fechadas");
+                return;
+            case od::LineError::kTextAfterQuote:
+                errors_.emplace_back(line_, "texto depois de aspas de fechamento");
+                return;
+        }
+        const auto& fields = splitter_.fields();
+        if (fields.size() != columns_) {
+            errors_.emplace_back(line_, "esperados " + std::to_string(columns_) + " campos, encontrados " +
+                                            std::to_string(fields.size()));
+            return;
+        }
+        nb::object row = nb::steal(PyTuple_New(static_cast<Py_ssize_t>(plan_.size())));
+        if (!row.is_valid()) throw nb::python_error();
+        for (std::size_t i = 0; i < plan_.size(); ++i) {
+            auto [op, column] = plan_[i];
+            const od::Field& f = fields[static_cast<std::size_t>(column)];
+            nb::object value;
+            switch (op) {
+                case kText:
+                    value = latin1(f);
+                    break;
+                case kDate: {
+                    char iso[10];
+                    value = od::iso_date(f.data, f.size, iso) ? nb::object(nb::str(iso, 10)) : nb::none();
+                    break;
+                }
+                case kCode: {
+                    long long code = 0;
+                    if (f.size == 0) {
+                        value = nb::none();
+                    } else if (od::parse_code(f.data, f.size, code)) {
+                        value = nb::int_(code);
+                    } else {
+                        errors_.emplace_back(line_, "campo " + std::to_string(column + 1) + ": código não numérico");
+                        return;
+                    }
+                    break;
+                }
+                case kKey:
+                    value = name_key_of(f);
+                    break;
+                case kCnpj: {
+                    std::string cnpj;
+                    for (int k = 0; k < 3; ++k) cnpj.append(fields[column + k].data, fields[column + k].size);
+                    value = latin1({cnpj.data(), cnpj.size()});
+                    break;
+                }
+            }
+            PyTuple_SET_ITEM(row.ptr(), static_cast<Py_ssize_t>(i), value.release().ptr());
+        }
+        rows.append(row);
+    }
+
+    std::size_t columns_;
+    std::vector<std::pair<int, int>> plan_;
+    long long line_;
+    long long offset_;
+    od::LineSplitter splitter_;
+    std::string pending_;
+    bool skipping_ = false;
+    std::size_t skipped_ = 0;
+    std::vector<std::pair<long long, std::string>> errors_;
+};
+
+nb::str name_key(nb::handle nome) {
+    if (!PyUnicode_Check(nome.ptr()))
+        throw nb::type_error(("name_key() argument 'nome' must be str, not " +
+                              std::string(Py_TYPE(nome.ptr())->tp_name))
+                                 .c_str());
+    std::u32string key;
+    quillon::bind::with_code_units(nome.ptr(),
+                                   [&](const auto* s, std::size_t n) { od::name_key_append(s, n, key); });
+    return quillon::bind::make_str(key);
+}
+
+}  // namespace
+
+NB_MODULE(opendata, m) {
+    m.doc() = "Leitura dos arquivos de dados abertos do CNPJ (Receita Federal) e chave de busca por nome.";
+    m.attr("TEXT") = int(kText);
+    m.attr("DATE") = int(kDate);
+    m.attr("CODE") = int(kCode);
+    m.attr("KEY") = int(kKey);
+    m.attr("CNPJ") = int(kCnpj);
+
+    nb::class_<LineReader>(m, "LineReader",
+                           "Lê as linhas de um arquivo do leiaute publicado, em pedaços, e devolve as tuplas do plano.")
+        .def(nb::init<std::size_t, std::vector<std::pair<int, int>>, long long, long long>(), nb::arg("columns"),
+             nb::arg("plan"), nb::arg("line") = 0, nb::arg("offset") = 0,
+             "columns: campos de cada linha; plan: (operação, coluna) de cada valor da tupla; line e offset: linhas\n"
+             "e bytes já lidos antes do primeiro pedaço (retomada).")
+        .def("feed", &LineReader::feed, nb::arg("chunk"), "As tuplas das linhas completas do pedaço.")
+        .def("finish", &LineReader::finish, "A tupla de uma última linha sem quebra de linha.")
+        .def("take_errors", &LineReader::take_errors,
+             "(número da linha, motivo) de cada linha malformada desde a última chamada.")
+        .def_prop_ro("line", &LineReader::line, "Linhas completas lidas (a última tem este número).")
+        .def_prop_ro("offset", &LineReader::offset, "Bytes das linhas completas lidas.");
+
+    m.def("name_key", &name_key, nb::arg("nome").none(),
+          nb::sig("def name_key(nome: str) -> str"),
+          "Chave de busca de um nome: sem acentos, em minúsculas, com pontuação e espaços reduzidos a um espaço.");
+}
