@@ -146,6 +146,11 @@ private:
         ++line_;
         offset_ += static_cast<long long>(raw);
         if (len == 0) return;  // a blank line carries nothing
+        if (__builtin_memchr(line, '\0', len)) {
+            // No text column of a database holds one, and no published line has one.
+            errors_.emplace_back(line_, "byte nulo na linha");
+            return;
+        }
         switch (splitter_.split(line, len)) {
             case od::LineError::kNone:
                 break;

@@ -1,0 +1,40 @@
+"""The registry in an SQLite file (the default)."""
+
+from __future__ import annotations
+
+import os
+import pathlib
+import sqlite3
+from typing import Sequence
+
+from quillon.registry import schema
+from quillon.registry.layout import FileKind
+from quillon.registry.store import RegistryStore
+
+
+class SqliteStore(RegistryStore):
+    dialect = schema.SQLITE
+
+    def _connect(self):
+        path = pathlib.Path(self.location)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        # Transactions are begun and ended explicitly (isolation_level None); the store's
+        # lock, not sqlite3's thread check, keeps threads apart.
+        conn = sqlite3.connect(os.fspath(path), isolation_level=None, check_same_thread=False, timeout=30)
+        # Readers go on while an import writes; a commit does not wait for the disk.
+        conn.execute("PRAGMA journal_mode=WAL")
+        conn.execute("PRAGMA synchronous=NORMAL")
+        return conn
+
+    def _table_exists(self, name: str) -> bool:
+        row = self._conn.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone()
+        return row is not None
+
+    def tune_for_import(self) -> None:
+        # A bounded page cache (64 MiB) whatever the size of the files.
+        self._conn.execute("PRAGMA cache_size=-65536")
+
+    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple]) -> None:
+        columns = kind.table_columns
+        sql = f"INSERT INTO {table} ({', '.join(columns)}) VALUES ({', '.join('?' * len(columns))})"
+        self._conn.executemany(sql, rows)
