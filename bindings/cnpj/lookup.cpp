@@ -227,6 +227,20 @@ nb::object consultar_receita_ws(nb::handle cnpj_arg) {
                        });
 }
 
+// The records of answers fetched by someone else (the Brazilian adapter's
+// paced client), built exactly as the lookups build theirs.  Errors of the
+// answer's shape reach the caller.
+nb::object registro_brasil_api(nb::handle dados, nb::handle cnpj_arg) {
+    text_arg(cnpj_arg, "_registro_brasil_api", "cnpj");
+    return brasil_api_record(dados, cnpj_ns.call(kLimparCnpj, cnpj_arg));
+}
+
+nb::object registro_receita_ws(nb::handle dados, nb::handle cnpj_arg) {
+    text_arg(cnpj_arg, "_registro_receita_ws", "cnpj");
+    if (field(dados, kStatus, Py_None).equal(nb::handle(kError.get()))) return nb::none();
+    return receita_ws_record(dados, cnpj_ns.call(kLimparCnpj, cnpj_arg));
+}
+
 nb::object consultar_cnpj(nb::handle cnpj_arg) {
     text_arg(cnpj_arg, "consultar_cnpj", "cnpj");
     if (!truth(cnpj_ns.call(kValidarCnpj, cnpj_arg))) return nb::none();
@@ -261,4 +275,10 @@ void register_lookup(nb::module_& m) {
     m.def("_consultar_receita_ws", &consultar_receita_ws, param("cnpj"),
           nb::sig("def _consultar_receita_ws(cnpj: str) -> dict[str, typing.Any] | None"),
           "Consulta CNPJ na ReceitaWS (fallback).");
+    m.def("_registro_brasil_api", &registro_brasil_api, param("dados"), param("cnpj"),
+          nb::sig("def _registro_brasil_api(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any]"),
+          "Registro normalizado de uma resposta da BrasilAPI já decodificada.");
+    m.def("_registro_receita_ws", &registro_receita_ws, param("dados"), param("cnpj"),
+          nb::sig("def _registro_receita_ws(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any] | None"),
+          "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR).");
 }

@@ -1,0 +1,296 @@
+"""A considerate client of the registry web services (BrasilAPI, ReceitaWS, Casa dos Dados).
+
+The ``cnpj`` module's lookups ask a service every time they are called; this
+client is what the Brazilian adapter uses instead when its database has no
+answer:
+
+- answers are kept in the registry database's ``web_cache`` for a time to live
+  (one day by default; the registry data is published monthly), a company
+  that a service does not know too, so that a batch asks about each CNPJ once;
+- requests are paced per service (BrasilAPI at most 3 a second, ReceitaWS 3 a
+  minute, Casa dos Dados 1 a second, by default);
+- a 429 answer holds the next request to that service back by its
+  ``Retry-After`` (at most ``retry_after_cap`` seconds); the lookup moves on to
+  the next service meanwhile;
+- each service has its ``CircuitBreaker``: after three failures in a row
+  (network errors, 5xx, unreadable answers) it is skipped until its recovery
+  time has passed.
+
+The request and the record are those of the ``cnpj`` module: the URLs,
+``USER_AGENT`` and ``REQUEST_TIMEOUT`` are read from the module at each
+request, and records are built by its ``_registro_brasil_api`` and
+``_registro_receita_ws``.
+
+Settings from the environment (``OnlineClient.from_environ``):
+``QUILLON_PACE_BRASILAPI``, ``QUILLON_PACE_RECEITAWS``,
+``QUILLON_PACE_CASADOSDADOS`` ("3/s", "3/min"...), ``QUILLON_CACHE_TTL``
+(seconds) and ``QUILLON_RETRY_AFTER_MAX`` (seconds).
+"""
+
+from __future__ import annotations
+
+import email.utils
+import json
+import logging
+import os
+import threading
+import time
+import unicodedata
+from typing import Any, Callable, Mapping, Optional
+
+import requests
+
+from quillon.contract.countries.br import cnpj as _cnpj
+from quillon.registry.pacing import Pace, RateLimiter
+from quillon.registry.store import RegistryStore
+from quillon.resilience import CircuitBreaker
+
+logger = logging.getLogger("quillon.registry.online")
+
+BRASIL_API, RECEITA_WS, CASA_DOS_DADOS = "BrasilAPI", "ReceitaWS", "Casa dos Dados"
+DEFAULT_PACES = {BRASIL_API: Pace(3, 1.0), RECEITA_WS: Pace(3, 60.0), CASA_DOS_DADOS: Pace(1, 1.0)}
+_PACE_ENV = {BRASIL_API: "QUILLON_PACE_BRASILAPI", RECEITA_WS: "QUILLON_PACE_RECEITAWS",
+             CASA_DOS_DADOS: "QUILLON_PACE_CASADOSDADOS"}
+DEFAULT_TTL = 24 * 3600.0
+RETRY_AFTER_CAP = 120.0
+SEARCH_TIMEOUT = 15  # seconds, as the cnpj module's name search
+MAX_ANSWER_BYTES = 5 << 20  # no registry answer comes near; a bigger body is not read
+BREAKER_THRESHOLD, BREAKER_RECOVERY = 3, 60
+
+# What an exchange with a service came to.
+OK, NOT_FOUND, THROTTLED, FAILED, SKIPPED = "ok", "not_found", "throttled", "failed", "skipped"
+
+
+def _wire(clean: str) -> str:
+    """A clean CNPJ as the services read it: digits of any script as ASCII digits."""
+    if clean.isascii():
+        return clean
+    return "".join(str(unicodedata.decimal(c)) if c.isdecimal() else c for c in clean)
+
+
+def retry_after_seconds(value: Optional[str], now: float) -> Optional[float]:
+    """Seconds a Retry-After header asks for (a number or an HTTP date), None when absent or unreadable."""
+    if not value:
+        return None
+    value = value.strip()
+    try:
+        return max(float(value), 0.0)
+    except ValueError:
+        pass
+    try:
+        when = email.utils.parsedate_to_datetime(value)
+    except (TypeError, ValueError):
+        return None
+    if when is None:
+        return None
+    return max(when.timestamp() - now, 0.0)
+
+
+class Service:
+    """One web service: its pace, its pauses and its breaker."""
+
+    def __init__(self, name: str, pace: Pace, clock, sleep):
+        self.name = name
+        self.limiter = RateLimiter(pace, clock, sleep)
+        self.breaker = CircuitBreaker(failure_threshold=BREAKER_THRESHOLD, recovery_timeout=BREAKER_RECOVERY)
+
+
+class OnlineClient:
+    def __init__(self, *, paces: Optional[Mapping[str, Pace]] = None, ttl: float = DEFAULT_TTL,
+                 retry_after_cap: float = RETRY_AFTER_CAP, clock: Callable[[], float] = time.monotonic,
+                 sleep: Callable[[float], None] = time.sleep, wall: Callable[[], float] = time.time):
+        paces = {**DEFAULT_PACES, **(paces or {})}
+        self.services = {name: Service(name, paces[name], clock, sleep) for name in DEFAULT_PACES}
+        self.ttl = ttl
+        self.retry_after_cap = retry_after_cap
+        self.wall = wall
+        self._local = threading.local()
+
+    @classmethod
+    def from_environ(cls, environ: Optional[Mapping[str, str]] = None, **options) -> "OnlineClient":
+        env = os.environ if environ is None else environ
+        paces = {name: Pace.parse(env[var]) for name, var in _PACE_ENV.items() if env.get(var)}
+        if env.get("QUILLON_CACHE_TTL"):
+            options.setdefault("ttl", float(env["QUILLON_CACHE_TTL"]))
+        if env.get("QUILLON_RETRY_AFTER_MAX"):
+            options.setdefault("retry_after_cap", float(env["QUILLON_RETRY_AFTER_MAX"]))
+        return cls(paces=paces, **options)
+
+    # --- the cache ------------------------------------------------------------------------------
+    def _cached(self, store: Optional[RegistryStore], key: str) -> tuple[bool, Optional[str]]:
+        if store is None:
+            return False, None
+        try:
+            entry = store.cache_get(key)
+        except Exception as error:  # a cache that cannot be read is no cache
+            logger.warning("Registry cache unreadable for %s: %s", key, error)
+            return False, None
+        if entry is None or entry[1] + self.ttl <= self.wall():
+            return False, None
+        return True, entry[0]
+
+    def _keep(self, store: Optional[RegistryStore], key: str, answer: Optional[str]) -> None:
+        if store is None:
+            return
+        try:
+            store.cache_put(key, answer, self.wall())
+        except Exception as error:
+            logger.warning("Registry cache not written for %s: %s", key, error)
+
+    # --- one exchange -------------------------------------------------------------------------------
+    def _session(self) -> requests.Session:
+        session = getattr(self._local, "session", None)
+        if session is None:
+            session = self._local.session = requests.Session()
+        return session
+
+    def _exchange(self, service: Service, what: str, send: Callable[[requests.Session], requests.Response]
+                  ) -> tuple[str, Any]:
+        """(outcome, decoded JSON answer when OK) of one paced request."""
+        if not service.breaker.can_execute():
+            logger.info("%s skipped for %s: circuit open", service.name, what)
+            return SKIPPED, None
+        service.limiter.wait()
+        try:
+            response = send(self._session())
+        except requests.RequestException as error:
+            logger.warning("%s request failed for %s: %s", service.name, what, error)
+            service.breaker.record_failure()
+            return FAILED, None
+        try:
+            return self._answer(service, what, response)
+        finally:
+            response.close()
+
+    def _answer(self, service: Service, what: str, response: requests.Response) -> tuple[str, Any]:
+        status = response.status_code
+        if status == 429:
+            asked = retry_after_seconds(response.headers.get("Retry-After"), self.wall())
+            pause = min(service.limiter.pace.period if asked is None else asked, self.retry_after_cap)
+            service.limiter.hold(pause)
+            logger.warning("%s answered 429 for %s: next request in %.1f s", service.name, what, pause)
+            service.breaker.record_success()  # it is up, only busy
+            return THROTTLED, None
+        if status in (400, 404):
+            service.breaker.record_success()
+            return NOT_FOUND, None
+        if status != 200:
+            logger.warning("%s answered %s for %s", service.name, status, what)
+            service.breaker.record_failure()
+            return FAILED, None
+        try:
+            body = bytearray()
+            for part in response.iter_content(1 << 16):
+                body += part
+                if len(body) > MAX_ANSWER_BYTES:
+                    raise ValueError(f"answer larger than {MAX_ANSWER_BYTES} bytes")
+            data = json.loads(bytes(body).decode("utf-8"))
+        except (requests.RequestException, ValueError, RecursionError) as error:
+            logger.warning("%s request failed for %s: %s", service.name, what, error)
+            service.breaker.record_failure()
+            return FAILED, None
+        service.breaker.record_success()
+        return OK, data
+
+    # --- lookups ----------------------------------------------------------------------------------
+    def lookup(self, cnpj: str, store: Optional[RegistryStore] = None) -> Optional[dict[str, Any]]:
+        """The registry record of a CNPJ from the cache or the services (BrasilAPI, then ReceitaWS), or None."""
+        clean = _cnpj.limpar_cnpj(cnpj)
+        if not _cnpj.validar_cnpj(clean):
+            return None
+        key = f"cnpj:{clean}"
+        hit, answer = self._cached(store, key)
+        if hit:
+            return None if answer is None else json.loads(answer)
+        wire = _wire(clean)
+        user_agent = _cnpj.USER_AGENT
+        asks = (
+            (BRASIL_API, _cnpj.BRASIL_API_URL, {"User-Agent": user_agent}, _cnpj._registro_brasil_api),
+            (RECEITA_WS, _cnpj.RECEITA_WS_URL, {"Accept": "application/json", "User-Agent": user_agent},
+             _cnpj._registro_receita_ws),
+        )
+        known_absent = True
+        for name, template, headers, build in asks:
+            url = template.replace("{cnpj}", wire)
+            timeout = _cnpj.REQUEST_TIMEOUT
+            outcome, data = self._exchange(self.services[name], clean,
+                                           lambda s: s.get(url, headers=headers, timeout=timeout, stream=True))
+            if outcome == OK:
+                try:
+                    record = build(data, clean)
+                except Exception:
+                    logger.exception("Unexpected answer of %s for %s", name, clean)
+                    known_absent = False
+                    continue
+                if record:
+                    self._keep(store, key, json.dumps(record, ensure_ascii=False))
+                    return record
+            elif outcome != NOT_FOUND:
+                known_absent = False
+        if known_absent:  # every service said it has no such company
+            self._keep(store, key, None)
+        return None
+
+    def search(self, nome: str, uf: Optional[str] = None, store: Optional[RegistryStore] = None
+               ) -> Optional[dict[str, Any]]:
+        """The record of the first active company Casa dos Dados finds by name, or None.
+
+        The request is the ``cnpj`` module's (``buscar_cnpj_por_nome``); the
+        CNPJ found is looked up with ``lookup``. The record carries
+        ``busca_por_nome`` and ``termo_busca``.
+        """
+        if not isinstance(nome, str) or len(nome) < 3:
+            return None
+        key = f"nome:{uf or ''}:{nome}"
+        hit, found = self._cached(store, key)
+        if not hit:
+            query: dict[str, Any] = {"termo": [nome], "situacao_cadastral": "ATIVA"}
+            if uf:
+                query["uf"] = [uf]
+            flags = ("somente_mei", "excluir_mei", "com_email", "incluir_atividade_secundaria",
+                     "com_contato_telefonico", "somente_fixo", "somente_celular", "somente_matriz", "somente_filial")
+            body = {"query": query, "range_query": {}, "extras": dict.fromkeys(flags, False), "page": 1}
+            headers = {"Content-Type": "application/json", "Accept": "application/json",
+                       "User-Agent": _cnpj.USER_AGENT}
+            url = _cnpj.CASADOSDADOS_API
+            outcome, data = self._exchange(self.services[CASA_DOS_DADOS], repr(nome),
+                                           lambda s: s.post(url, json=body, headers=headers, timeout=SEARCH_TIMEOUT,
+                                                            stream=True))
+            if outcome not in (OK, NOT_FOUND):
+                return None
+            found = _first_hit(data, nome) if outcome == OK else None
+            self._keep(store, key, found)
+        if not found:
+            return None
+        record = self.lookup(found, store)
+        if record:
+            record["busca_por_nome"] = True
+            record["termo_busca"] = nome
+        return record
+
+
+def _first_hit(answer: Any, nome: str) -> Optional[str]:
+    """The CNPJ of a search answer's first hit (only the first counts), or None."""
+    try:
+        data = answer.get("data", {})
+        if not data.get("count", 0) > 0:
+            return None
+        hits = data.get("cnpj", [])
+        cnpj = hits[0].get("cnpj", "") if hits else ""
+        return cnpj if isinstance(cnpj, str) and cnpj else None
+    except Exception:
+        logger.exception("Unexpected answer of Casa dos Dados for %r", nome)
+        return None
+
+
+_default: Optional[OnlineClient] = None
+_default_lock = threading.Lock()
+
+
+def default_client() -> OnlineClient:
+    """The process's client: one pace and one breaker per service, whoever asks."""
+    global _default
+    with _default_lock:
+        if _default is None:
+            _default = OnlineClient.from_environ()
+        return _default
