@@ -54,6 +54,7 @@ class RegistryStore(abc.ABC):
     def __init__(self, location: str):
         self.location = location
         self.lock = threading.RLock()
+        self._in_transaction = False
         self._conn = self._connect()
         with self.lock:
             self._ensure_tables()
@@ -89,12 +90,17 @@ class RegistryStore(abc.ABC):
 
     def begin(self) -> None:
         self.execute("BEGIN")
+        self._in_transaction = True
 
     def commit(self) -> None:
         self.execute("COMMIT")
+        self._in_transaction = False
 
     def rollback(self) -> None:
-        self.execute("ROLLBACK")
+        """Undo the open transaction, if there is one (an interrupt may come between two)."""
+        if self._in_transaction:
+            self._in_transaction = False
+            self.execute("ROLLBACK")
 
     def transaction(self, statements: Iterable[tuple[str, Sequence[Any]]]) -> None:
         with self.lock:
