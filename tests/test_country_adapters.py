@@ -49,15 +49,6 @@ def test_brazilian_adapter_end_to_end(net):
     assert (record["razao_social"], record["termo_busca"]) == ("OPEN KNOWLEDGE BRASIL", "OPEN KNOWLEDGE BRASIL")
 
 
-def test_adapter_calls_the_cnpj_module_at_call_time(monkeypatch):
-    calls = []
-    monkeypatch.setattr(cnpj_mod, "consultar_cnpj", lambda c: calls.append(("lookup", c)) or {"fonte": "x"})
-    monkeypatch.setattr(cnpj_mod, "buscar_cnpj_por_nome", lambda n, uf=None: calls.append(("search", n, uf)))
-    adapter = BrazilAdapter()
-    assert adapter.lookup_company(OKBR) == {"fonte": "x"} and adapter.search_companies("ACME", "SP") is None
-    assert calls == [("lookup", OKBR), ("search", "ACME", "SP")]
-
-
 # --- AI web search ------------------------------------------------------------------------
 @pytest.mark.parametrize(("text", "expected"), [
     ("O CNPJ da empresa é 19.131.243/0001-97.", "19.131.243/0001-97"), ("CNPJ: 19131243000197", "19.131.243/0001-97"),
