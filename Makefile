@@ -4,6 +4,7 @@
 #   make test    C++ core tests (plain and with ASan/UBSan), then the Python tests
 #   make bench   the benchmarks, ratios against baselines in the same run
 #   make fuzz    the fuzz targets of the text functions, FUZZ_SECONDS per phase
+#   make registry-sample   the sample registry database (the published answers' companies)
 
 PYTHON ?= python3
 PIP    ?= $(PYTHON) -m pip
@@ -14,7 +15,7 @@ ASAN_BUILD   := build/core-asan
 FUZZ_BUILD   := build/fuzz-asan
 FUZZ_SECONDS ?= 30
 
-.PHONY: deps install demo test test-core test-core-asan test-python fuzz fuzz-build bench clean
+.PHONY: deps install demo test test-core test-core-asan test-python fuzz fuzz-build bench registry-sample clean
 
 # System packages (Debian) and the build tools.
 deps:
@@ -41,8 +42,13 @@ test-core-asan: deps
 	cmake --build $(ASAN_BUILD)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure
 
+# The registry tests run against SQLite and against a throwaway PostgreSQL server
+# (Debian's postgresql, installed when missing); without a server those cases skip.
 test-python: install
-	cd tests && $(PYTHON) -m pytest -q
+	@url="$${QUILLON_TEST_POSTGRES_URL:-$$(tools/test_postgres.sh start)}"; \
+	  [ -n "$$url" ] || echo "PostgreSQL unavailable: its registry tests will skip"; \
+	  cd tests && QUILLON_TEST_POSTGRES_URL="$$url" $(PYTHON) -m pytest -q; rc=$$?; \
+	  cd .. && [ -n "$${QUILLON_TEST_POSTGRES_URL:-}" ] || tools/test_postgres.sh stop; exit $$rc
 
 # The keyword and address modules built with ASan/UBSan, for the fuzz targets.
 fuzz-build: deps
@@ -64,6 +70,10 @@ bench: install
 	cd bench && $(PYTHON) bench_keywords.py
 	cd bench && $(PYTHON) bench_address.py
 	cd bench && $(PYTHON) bench_checker.py
+	cd bench && $(PYTHON) bench_registry_db.py
+
+registry-sample: install
+	$(PYTHON) -m quillon.registry sample
 
 clean:
 	rm -rf build dist
