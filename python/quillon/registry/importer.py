@@ -46,6 +46,7 @@ class ImportReport:
     rows: int = 0
     malformed: int = 0
     seconds: float = 0.0
+    seconds_by_kind: dict[str, float] = dataclasses.field(default_factory=dict)  # and "indexes"
     ignored: list[str] = dataclasses.field(default_factory=list)
 
 
@@ -136,9 +137,14 @@ class Importer:
                     bar.advance(source.size)
                     continue
                 bar.advance(offset)
+                t0 = time.perf_counter()
                 self._import_source(run, source, line, offset, malformed, bar, report)
+                spent = report.seconds_by_kind.get(source.kind.name, 0.0) + time.perf_counter() - t0
+                report.seconds_by_kind[source.kind.name] = spent
             bar.finish()
+            t0 = time.perf_counter()
             self._finish_run(run)
+            report.seconds_by_kind["indexes"] = time.perf_counter() - t0
         finally:
             bar.close()
         report.seconds = time.perf_counter() - started
