@@ -20,7 +20,7 @@ class Progress:
         self.out = out
         self.clock = clock
         self.tty = bool(getattr(out, "isatty", lambda: False)())
-        self.enabled = self.tty if enabled is None else enabled
+        self.enabled = True if enabled is None else enabled
         self.done_bytes = 0
         self.line_count = 0
         self.start = clock()
