@@ -130,7 +130,8 @@ def read_document(
                     done += 1
                     if progress:
                         progress(done, len(thin))
-                if len(text) < UNREADABLE_CHARS:
+                # A blank page is not unreadable; a picture of one is.
+                if len(text) < UNREADABLE_CHARS and page.get_images(full=False):
                     doc.unreadable.append(number)
             doc.pages.append(PageText(number=number, text=text, source=source))
     finally:

@@ -56,7 +56,7 @@ _ROLE_END_RE = re.compile(
 _ABBREVIATIONS = {
     "av", "r", "dr", "dra", "sr", "sra", "srta", "n", "no", "nº", "prof", "profa", "s", "a", "cia", "jr", "al",
     "trav", "rod", "km", "apto", "ap", "ed", "conj", "bl", "ltda", "lt", "qd", "est", "eng", "exmo", "exma",
-    "id", "art", "inc", "pç", "pca", "tv", "sl", "cj", "etc",
+    "id", "art", "inc", "pç", "pca", "tv", "sl", "cj", "etc", "brig", "cel", "gal", "pres", "dep", "ver", "min",
 }
 
 _LEADING_FILLERS = re.compile(
@@ -87,7 +87,7 @@ _ADDRESS_RE = re.compile(
     r"(?=\s*(?:,\s*|\s+e\s+|\s+)(?:inscrit|neste\s+ato|doravante|representad|por\s+meio|por\s+interm|"
     r"por\s+seu|por\s+sua|portador|CNPJ|com\s+(?:o\s+)?CNPJ|sob\s+o|cadastrad|registrad|"
     r"aqui\s+representad|denominad|designad|e\s+inscri|Inscrição|telefone|e-mail|email)|;|"
-    r"(?<!\bAv)(?<!\bR)(?<!\bn)(?<!\bAl)(?<!\bDr)(?<!\bEd)(?<!\bBl)(?<!\bQd)(?<!\bLt)(?<!\bnº)(?<!\bSr)(?<!\bRod)"
+    r"(?<!\bAv)(?<!\bR)(?<!\bn)(?<!\bAl)(?<!\bDr)(?<!\bEd)(?<!\bBl)(?<!\bQd)(?<!\bLt)(?<!\bnº)(?<!\bSr)(?<!\bRod)(?<!\bBrig)(?<!\bCel)(?<!\bGal)(?<!\bPres)(?<!\bEng)"
     r"\.\s+[{UPPER}]|$)".replace(
         "{UPPER}", UPPER
     ),
