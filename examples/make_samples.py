@@ -97,7 +97,7 @@ def _clauses(objeto: str, vigencia: str, valor: str, foro: str, extra: int, dept
                             "que seja, para dirimir as questões oriundas deste contrato."))
     out = []
     for i, (title, text) in enumerate(body):
-        out.append(f"CLÁUSULA {ordinals[i]} – {title}")
+        out.append(f"CLÁUSULA {ordinals[i]} - {title}")
         out.append(f"{i + 1}.1. {text}")
         if title in dict(FILLER_CLAUSES):
             for k in range(2, 2 + depth):
@@ -237,7 +237,7 @@ def labelled(contratante, rep1, contratada, rep2, *, title, objeto, valor, vigen
     if witnesses:
         lines.append("Testemunhas:")
         for i, (name, cpf) in enumerate(witnesses, 1):
-            lines.append(f"{i}) {name} – CPF {cpf}")
+            lines.append(f"{i}) {name} - CPF {cpf}")
             signers.append({"nome_signatario": name, "cargo": None, "empresa_representada": None,
                             "cnpj_empresa": None, "tipo_assinatura": "testemunha"})
     truth = {

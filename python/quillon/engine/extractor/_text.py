@@ -85,6 +85,7 @@ NOT_NAME_WORDS = {
     # function words: a person's name has none of them
     "que", "o", "a", "os", "as", "para", "pela", "pelo", "pelas", "pelos", "com", "em", "no", "na", "nos",
     "nas", "ou", "ao", "aos", "se", "por", "sem", "sob", "sobre", "entre", "este", "esta", "ate",
+    "eireli", "epp", "engenharia", "consultoria", "construtora", "comercial", "holding", "grupo",
     "responsaveis", "responsavel", "autoridade", "orgao", "divisao", "departamento", "setor", "oab",
 }
 
@@ -108,7 +109,7 @@ def is_person_name(text: str) -> bool:
         folded = fold(word).strip(".,;:")
         if folded in CONNECTORS:
             continue
-        if not _NAME_WORD.match(word.strip(",;:")):
+        if not _NAME_WORD.match(word.rstrip(".").strip(",;:")):
             return False
         if folded in NOT_NAME_WORDS or folded in CARGO_WORDS:
             return False

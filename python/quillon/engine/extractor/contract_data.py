@@ -23,7 +23,7 @@ _TERM = re.compile(
     r"(?:prazo\s+(?:de\s+)?(?:vig[eê]ncia|dura[cç][aã]o)|vig[eê]ncia)\b[^.;]{0,160}?"
     r"((?:\d+|um|uma|dois|duas|tr[eê]s|doze|vinte\s+e\s+quatro|trinta|sessenta|noventa)\s*(?:\([^)]{1,40}\)\s*)?"
     r"(?:meses|m[eê]s|anos?|dias?)(?:\s+(?:corridos|[uú]teis|consecutivos))?"
-    r"(?:[^.;]{0,120}?(?:assinatura|publica[cç][aã]o|in[ií]cio|contad[oa]s?|a\s+partir)[^.;]{0,60})?)",
+    r"(?:[^.;]{0,120}?(?:assinatura|publica[cç][aã]o|in[ií]cio|ordem\s+de\s+servi[cç]o))?)",
     re.I,
 )
 _PERIOD = re.compile(r"vig[eê]ncia[^.;]{0,80}?\b(de\s+\d{1,2}/\d{1,2}/\d{4}\s+a\s+\d{1,2}/\d{1,2}/\d{4})", re.I)
@@ -32,7 +32,6 @@ _FORUM = re.compile(
     r"por\s+mais|que|observad|estado|onde)|\s+para\s|\s+com\s+(?:exclus|ren)|\s+renunciando|\s+excluindo|[.;]|$))",
     re.I,
 )
-_DATE_PLACE = re.compile(rf"([A-ZÀ-Ý][\w' .À-ÿ-]{{1,40}}?(?:\s*/\s*[A-Z]{{2}}|\s*\([A-Z]{{2}}\)|\s*-\s*[A-Z]{{2}})?)\s*,\s*(?:em\s+)?(\d{{1,2}}º?\s+de\s+(?:{_MONTHS})\s+de\s+\d{{4}})", re.I)
 _ANY_DATE = re.compile(rf"\b(\d{{1,2}}º?\s+de\s+(?:{_MONTHS})\s+de\s+\d{{4}}|\d{{2}}/\d{{2}}/\d{{4}})\b", re.I)
 
 
@@ -95,12 +94,20 @@ def contract_forum(flat: str) -> Optional[str]:
     return clean_value(matches[0].group(1)) if matches else None
 
 
+_LONG_DATE = re.compile(rf"\b(\d{{1,2}}º?\s+de\s+(?:{_MONTHS})\s+de\s+\d{{4}})\b", re.I)
+_PLACE_BEFORE = re.compile(r"[A-ZÀ-Ý][^\W\d_]+(?:[ '-][^\W\d_]+){0,5}(?:\s*/\s*[A-Z]{2}|\s*\([A-Z]{2}\)|\s*-\s*[A-Z]{2})?\s*,\s*(?:em\s+)?$")
+
+
 def contract_date(flat: str) -> Optional[str]:
-    """The date the contract was signed: the last "Place, day of month of year"."""
+    """The date the contract was signed: the last "Place, day of month of year"
+    of the closing part, else the last electronic signature date."""
     closing = int(len(flat) * 0.6)
-    matches = [m for m in _DATE_PLACE.finditer(flat) if m.start() >= closing]
-    if matches:
-        return clean_value(matches[-1].group(2))
+    found = None
+    for m in _LONG_DATE.finditer(flat, closing):
+        if _PLACE_BEFORE.search(flat[max(0, m.start() - 60) : m.start()]):
+            found = m.group(1)
+    if found:
+        return clean_value(found)
     m = re.findall(r"assinad[oa]\s+(?:digitalmente|eletronicamente)[^.]{0,120}?em\s+(\d{2}/\d{2}/\d{4})", flat, re.I)
     if m:
         return m[-1]

@@ -52,6 +52,8 @@ def _closing_start(lines: list[str]) -> int:
 def _person_from(line: str) -> Optional[tuple[str, Optional[str]]]:
     """(name, cargo) when a block line is a name, "NAME - cargo" or "NAME, cargo"."""
     line = strip_honorific(line)
+    if len(line) > 90:
+        return None
     m = re.match(r"^(.+?)\s*(?:[-–—|,]|\s\(|/)\s*(.+?)\)?$", line)
     if is_person_name(line.strip(" .")):
         return clean_value(line), None
@@ -137,7 +139,11 @@ def signature_blocks(lines: list[str], parties) -> list[Signature]:
         person = _person_from(line)
         if person and (current is None or current.nome is None or witness or _RULE.match(lines[i - 1] if i else "")):
             name, cargo = person
-            current = Signature(nome=name, cargo=cargo, tipo="testemunha" if witness else "manuscrita")
+            cpf = CPF_RE.search(cargo or "")
+            if cpf:
+                cargo = None
+            current = Signature(nome=name, cargo=cargo, cpf=re.sub(r"\s+", "", cpf.group(1)) if cpf else None,
+                                tipo="testemunha" if witness else "manuscrita")
             if pending_party and pending_party[0] == "papel" and not witness:
                 current.papel = pending_party[1]
             pending_party = None
