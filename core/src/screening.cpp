@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "quillon/keywords.hpp"
 #include "quillon/text.hpp"
 
 namespace quillon::screening {
@@ -55,20 +56,10 @@ bool looks_like_title(std::u32string_view line) {
 const Tables& default_tables() {
     static const Tables tables = [] {
         Tables t;
-        t.contract_terms = {
-            U"contrato", U"acordo", U"termo", U"instrumento", U"aditivo", U"distrato", U"contratante",
-            U"contratada", U"contratado", U"prestador", U"prestadora", U"tomador", U"tomadora",
-            U"cláusula", U"clausula", U"objeto", U"vigência", U"vigencia", U"valor", U"pagamento",
-            U"obrigações", U"obrigacoes", U"rescisão", U"rescisao", U"foro", U"cnpj", U"inscrita",
-            U"inscrito", U"neste ato representada", U"neste ato representado", U"doravante denominada",
-            U"doravante denominado", U"assinatura", U"assinado", U"firmado", U"testemunha",
-            U"certificado digital", U"icp-brasil",
-        };
-        t.exclusion_terms = {
-            U"edital de licitação", U"pregão eletrônico", U"tomada de preços", U"concorrência pública",
-            U"carta convite", U"nota fiscal", U"recibo", U"boleto", U"fatura",
-            U"nota de empenho", U"danfe", U"aviso de licitação",
-        };
+        for (auto term : keywords::kValidacao) t.contract_terms.emplace_back(term);
+        for (auto term : keywords::kExclusao) t.exclusion_terms.emplace_back(term);
+        for (auto term : {U"nota de empenho", U"danfe", U"aviso de licitação"}) t.exclusion_terms.emplace_back(term);
+        t.min_terms = static_cast<std::size_t>(keywords::kMinKeywords);
         t.title_starts = {
             U"contrato", U"termo de contrato", U"termo aditivo", U"aditivo", U"instrumento particular",
             U"instrumento de contrato", U"acordo de", U"distrato", U"minuta de contrato", U"convênio",
