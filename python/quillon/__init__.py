@@ -21,21 +21,42 @@ import logging
 __version__ = "0.1.0"
 
 # The engine is loaded on first use: ``quillon.Quillon`` imports it then.
+# Deleting one of its names (a host or a test taking the engine away) sticks
+# until the name is set again.
+import sys as _sys
+import types as _types
+
 _ENGINE_NAMES = ("Quillon", "Question", "QuestionConfig")
 
 
-def __getattr__(name):
-    if name in _ENGINE_NAMES:
-        from quillon import engine
+class _Package(_types.ModuleType):
+    _removed: set = set()
 
-        value = getattr(engine, name)
-        globals()[name] = value
-        return value
-    raise AttributeError(f"module 'quillon' has no attribute {name!r}")
+    def __getattr__(self, name):
+        if name in _ENGINE_NAMES and name not in self._removed:
+            from quillon import engine
+
+            value = getattr(engine, name)
+            _types.ModuleType.__setattr__(self, name, value)
+            return value
+        raise AttributeError(f"module 'quillon' has no attribute {name!r}")
+
+    def __setattr__(self, name, value):
+        self._removed.discard(name)
+        _types.ModuleType.__setattr__(self, name, value)
+
+    def __delattr__(self, name):
+        if name in _ENGINE_NAMES:
+            self._removed.add(name)
+            self.__dict__.pop(name, None)
+            return
+        _types.ModuleType.__delattr__(self, name)
+
+    def __dir__(self):
+        return sorted(set(self.__dict__) | set(_ENGINE_NAMES))
 
 
-def __dir__():
-    return sorted(set(globals()) | set(_ENGINE_NAMES))
+_sys.modules[__name__].__class__ = _Package
 
 # A library never configures logging; it only makes sure that a program that
 # does not configure it either sees no "no handler" warnings from us.
