@@ -1,6 +1,6 @@
 # quillon: build, demo and tests.  Every target installs what it is missing.
 #
-#   make demo    validate and format a few CNPJs with the installed command
+#   make demo    verify the sample contracts offline (local extractor, sample registry), print the reports
 #   make test    C++ core tests (plain and with ASan/UBSan), then the Python tests
 #   make bench   the benchmarks, ratios against baselines in the same run
 #   make fuzz    the fuzz targets of the text functions, FUZZ_SECONDS per phase
@@ -9,7 +9,7 @@
 PYTHON ?= python3
 PIP    ?= $(PYTHON) -m pip
 SUDO   := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-DEB_PACKAGES := libutf8proc-dev libgtest-dev googletest
+DEB_PACKAGES := libutf8proc-dev libgtest-dev googletest tesseract-ocr tesseract-ocr-por
 CORE_BUILD   := build/core
 ASAN_BUILD   := build/core-asan
 FUZZ_BUILD   := build/fuzz-asan
@@ -27,10 +27,16 @@ deps:
 install: deps
 	$(PIP) install -q ".[test,bench]"
 
+DEMO_DB := build/demo/registry.sqlite3
+
+# The sample contracts of examples/, verified with no network: the local
+# extractor, the sample registry (the published answers' companies) and
+# Tesseract for the scanned one.  Ends with a summary; fails on a wrong verdict.
 demo: install
-	quillon cnpj validar 11.222.333/0001-81 12.345.678/0001-99 "CNPJ: 06.990.590/0001-23" || true
-	quillon cnpj formatar 19131243000197 12.345
-	$(PYTHON) -m quillon cnpj limpar "１１.２２２.３３３/０００１-８１"
+	@test -f examples/contrato_servicos_aprovado.pdf || $(PYTHON) examples/make_samples.py
+	@rm -f $(DEMO_DB)
+	$(PYTHON) -m quillon registry sample --registry-db $(DEMO_DB)
+	$(PYTHON) examples/demo.py --registry-db $(DEMO_DB)
 
 test-core: deps
 	cmake -S . -B $(CORE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLON_BUILD_TESTS=ON >/dev/null

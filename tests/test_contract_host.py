@@ -11,7 +11,7 @@ from quillon.contract.models import (
     ExtracaoEmpresas,
 )
 
-ENV = ("OPENAI_API_KEY", "AZURE_API_KEY", "AZURE_API_ENDPOINT", "AZURE_DEPLOYMENT_NAME")
+ENV = ("OPENAI_API_KEY", "AZURE_API_KEY", "AZURE_API_ENDPOINT", "AZURE_DEPLOYMENT_NAME", "QUILLON_PROVIDER")
 
 
 @pytest.fixture(autouse=True)

@@ -197,6 +197,8 @@ nb::tuple validar_documento_contrato(nb::handle texto_arg) {
 
 }  // namespace
 
+void register_screening(nb::module_& m);
+
 NB_MODULE(keywords, m) {
     ns.attach(m);
     m.doc() = "Keywords para validação de documentos como contratos.";
@@ -214,6 +216,9 @@ NB_MODULE(keywords, m) {
     m.def("validar_documento_contrato", &validar_documento_contrato, param("texto"),
           nb::sig("def validar_documento_contrato(texto: str) -> tuple[bool, int, list[str]]"), kDocValidar);
 
+    register_screening(m);
+
     ns.set_all({"KEYWORDS_VALIDACAO", "KEYWORDS_EXCLUSAO", "MIN_KEYWORDS", "normalizar_texto",
-                "validar_documento_contrato"});
+                "validar_documento_contrato", "triar_documento", "TRIAGEM_EXCLUSAO", "TRIAGEM_TITULOS",
+                "TRIAGEM_CABECALHO"});
 }

@@ -1,18 +1,42 @@
 """The ``quillon`` command.
 
-    quillon cnpj validar 11.222.333/0001-81 12.345.678/0001-99
-    quillon cnpj formatar 11222333000181
-    quillon cnpj limpar "CNPJ: 11.222.333/0001-81"
-    echo 11222333000181 | quillon cnpj validar -
+    quillon verificar contrato.pdf [mais.pdf | pasta/] [--json | --jsonl] [--jobs N]
+             [--provider local|openai|azure] [--offline] [--registry-db ARQUIVO]
+    quillon cnpj validar|formatar|limpar|consultar CNPJ...
+    quillon ie CNPJ
+    quillon triagem arquivo.pdf|arquivo.txt [--json]
+    quillon ocr arquivo.pdf
+    quillon registry import PASTA | sample   [--registry-db ARQUIVO]
 
-Exit status of ``validar``: 0 when every CNPJ is valid, 1 when any is not.
+Exit status of ``verificar``: 0 APROVADO, 1 REPROVADO, 2 PENDENTE, 3 error
+(with several files: 3 if any failed, else 1 if any was rejected, else 2 if
+any is pending, else 0).  ``cnpj validar``: 0 when every CNPJ is valid, 1 when
+any is not.  ``triagem``: 0 contract, 1 not a contract.  Errors are one line
+on standard error, never a traceback.
 """
 
 from __future__ import annotations
 
 import argparse
+import json
+import os
 import sys
 from typing import Iterable, Sequence
+
+EXIT_ERROR = 3
+
+
+class CommandError(Exception):
+    """Reported as one line, exit status 3."""
+
+
+def _light_pymupdf() -> None:
+    # PyMuPDF imports its optional layout-analysis and LLM plug-ins when they
+    # are installed (onnxruntime, numpy: a second and more of start-up); this
+    # program reads plain text and renders pages only.
+    if "pymupdf" not in sys.modules:
+        sys.modules.setdefault("pymupdf.layout", None)
+        sys.modules.setdefault("pymupdf4llm", None)
 
 
 def _values(items: Sequence[str]) -> Iterable[str]:
@@ -26,9 +50,121 @@ def _values(items: Sequence[str]) -> Iterable[str]:
         yield from items
 
 
+def _dump(value, stream=None) -> None:
+    print(json.dumps(value, ensure_ascii=False, indent=2, default=str), file=stream or sys.stdout)
+
+
+# --- registry options ------------------------------------------------------------
+def _registry_environment(args: argparse.Namespace) -> dict[str, str]:
+    """QUILLON_OFFLINE / QUILLON_REGISTRY_DB for the options given, after checking the database is there."""
+    env: dict[str, str] = {}
+    db = getattr(args, "registry_db", None)
+    if db:
+        path = os.path.abspath(os.path.expanduser(db))
+        if not os.path.isfile(path):
+            raise CommandError(f"cadastro local não encontrado: {db} (crie-o com: quillon registry sample "
+                               f"--registry-db {db}, ou quillon registry import PASTA --registry-db {db})")
+        env["QUILLON_REGISTRY_DB"] = path
+        os.environ.pop("QUILLON_REGISTRY_URL", None)
+    if getattr(args, "offline", False):
+        env["QUILLON_OFFLINE"] = "1"
+        if not db:
+            _check_default_registry()
+    os.environ.update(env)
+    return env
+
+
+def _check_default_registry() -> None:
+    try:
+        from quillon.registry import settings
+    except ImportError:
+        raise CommandError("--offline precisa do cadastro local (quillon.registry), ausente nesta instalação") from None
+    try:
+        backend, where = settings.registry_location()
+    except ValueError as exc:
+        raise CommandError(str(exc)) from None
+    if backend == "sqlite" and not os.path.isfile(where):
+        raise CommandError(f"cadastro local não encontrado: {where} (use --registry-db ARQUIVO, ou crie-o com "
+                           "quillon registry sample / quillon registry import PASTA)")
+    if backend == "postgresql":
+        try:
+            from quillon import registry
+
+            registry.open_registry()
+        except Exception as exc:
+            raise CommandError(f"cadastro local inacessível ({where.split('@')[-1]}): {exc}") from None
+
+
+# --- verificar -----------------------------------------------------------------
+def _verificar(args: argparse.Namespace) -> int:
+    from quillon import batch
+
+    env = _registry_environment(args)
+    try:
+        files = batch.pdf_files(args.arquivos)
+    except batch.UserError as exc:
+        raise CommandError(str(exc)) from None
+    if args.provider:
+        provider = args.provider.strip().lower()
+    else:
+        provider = None
+    options = batch.Options(provider=provider, model=args.model, precheck=not args.no_precheck,
+                            human=not (args.json or args.jsonl), environ=env)
+    jobs = max(1, min(args.jobs or 1, len(files)))
+
+    from quillon.progress import Progress
+
+    progress = Progress(len(files), "Verificando")
+    statuses: list[int] = []
+    records = []
+
+    def emit(outcome) -> None:
+        progress.close()
+        statuses.append(outcome.status)
+        if outcome.error is not None:
+            print(f"erro: {outcome.error}", file=sys.stderr)
+            if args.jsonl:
+                print(json.dumps({"arquivo": outcome.path, "erro": outcome.error}, ensure_ascii=False))
+        elif args.jsonl:
+            print(json.dumps(outcome.record, ensure_ascii=False, default=str))
+        elif args.json:
+            records.append(outcome.record)
+        else:
+            sys.stdout.write(outcome.report)
+        sys.stdout.flush()
+        progress.advance()
+
+    if jobs == 1:
+        batch.init_worker(options)
+        for path in files:
+            emit(batch.verify(path))
+    else:
+        import multiprocessing
+        from concurrent.futures import ProcessPoolExecutor, as_completed
+
+        # Modules the workers need, loaded once here and shared by fork.
+        import pymupdf  # noqa: F401
+        import quillon.contract.checker  # noqa: F401
+        import quillon.engine.extractor  # noqa: F401
+
+        context = multiprocessing.get_context("fork")
+        with ProcessPoolExecutor(max_workers=jobs, mp_context=context, initializer=batch.init_worker,
+                                 initargs=(options,)) as pool:
+            futures = [pool.submit(batch.verify, path) for path in files]
+            for future in as_completed(futures):
+                emit(future.result())
+    progress.close()
+    if args.json:
+        _dump(records[0] if len(files) == 1 and records else records)
+    return batch.overall_status(statuses)
+
+
+# --- cnpj, ie --------------------------------------------------------------------
 def _cnpj(args: argparse.Namespace) -> int:
     from quillon.contract.countries.br.cnpj import formatar_cnpj, limpar_cnpj, validar_cnpj
 
+    if args.acao == "consultar":
+        return _cnpj_consultar(args)
     status = 0
     for value in _values(args.cnpjs):
         if args.acao == "validar":
@@ -42,18 +178,190 @@ def _cnpj(args: argparse.Namespace) -> int:
     return status
 
 
+def _cnpj_consultar(args: argparse.Namespace) -> int:
+    from quillon.contract.countries.br.cnpj import formatar_cnpj, validar_cnpj
+    from quillon.contract.countries.registry import get_adapter
+
+    _registry_environment(args)
+    adapter = get_adapter("BR")
+    status = 0
+    for value in _values(args.cnpjs):
+        if not validar_cnpj(value):
+            raise CommandError(f"CNPJ inválido: {value}")
+        record = adapter.lookup_company(value)
+        if not record:
+            print(f"erro: CNPJ {formatar_cnpj(value)} não encontrado no cadastro", file=sys.stderr)
+            status = 1
+            continue
+        _dump(record)
+    return status
+
+
+def _ie(args: argparse.Namespace) -> int:
+    from quillon.contract.countries.br.cnpj import validar_cnpj
+    from quillon.contract.countries.br.ie import buscar_ie_por_cnpj
+
+    if not validar_cnpj(args.cnpj):
+        raise CommandError(f"CNPJ inválido: {args.cnpj}")
+    if not (args.api_key or os.environ.get("CNPJA_API_KEY")):
+        raise CommandError("a consulta de inscrições estaduais usa o CNPJá: defina CNPJA_API_KEY ou passe --api-key")
+    kwargs = {"api_key": args.api_key} if args.api_key else {}
+    result = buscar_ie_por_cnpj(args.cnpj, **kwargs)
+    if result is None:
+        raise CommandError("consulta ao CNPJá falhou (sem resposta utilizável)")
+    _dump(result)
+    return 0
+
+
+# --- triagem, ocr ------------------------------------------------------------------
+def _read_pages(path: str, progress_label: str = "Lendo páginas") -> list[str]:
+    from quillon import batch
+
+    if not os.path.exists(path):
+        raise CommandError(f"Arquivo não encontrado: {path}")
+    with open(path, "rb") as fh:
+        head = fh.read(1024)
+    if b"%PDF-" not in head:
+        try:
+            with open(path, encoding="utf-8") as fh:
+                return fh.read().split("\f")
+        except UnicodeDecodeError:
+            raise CommandError(f"{path} não é um PDF nem um texto UTF-8") from None
+    from quillon.engine.documents import read_document
+    from quillon.progress import Progress
+
+    with Progress(0, progress_label) as bar:
+        try:
+            doc = read_document(path, progress=bar.update)
+        except Exception as exc:
+            raise CommandError(batch.describe_error(exc, path)) from None
+    return [p.text for p in doc.pages]
+
+
+def _triagem(args: argparse.Namespace) -> int:
+    from quillon.contract.countries.br.keywords import triar_documento
+
+    pages = _read_pages(args.arquivo)
+    verdict = triar_documento(pages)
+    try:
+        from quillon.contract.countries.br.keywords import validar_documento_contrato
+
+        rule = validar_documento_contrato("\n".join(pages))
+        verdict["regra_keywords"] = {"eh_contrato": rule[0], "quantidade": rule[1], "keywords": rule[2]}
+    except ImportError:
+        pass
+    if args.json:
+        _dump(verdict)
+    else:
+        head = "CONTRATO" if verdict["eh_contrato"] else "NÃO É CONTRATO"
+        detail = {
+            "titulo": f"título de contrato: {verdict['titulo']!r}",
+            "termos": "vocabulário de contrato, sem termo de exclusão no cabeçalho",
+            "exclusao": f"termo de exclusão no cabeçalho: {verdict['exclusao']!r}",
+            "poucos_termos": "vocabulário de contrato insuficiente",
+            "vazio": "documento sem texto",
+        }.get(verdict["motivo"], verdict["motivo"])
+        print(f"{head}\t{verdict['quantidade']} termo(s)\t{detail}")
+    return 0 if verdict["eh_contrato"] else 1
+
+
+def _ocr(args: argparse.Namespace) -> int:
+    from quillon import batch
+    from quillon.engine.documents import read_document
+    from quillon.progress import Progress
+
+    path = args.arquivo
+    try:
+        batch._check_pdf(path)
+    except batch.UserError as exc:
+        raise CommandError(str(exc)) from None
+    with Progress(0, "OCR") as bar:
+        try:
+            doc = read_document(path, use_tesseract=not args.sem_tesseract, progress=bar.update)
+        except Exception as exc:
+            raise CommandError(batch.describe_error(exc, path)) from None
+    for page in doc.pages:
+        line = {"page": page.number, "source": page.source, "unreadable": page.number in doc.unreadable,
+                "text": page.text}
+        print(json.dumps(line, ensure_ascii=False))
+    return 0
+
+
+# --- registry -------------------------------------------------------------------
+def _registry(args: argparse.Namespace) -> int:
+    try:
+        from quillon.registry.__main__ import main as registry_main
+    except ImportError:
+        raise CommandError("o cadastro local (quillon.registry) não está disponível nesta instalação") from None
+    argv = []
+    if args.registry_db:
+        path = os.path.abspath(os.path.expanduser(args.registry_db))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        argv += ["--db", path]
+    argv.append(args.acao)
+    if args.acao == "import":
+        if not args.pasta:
+            raise CommandError("informe a pasta dos arquivos publicados: quillon registry import PASTA")
+        if not os.path.isdir(args.pasta):
+            raise CommandError(f"pasta não encontrada: {args.pasta}")
+        argv.append(args.pasta)
+    return registry_main(argv)
+
+
+# --- parser ---------------------------------------------------------------------------
+def _registry_options(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--offline", action="store_true", help="só o cadastro local; nenhum serviço web")
+    p.add_argument("--registry-db", metavar="ARQUIVO", help="arquivo SQLite do cadastro local")
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog="quillon", description="Verificação de contratos brasileiros.")
     sub = parser.add_subparsers(dest="comando", required=True)
 
-    cnpj = sub.add_parser("cnpj", help="limpar, validar e formatar CNPJs")
-    cnpj.add_argument("acao", choices=["validar", "formatar", "limpar"])
+    ver = sub.add_parser("verificar", help="verifica contratos em PDF (empresas, situação, QSA)")
+    ver.add_argument("arquivos", nargs="+", metavar="ARQUIVO", help="PDFs, ou pastas com PDFs")
+    out = ver.add_mutually_exclusive_group()
+    out.add_argument("--json", action="store_true", help="o registro do resultado em JSON")
+    out.add_argument("--jsonl", action="store_true", help="um registro JSON por linha, por contrato")
+    ver.add_argument("--provider", choices=["local", "openai", "azure"],
+                     help="quem extrai os dados: local (regras, sem rede), openai ou azure")
+    ver.add_argument("--model", default="gpt-4o", help="modelo dos provedores openai/azure")
+    ver.add_argument("--jobs", "-j", type=int, default=1, metavar="N", help="processos em paralelo")
+    ver.add_argument("--no-precheck", action="store_true", help="extrai mesmo o que a triagem não tem por contrato")
+    _registry_options(ver)
+    ver.set_defaults(run=_verificar)
+
+    cnpj = sub.add_parser("cnpj", help="limpar, validar, formatar e consultar CNPJs")
+    cnpj.add_argument("acao", choices=["validar", "formatar", "limpar", "consultar"])
     cnpj.add_argument("cnpjs", nargs="*", metavar="CNPJ", help='CNPJs; "-" or none reads standard input')
+    _registry_options(cnpj)
     cnpj.set_defaults(run=_cnpj)
+
+    ie = sub.add_parser("ie", help="inscrições estaduais de um CNPJ (CNPJá)")
+    ie.add_argument("cnpj")
+    ie.add_argument("--api-key", help="chave do CNPJá (senão CNPJA_API_KEY)")
+    ie.set_defaults(run=_ie)
+
+    tri = sub.add_parser("triagem", help="o documento é um contrato? (PDF ou texto)")
+    tri.add_argument("arquivo")
+    tri.add_argument("--json", action="store_true")
+    tri.set_defaults(run=_triagem)
+
+    ocr = sub.add_parser("ocr", help="as páginas de um PDF, em linhas JSON")
+    ocr.add_argument("arquivo")
+    ocr.add_argument("--sem-tesseract", action="store_true", help="não lê páginas escaneadas com o Tesseract")
+    ocr.set_defaults(run=_ocr)
+
+    reg = sub.add_parser("registry", help="cadastro local de CNPJs (dados abertos da Receita Federal)")
+    reg.add_argument("acao", choices=["import", "sample"])
+    reg.add_argument("pasta", nargs="?", help="pasta dos arquivos publicados (import)")
+    reg.add_argument("--registry-db", metavar="ARQUIVO", help="arquivo SQLite do cadastro")
+    reg.set_defaults(run=_registry)
     return parser
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    _light_pymupdf()
     args = build_parser().parse_args(argv)
     try:
         return args.run(args)
@@ -61,6 +369,14 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 130
     except BrokenPipeError:
         return 0
+    except CommandError as exc:
+        print(f"erro: {exc}", file=sys.stderr)
+        return EXIT_ERROR
+    except Exception as exc:  # a failure we did not foresee: still one line
+        from quillon.batch import describe_error
+
+        print(f"erro: {describe_error(exc)}", file=sys.stderr)
+        return EXIT_ERROR
 
 
 if __name__ == "__main__":

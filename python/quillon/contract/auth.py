@@ -2,8 +2,12 @@
 
 Arguments come first; what is missing is read from the environment:
 ``OPENAI_API_KEY``, ``AZURE_API_KEY``, ``AZURE_API_ENDPOINT``,
-``AZURE_DEPLOYMENT_NAME``.  Keys are never printed or logged: ``repr()``
-shows only whether each is set.
+``AZURE_DEPLOYMENT_NAME``, and ``QUILLON_PROVIDER`` for the provider when
+none is asked for.  Keys are never printed or logged: ``repr()`` shows only
+whether each is set.
+
+The "local" provider is the engine's rule-based extractor: it needs no key
+and makes no network call.
 """
 
 from __future__ import annotations
@@ -14,7 +18,13 @@ from typing import Any, Dict, Optional
 __all__ = ["QuillonAuth", "AuthenticatedClient", "PROVIDERS"]
 
 #: Providers the engine knows.
-PROVIDERS = ("openai", "azure")
+PROVIDERS = ("openai", "azure", "local")
+
+#: Providers that answer without any credential.
+KEYLESS_PROVIDERS = ("local",)
+
+#: Environment variable naming the provider used when none is asked for.
+ENV_PROVIDER = "QUILLON_PROVIDER"
 
 
 def _text(value: Optional[str], name: str) -> Optional[str]:
@@ -26,8 +36,9 @@ def _text(value: Optional[str], name: str) -> Optional[str]:
 class QuillonAuth:
     """Resolves keys and provider for the engine.
 
-    The provider is the one asked for; otherwise Azure when Azure credentials
-    (key and endpoint) are present and no OpenAI key is, else OpenAI.
+    The provider is the one asked for; otherwise the one ``QUILLON_PROVIDER``
+    names; otherwise Azure when Azure credentials (key and endpoint) are
+    present and no OpenAI key is, else OpenAI.
     """
 
     def __init__(
@@ -49,11 +60,13 @@ class QuillonAuth:
         self.azure_api_version = _text(azure_api_version, "azure_api_version") or "2024-02-15-preview"
 
         requested = _text(provider, "provider")
+        if requested is None:
+            requested = env.get(ENV_PROVIDER, "").strip() or None
         if requested is not None:
-            requested = requested.strip().lower()
-            if requested not in PROVIDERS:
-                raise ValueError(f"provider desconhecido: {provider!r} (use um de: {', '.join(PROVIDERS)})")
-            self.provider: Optional[str] = requested
+            name = requested.strip().lower()
+            if name not in PROVIDERS:
+                raise ValueError(f"provider desconhecido: {requested!r} (use um de: {', '.join(PROVIDERS)})")
+            self.provider: Optional[str] = name
         elif self._azure_api_key and self.azure_endpoint and not self._openai_api_key:
             self.provider = "azure"
         else:
@@ -65,8 +78,14 @@ class QuillonAuth:
         return self.provider == "azure"
 
     @property
+    def is_local(self) -> bool:
+        return self.provider in KEYLESS_PROVIDERS
+
+    @property
     def has_api_key(self) -> bool:
-        """Whether the chosen provider has every credential it needs."""
+        """Whether the chosen provider has every credential it needs (the local one needs none)."""
+        if self.is_local:
+            return True
         if self.is_azure:
             return bool(self._azure_api_key and self.azure_endpoint and self.azure_deployment)
         return bool(self._openai_api_key)
@@ -83,13 +102,17 @@ class QuillonAuth:
         return True
 
     def get_token(self) -> Optional[str]:
-        """The token for the chosen provider (an explicit api_token first)."""
+        """The token for the chosen provider (an explicit api_token first); None for the local one."""
+        if self.is_local:
+            return None
         if self.api_token:
             return self.api_token
         return self._azure_api_key if self.is_azure else self._openai_api_key
 
     def get_quillon_kwargs(self) -> Dict[str, Any]:
         """Keyword arguments for the engine's constructor."""
+        if self.is_local:
+            return {"provider": self.provider}
         if self.is_azure:
             return {
                 "provider": "azure",

@@ -1,0 +1,147 @@
+// triar_documento: the document screen of the engine's pre-check and of
+// `quillon triagem`, over the core's screening::Screener.  Its tables are
+// module attributes read at every call, like the keyword tables.
+#include <nanobind/nanobind.h>
+
+#include <string>
+#include <vector>
+
+#include "quillon/screening.hpp"
+#include "toolkit/toolkit.hpp"
+
+namespace nb = nanobind;
+using namespace quillon::bind;
+namespace screening = quillon::screening;
+
+namespace {
+
+constexpr const char* kFn = "triar_documento";
+constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
+
+PyObject* module_dict = nullptr;  // borrowed: the module outlives its functions
+
+constexpr const char* kDoc =
+    "Triagem de um documento inteiro: é um contrato?\n"
+    "\n"
+    "Conta o vocabulário de contratos (KEYWORDS_VALIDACAO) no texto todo; os termos\n"
+    "de exclusão (TRIAGEM_EXCLUSAO) contam só no cabeçalho, os primeiros\n"
+    "TRIAGEM_CABECALHO caracteres da primeira página com texto, e deixam de contar\n"
+    "quando o cabeçalho traz um título de contrato (TRIAGEM_TITULOS).\n"
+    "\n"
+    "Args:\n"
+    "    paginas: o texto das páginas, em ordem (uma lista), ou um texto só\n"
+    "        (páginas separadas por \\f)\n"
+    "\n"
+    "Returns:\n"
+    "    dict: eh_contrato, motivo ('titulo', 'termos', 'exclusao',\n"
+    "    'poucos_termos', 'vazio'), quantidade, keywords, exclusao, titulo";
+
+nb::handle attr(const char* name) {
+    PyObject* v = PyDict_GetItemString(module_dict, name);  // borrowed
+    return nb::handle(v);
+}
+
+std::u32string to_u32(nb::handle s) {
+    return with_code_units(s.ptr(), [](const auto* d, std::size_t n) { return std::u32string(d, d + n); });
+}
+
+// A table attribute: a snapshot of its entries, each a str.
+std::vector<std::u32string> table(const char* name, const std::vector<std::u32string>& fallback) {
+    nb::handle value = attr(name);
+    if (!value.is_valid()) return fallback;
+    nb::object entries = nb::steal(PySequence_Tuple(value.ptr()));
+    if (!entries.is_valid()) throw nb::python_error();
+    std::vector<std::u32string> out;
+    for (nb::handle e : entries) {
+        if (!PyUnicode_Check(e.ptr())) {
+            PyErr_Format(PyExc_TypeError, "%s(): %s entries must be str, not %.200s", kFn, name,
+                         Py_TYPE(e.ptr())->tp_name);
+            throw nb::python_error();
+        }
+        out.push_back(to_u32(e));
+    }
+    return out;
+}
+
+std::size_t count(const char* name, std::size_t fallback) {
+    nb::handle value = attr(name);
+    if (!value.is_valid()) return fallback;
+    long long n = integer_arg_ll(value, kFn, name);
+    return n < 0 ? 0 : static_cast<std::size_t>(n);
+}
+
+nb::dict triar_documento(nb::handle paginas) {
+    std::vector<std::u32string> pages;
+    if (PyUnicode_Check(paginas.ptr())) {
+        std::u32string whole = to_u32(paginas);
+        std::size_t i = 0;
+        while (true) {
+            std::size_t j = whole.find(U'\f', i);
+            pages.push_back(whole.substr(i, j == std::u32string::npos ? std::u32string::npos : j - i));
+            if (j == std::u32string::npos) break;
+            i = j + 1;
+        }
+    } else {
+        nb::object items = nb::steal(PySequence_Fast(paginas.ptr(), "triar_documento() argument 'paginas' must be str or a list of str"));
+        if (!items.is_valid()) {
+            PyErr_Clear();
+            raise_wrong_type(kFn, "paginas", "str or list of str", paginas);
+        }
+        for (nb::handle page : items) {
+            if (!PyUnicode_Check(page.ptr())) raise_wrong_type(kFn, "paginas", "str or list of str", page);
+            pages.push_back(to_u32(page));
+        }
+    }
+
+    const screening::Tables& defaults = screening::default_tables();
+    screening::Tables tables;
+    tables.contract_terms = table("KEYWORDS_VALIDACAO", defaults.contract_terms);
+    tables.exclusion_terms = table("TRIAGEM_EXCLUSAO", defaults.exclusion_terms);
+    tables.title_starts = table("TRIAGEM_TITULOS", defaults.title_starts);
+    tables.min_terms = count("MIN_KEYWORDS", defaults.min_terms);
+    tables.heading_chars = count("TRIAGEM_CABECALHO", defaults.heading_chars);
+
+    std::vector<std::u32string_view> views(pages.begin(), pages.end());
+    std::size_t total = 0;
+    for (const auto& p : pages) total += p.size();
+    screening::Verdict v;
+    {
+        screening::Screener screener(tables);
+        if (total >= kReleaseGilFrom) {
+            nb::gil_scoped_release unlocked;
+            v = screener.screen(views);
+        } else {
+            v = screener.screen(views);
+        }
+    }
+
+    nb::dict out;
+    out["eh_contrato"] = nb::bool_(v.contract);
+    out["motivo"] = nb::str(screening::reason_name(v.reason));
+    out["quantidade"] = nb::int_(v.terms_found.size());
+    nb::list found;
+    for (std::size_t i : v.terms_found) found.append(make_str(tables.contract_terms[i]));
+    out["keywords"] = found;
+    out["exclusao"] = v.exclusion == screening::Verdict::npos ? nb::object(nb::none())
+                                                              : nb::object(make_str(tables.exclusion_terms[v.exclusion]));
+    out["titulo"] = v.title.empty() ? nb::object(nb::none()) : nb::object(make_str(v.title));
+    return out;
+}
+
+nb::list as_list(const std::vector<std::u32string>& entries) {
+    nb::list out;
+    for (const auto& e : entries) out.append(make_str(e));
+    return out;
+}
+
+}  // namespace
+
+void register_screening(nb::module_& m) {
+    module_dict = PyModule_GetDict(m.ptr());
+    const screening::Tables& t = screening::default_tables();
+    m.attr("TRIAGEM_EXCLUSAO") = as_list(t.exclusion_terms);
+    m.attr("TRIAGEM_TITULOS") = as_list(t.title_starts);
+    m.attr("TRIAGEM_CABECALHO") = nb::int_(t.heading_chars);
+    m.def("triar_documento", &triar_documento, param("paginas"),
+          nb::sig("def triar_documento(paginas: str | list[str]) -> dict[str, typing.Any]"), kDoc);
+}

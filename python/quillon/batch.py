@@ -1,0 +1,206 @@
+"""Contract verification of files for the command line: one process or a pool of workers.
+
+Each worker builds one ``ContractChecker`` and verifies the files handed to
+it; the parent prints the outcomes as they arrive.  The checker's record is
+completed with what the engine saw (screening, unreadable pages), and a
+document from which nothing could be verified is reported PENDENTE, never
+APROVADO.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import io
+import os
+import pathlib
+from dataclasses import dataclass, field
+from typing import Any, Optional
+
+#: Exit status of one contract, by verdict.
+EXIT_BY_VERDICT = {"APROVADO": 0, "REPROVADO": 1, "PENDENTE": 2}
+EXIT_ERROR = 3
+
+
+class UserError(Exception):
+    """A failure to report as one line (missing file, not a PDF, no credentials...)."""
+
+
+@dataclass
+class Options:
+    provider: Optional[str] = None
+    model: str = "gpt-4o"
+    precheck: bool = True
+    human: bool = True
+    environ: dict[str, str] = field(default_factory=dict)
+
+
+@dataclass
+class Outcome:
+    path: str
+    record: Optional[dict[str, Any]] = None
+    report: str = ""
+    error: Optional[str] = None
+
+    @property
+    def status(self) -> int:
+        if self.error is not None or self.record is None:
+            return EXIT_ERROR
+        return EXIT_BY_VERDICT.get(self.record.get("resultado_final"), EXIT_ERROR)
+
+
+def overall_status(statuses: list[int]) -> int:
+    """3 when any file failed, else 1 when any contract is REPROVADO, else 2 when any is PENDENTE, else 0."""
+    for worst in (EXIT_ERROR, 1, 2):
+        if worst in statuses:
+            return worst
+    return 0
+
+
+def pdf_files(paths: list[str]) -> list[str]:
+    """The files to verify: the paths given, a folder standing for the PDFs in it (sorted, recursively)."""
+    files: list[str] = []
+    for p in paths:
+        path = pathlib.Path(p)
+        if path.is_dir():
+            found = sorted(str(f) for f in path.rglob("*") if f.suffix.lower() == ".pdf" and f.is_file())
+            if not found:
+                raise UserError(f"nenhum PDF na pasta {p}")
+            files.extend(found)
+        else:
+            files.append(p)
+    return files
+
+
+# --- one process -------------------------------------------------------------
+_checker = None
+_options: Optional[Options] = None
+
+
+def init_worker(options: Options) -> None:
+    global _checker, _options
+    os.environ.update(options.environ)
+    _options = options
+    _checker = None
+
+
+def _get_checker():
+    global _checker
+    if _checker is None:
+        from quillon.contract.checker import ContractChecker
+
+        kwargs: dict[str, Any] = {"verbose": False, "model": _options.model}
+        if _options.provider:
+            kwargs["provider"] = _options.provider
+        try:
+            _checker = ContractChecker("BR", **kwargs)
+        except ValueError as exc:
+            message = str(exc)
+            if "OpenAI API key" in message:
+                message += " Sem chave, use --provider local."
+            raise UserError(message) from None
+    return _checker
+
+
+def _check_pdf(path: str) -> None:
+    p = pathlib.Path(path)
+    if not p.exists():
+        raise UserError(f"Arquivo não encontrado: {path}")
+    if p.is_dir():
+        raise UserError(f"{path} é uma pasta, não um PDF")
+    try:
+        with open(p, "rb") as fh:
+            head = fh.read(1024)
+    except OSError as exc:
+        raise UserError(f"não foi possível ler {path}: {exc.strerror or exc}") from None
+    if b"%PDF-" not in head:
+        raise UserError(f"{path} não é um PDF")
+
+
+def _adjust(record: dict[str, Any], result: Any) -> dict[str, Any]:
+    """The record with the engine's view of the document, and no approval without verified fields."""
+    reason = None
+    if result is not None:
+        triagem = result.triagem
+        if not result.extracted:
+            if result.unreadable_pages and len(result.unreadable_pages) >= len(result.pages):
+                reason = ("Documento sem texto legível (páginas " + ", ".join(map(str, result.unreadable_pages))
+                          + "): instale o Tesseract (tesseract-ocr, tesseract-ocr-por) ou configure o OCR Azure")
+            elif triagem is not None and not triagem.get("eh_contrato"):
+                motivo = triagem.get("exclusao") or f"{triagem.get('quantidade', 0)} termo(s) de contrato"
+                reason = f"Documento não parece ser um contrato (triagem: {triagem.get('motivo')}, {motivo})"
+            else:
+                reason = "Documento sem texto para extrair"
+        record["triagem"] = triagem
+        record["paginas_ilegiveis"] = list(result.unreadable_pages)
+    if reason is None and record.get("total_campos", 1) == 0 and not record.get("empresas") and not record.get("assinaturas"):
+        reason = "Nenhuma empresa ou assinatura encontrada no documento"
+    if reason is not None:
+        record["resultado_final"] = "PENDENTE"
+        record["justificativa"] = reason
+        pend = list(record.get("campos_pendentes") or [])
+        if "Extração de dados" not in " ".join(pend):
+            pend.append("Extração de dados - " + reason)
+        record["campos_pendentes"] = pend
+        if "total_pendentes" in record:
+            record["total_pendentes"] = len(pend)
+            record["total_campos"] = record["total_aprovados"] + record["total_reprovados"] + len(pend)
+    return record
+
+
+def _report(checker, record: dict[str, Any], result: Any, path: str) -> str:
+    from quillon.contract.models import AssinaturaVerificada, EmpresaVerificada
+    from quillon.engine.results import Metrics
+
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        print(f"📄 {path}")
+        if result is not None and result.unreadable_pages:
+            print(f"⚠️ Páginas ilegíveis: {', '.join(map(str, result.unreadable_pages))}")
+        checker._imprimir_relatorio(
+            resultado_final=record["resultado_final"],
+            justificativa=record["justificativa"],
+            campos_aprovados=record["campos_aprovados"],
+            campos_reprovados=record["campos_reprovados"],
+            campos_pendentes=record["campos_pendentes"],
+            empresas=[EmpresaVerificada(**e) for e in record.get("empresas", [])],
+            assinaturas=[AssinaturaVerificada(**a) for a in record.get("assinaturas", [])],
+            dados_contrato=record.get("dados_contrato") or {},
+            metricas=result.total_metrics if result is not None else Metrics(),
+        )
+    return out.getvalue()
+
+
+def verify(path: str) -> Outcome:
+    """Verify one contract in this process (the worker's entry)."""
+    try:
+        _check_pdf(path)
+        checker = _get_checker()
+        if getattr(checker, "_client", None) is not None:
+            checker._client.last_result = None
+        record = dict(checker.verificar(path))
+        client = getattr(checker, "_client", None)
+        result = getattr(client, "last_result", None)
+        record = _adjust(record, result)
+        record = {"arquivo": path, **record}
+        report = _report(checker, record, result, path) if _options.human else ""
+        return Outcome(path=path, record=record, report=report)
+    except UserError as exc:
+        return Outcome(path=path, error=str(exc))
+    except KeyboardInterrupt:
+        raise
+    except Exception as exc:  # one line per failed file, the rest go on
+        return Outcome(path=path, error=describe_error(exc, path))
+
+
+def describe_error(exc: BaseException, path: str = "") -> str:
+    name = type(exc).__name__
+    text = str(exc).strip().splitlines()[0] if str(exc).strip() else name
+    if name in ("FileDataError", "EmptyFileError") or "Failed to open" in text or "cannot open" in text.lower():
+        return f"{path}: não é um PDF legível ({text})"
+    if isinstance(exc, FileNotFoundError):
+        return text
+    return f"{path}: {text}" if path else text
+
+
+def _engine_progress(done: int, total: int) -> None:
+    pass

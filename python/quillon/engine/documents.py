@@ -1,0 +1,142 @@
+"""Reading a contract PDF into page texts.
+
+Pages come from ``quillon.ocr.process_pdf_smart``: the text layer where it is
+thick enough, Azure OCR for thin pages when it is configured.  Pages it could
+not read (no text layer and no Azure credentials) are read with Tesseract
+through PyMuPDF when Tesseract and its Portuguese data are installed (Debian:
+``tesseract-ocr``, ``tesseract-ocr-por``); otherwise they are reported as
+unreadable.
+"""
+
+from __future__ import annotations
+
+import functools
+import logging
+import os
+import shutil
+import subprocess
+from dataclasses import dataclass, field
+from typing import Any, Callable, Optional
+
+logger = logging.getLogger("quillon.engine")
+
+#: A page with fewer characters than this after OCR holds nothing to read.
+UNREADABLE_CHARS = 20
+#: Resolution Tesseract reads scanned pages at.
+TESSERACT_DPI = 300
+TESSERACT_LANGUAGE = "por"
+
+
+@dataclass
+class PageText:
+    number: int
+    text: str
+    source: str
+
+
+@dataclass
+class Document:
+    path: str
+    pages: list[PageText] = field(default_factory=list)
+    page_count: int = 0
+    unreadable: list[int] = field(default_factory=list)
+
+    @property
+    def text(self) -> str:
+        return "\n\n".join(p.text for p in self.pages if p.text)
+
+    def page_texts(self) -> list[str]:
+        return [p.text for p in self.pages]
+
+
+@functools.lru_cache(maxsize=1)
+def tesseract_languages() -> frozenset[str]:
+    """The languages the installed Tesseract reads; empty when it is not installed."""
+    exe = shutil.which("tesseract")
+    if not exe:
+        return frozenset()
+    try:
+        out = subprocess.run([exe, "--list-langs"], capture_output=True, text=True, timeout=20)
+    except (OSError, subprocess.SubprocessError):
+        return frozenset()
+    langs = out.stdout.splitlines()[1:] if out.returncode == 0 else []
+    return frozenset(line.strip() for line in langs if line.strip())
+
+
+def tesseract_available(language: str = TESSERACT_LANGUAGE) -> bool:
+    return language in tesseract_languages()
+
+
+def _tessdata() -> Optional[str]:
+    prefix = os.environ.get("TESSDATA_PREFIX")
+    if prefix:
+        return prefix
+    for candidate in ("/usr/share/tesseract-ocr/5/tessdata", "/usr/share/tesseract-ocr/4.00/tessdata",
+                      "/usr/share/tessdata"):
+        if os.path.exists(os.path.join(candidate, f"{TESSERACT_LANGUAGE}.traineddata")):
+            return candidate
+    return None
+
+
+def ocr_page_with_tesseract(page, dpi: int = TESSERACT_DPI, language: str = TESSERACT_LANGUAGE) -> str:
+    """The text Tesseract reads on a PyMuPDF page (its text layer ignored)."""
+    textpage = page.get_textpage_ocr(language=language, dpi=dpi, full=True, tessdata=_tessdata())
+    return page.get_text(textpage=textpage).strip()
+
+
+def needs_tesseract(page_record: Any, page=None) -> bool:
+    """Whether a page the loader could not read should go to Tesseract."""
+    meta = page_record.metadata
+    if meta.get("source") not in ("ocr_failed",):
+        return False
+    residue = page_record.text.strip()
+    if len(residue) < UNREADABLE_CHARS:
+        return True
+    # A thin text layer over a picture of the page (a stamp, a page number).
+    return page is not None and bool(page.get_images(full=False))
+
+
+def read_document(
+    path: str,
+    *,
+    use_tesseract: bool = True,
+    progress: Optional[Callable[[int, int], None]] = None,
+) -> Document:
+    """The pages of the PDF at ``path``, numbered from 1, in order."""
+    from quillon.ocr import process_pdf_smart
+
+    records = process_pdf_smart(path)
+    doc = Document(path=str(path))
+    thin = [r for r in records if r.metadata.get("source") == "ocr_failed"]
+    opened = None
+    tesseract = use_tesseract and bool(thin) and tesseract_available()
+    try:
+        if thin:
+            import pymupdf
+
+            opened = pymupdf.open(path)
+            doc.page_count = opened.page_count
+        done = 0
+        for record in records:
+            number = int(record.metadata.get("page", 0))
+            text, source = record.text.strip(), str(record.metadata.get("source", "text"))
+            if source == "ocr_failed":
+                page = opened.load_page(number - 1)
+                if tesseract and needs_tesseract(record, page):
+                    read = ocr_page_with_tesseract(page)
+                    if len(read) >= UNREADABLE_CHARS:
+                        text = f"{text}\n\n{read}".strip() if len(text) >= UNREADABLE_CHARS else read
+                        source = "tesseract"
+                    done += 1
+                    if progress:
+                        progress(done, len(thin))
+                # A blank page is not unreadable; a picture of one is.
+                if len(text) < UNREADABLE_CHARS and page.get_images(full=False):
+                    doc.unreadable.append(number)
+            doc.pages.append(PageText(number=number, text=text, source=source))
+    finally:
+        if opened is not None:
+            opened.close()
+    if not doc.page_count:
+        doc.page_count = max((p.number for p in doc.pages), default=0)
+    return doc

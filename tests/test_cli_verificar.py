@@ -1,0 +1,126 @@
+"""quillon verificar, triagem, ocr and registry, run as a user runs them."""
+
+import json
+import pathlib
+import subprocess
+import sys
+
+import pytest
+
+from extraction_scoring import EXAMPLES, expected
+from quillon.engine.documents import tesseract_available
+
+SAMPLES = expected()
+STATUS = {"APROVADO": 0, "REPROVADO": 1, "PENDENTE": 2}
+
+registry = pytest.importorskip("quillon.registry", reason="the local registry database is not in this build")
+
+
+def run(*args, env=None):
+    return subprocess.run([sys.executable, "-m", "quillon", *map(str, args)], capture_output=True, text=True, env=env)
+
+
+@pytest.fixture(scope="module")
+def db(tmp_path_factory):
+    path = tmp_path_factory.mktemp("registry") / "registry.sqlite3"
+    done = run("registry", "sample", "--registry-db", path)
+    assert done.returncode == 0, done.stderr
+    return path
+
+
+def local(*args, db):
+    return run("verificar", *args, "--provider", "local", "--offline", "--registry-db", db)
+
+
+@pytest.mark.parametrize("name", [n for n, s in SAMPLES.items() if not s["escaneado"] or tesseract_available()])
+def test_samples_get_their_verdicts(db, name):
+    done = local(EXAMPLES / name, "--json", db=db)
+    record = json.loads(done.stdout)
+    assert record["resultado_final"] == SAMPLES[name]["resultado_final"]
+    assert done.returncode == STATUS[record["resultado_final"]]
+    assert list(record)[:4] == ["arquivo", "resultado_final", "justificativa", "campos_aprovados"]
+    assert record["metricas"] == {"tokens": 0, "custo_usd": 0.0, "tempo_segundos": record["metricas"]["tempo_segundos"]}
+
+
+def test_report_is_printed(db):
+    done = local(EXAMPLES / "contrato_servicos_aprovado.pdf", db=db)
+    assert done.returncode == 0
+    assert "✅✅✅ RESULTADO FINAL: APROVADO ✅✅✅" in done.stdout
+    assert "HAYDEE SVAB" in done.stdout and done.stderr == ""
+
+
+def test_folder_in_parallel_gives_one_line_per_contract(db, tmp_path):
+    for name in ("contrato_servicos_aprovado.pdf", "contrato_signatario_fora_do_qsa.pdf"):
+        (tmp_path / name).write_bytes((EXAMPLES / name).read_bytes())
+    done = local(tmp_path, "--jobs", "2", "--jsonl", db=db)
+    lines = [json.loads(line) for line in done.stdout.splitlines()]
+    assert sorted((pathlib.Path(r["arquivo"]).name, r["resultado_final"]) for r in lines) == [
+        ("contrato_servicos_aprovado.pdf", "APROVADO"), ("contrato_signatario_fora_do_qsa.pdf", "REPROVADO")]
+    assert done.returncode == 1
+
+
+def test_scanned_without_ocr_is_pending_never_approved(db, tmp_path):
+    # A picture of a page with no text to read: nothing verified, so PENDENTE.
+    import pymupdf
+
+    pdf = tmp_path / "scan.pdf"
+    doc = pymupdf.open()
+    page = doc.new_page()
+    pix = pymupdf.Pixmap(pymupdf.csGRAY, pymupdf.IRect(0, 0, 50, 50), False)
+    pix.clear_with(255)
+    page.insert_image(page.rect, pixmap=pix)
+    doc.save(pdf)
+    done = local(pdf, "--json", db=db)
+    record = json.loads(done.stdout)
+    assert (done.returncode, record["resultado_final"]) == (2, "PENDENTE")
+    assert record["paginas_ilegiveis"] == [1]
+
+
+@pytest.mark.parametrize(
+    ("args", "message"),
+    [
+        (["verificar", "nao_existe.pdf", "--provider", "local"], "Arquivo não encontrado: nao_existe.pdf"),
+        (["verificar", __file__, "--provider", "local"], "não é um PDF"),
+        (["verificar", EXAMPLES / "contrato_servicos_aprovado.pdf", "--provider", "local", "--registry-db",
+          "/nao/existe.sqlite3"], "cadastro local não encontrado"),
+        (["cnpj", "consultar", "12.345.678/0001-99", "--offline", "--registry-db", "/nao/existe.sqlite3"],
+         "cadastro local não encontrado"),
+        (["triagem", "nao_existe.pdf"], "Arquivo não encontrado"),
+        (["ocr", __file__], "não é um PDF"),
+        (["ie", "123"], "CNPJ inválido: 123"),
+        (["registry", "import", "/nao/existe"], "pasta não encontrada"),
+    ],
+)
+def test_errors_are_one_line(args, message):
+    done = run(*args)
+    assert done.returncode == 3
+    assert done.stderr.count("\n") == 1 and done.stderr.startswith("erro: ") and message in done.stderr
+    assert "Traceback" not in done.stderr
+
+
+def test_missing_openai_key_says_so(monkeypatch, tmp_path):
+    import os
+
+    env = {k: v for k, v in os.environ.items() if k not in ("OPENAI_API_KEY", "QUILLON_PROVIDER", "AZURE_API_KEY")}
+    done = run("verificar", EXAMPLES / "contrato_servicos_aprovado.pdf", env=env)
+    assert done.returncode == 3
+    assert "OpenAI API key não configurada" in done.stderr and done.stderr.count("\n") == 1
+
+
+def test_cnpj_lookup_offline(db):
+    done = run("cnpj", "consultar", "06.990.590/0001-23", "--offline", "--registry-db", db)
+    assert done.returncode == 0 and json.loads(done.stdout)["razao_social"] == "GOOGLE BRASIL INTERNET LTDA."
+    done = run("cnpj", "consultar", "11.222.333/0001-81", "--offline", "--registry-db", db)
+    assert done.returncode == 1
+
+
+def test_triagem_and_ocr_commands(tmp_path):
+    done = run("triagem", EXAMPLES / "contrato_servicos_aprovado.pdf", "--json")
+    verdict = json.loads(done.stdout)
+    assert (done.returncode, verdict["eh_contrato"], verdict["motivo"]) == (0, True, "titulo")
+    text = tmp_path / "nf.txt"
+    text.write_text("NOTA FISCAL ELETRÔNICA\nvalor do contrato, cláusula, foro", encoding="utf-8")
+    assert run("triagem", text).returncode == 1
+    done = run("ocr", EXAMPLES / "contrato_signatario_fora_do_qsa.pdf", "--sem-tesseract")
+    pages = [json.loads(line) for line in done.stdout.splitlines()]
+    assert [p["page"] for p in pages] == [1, 2] and pages[0]["source"] == "text"
