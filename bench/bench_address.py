@@ -17,11 +17,16 @@ from __future__ import annotations
 import argparse
 import random
 import re
+import pathlib
+import sys
 import unicodedata
 
 from _harness import per_call_ns, report
 
 from quillon.contract.countries.br.cnpj import _normalizar_endereco, comparar_enderecos
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests"))
+from text_oracles import comparar_enderecos as py_comparar_oracle  # noqa: E402
 
 RULES = [
     (r"\s+", " "), (r"[.,;:\-/\\]", " "), (r"\bn[ºo]?\s*", ""), (r"\brua\b", "r"), (r"\bavenida\b", "av"),
@@ -30,7 +35,6 @@ RULES = [
     (r"\bandar\b", "and"), (r"\bbairro\b", ""), (r"\bcep\b", ""),
 ]
 COMPILED = [(re.compile(p), r) for p, r in RULES]
-KEYS = ("logradouro", "numero", "complemento", "bairro", "cidade", "uf", "cep")
 
 
 def make_normaliser(subs):
@@ -52,28 +56,7 @@ py_normalizar_strings = make_normaliser(RULES)
 
 
 def make_comparer(normalizar):
-    def comparar(endereco_contrato, dados_receita, threshold=0.85):
-        if not endereco_contrato or not dados_receita:
-            return False, 0.0, ""
-        end = dados_receita.get("endereco", {})
-        endereco_receita = " ".join(end.get(k) for k in KEYS if end.get(k))
-        if not endereco_receita:
-            return False, 0.0, ""
-        a, b = normalizar(endereco_contrato), normalizar(endereco_receita)
-        if not a or not b:
-            return False, 0.0, endereco_receita
-        if a == b:
-            return True, 1.0, endereco_receita
-        if a in b or b in a:
-            return True, 0.9, endereco_receita
-        pa = {p for p in a.split() if len(p) >= 3}
-        pb = {p for p in b.split() if len(p) >= 3}
-        if not pa or not pb:
-            return False, 0.0, endereco_receita
-        sim = len(pa & pb) / len(pa | pb)
-        return sim >= threshold, sim, endereco_receita
-
-    return comparar
+    return lambda contrato, receita, threshold=0.85: py_comparar_oracle(contrato, receita, threshold, normalizar)
 
 
 py_comparar = make_comparer(py_normalizar)

@@ -152,6 +152,26 @@ def _signer_truth(person: tuple[str, str], company: dict, tipo: str = "manuscrit
             "cnpj_empresa": company["cnpj"], "tipo_assinatura": tipo}
 
 
+def _with_witnesses_and_truth(lines, contratante, rep1, contratada, rep2, witnesses, heading, line_format, *,
+                              title, objeto, data, vigencia, valor, foro) -> tuple[list[str], dict]:
+    """The witness block, in the layout's own wording, and the field truth of the sample."""
+    signers = [_signer_truth(rep1, contratante), _signer_truth(rep2, contratada)]
+    if witnesses:
+        lines.append(heading)
+        for i, (name, cpf) in enumerate(witnesses, 1):
+            lines.append(line_format.format(i=i, name=name, cpf=cpf))
+            signers.append({"nome_signatario": name, "cargo": None, "empresa_representada": None,
+                            "cnpj_empresa": None, "tipo_assinatura": "testemunha"})
+    truth = {
+        "empresas": [_party_truth(contratante, "contratante"), _party_truth(contratada, "contratada")],
+        "assinaturas": signers,
+        "dados_contrato": {"tipo_contrato": title.split(" Nº")[0], "objeto": objeto, "data": data,
+                           "vigencia": f"{vigencia}, contados a partir da data de sua assinatura",
+                           "valor": valor, "foro": foro},
+    }
+    return lines, truth
+
+
 def servicos(contratante, rep1, contratada, rep2, *, title, objeto, valor, vigencia, foro, data, extra,
              witnesses=(), depth=3) -> tuple[list[str], dict]:
     """A service contract in the "de um lado ... de outro lado" style."""
@@ -185,21 +205,9 @@ def servicos(contratante, rep1, contratada, rep2, *, title, objeto, valor, vigen
         rep2[1],
         "",
     ]
-    signers = [_signer_truth(rep1, contratante), _signer_truth(rep2, contratada)]
-    if witnesses:
-        lines.append("TESTEMUNHAS:")
-        for i, (name, cpf) in enumerate(witnesses, 1):
-            lines.append(f"{i}. ______________________ Nome: {name}  CPF: {cpf}")
-            signers.append({"nome_signatario": name, "cargo": None, "empresa_representada": None,
-                            "cnpj_empresa": None, "tipo_assinatura": "testemunha"})
-    truth = {
-        "empresas": [_party_truth(contratante, "contratante"), _party_truth(contratada, "contratada")],
-        "assinaturas": signers,
-        "dados_contrato": {"tipo_contrato": title.split(" Nº")[0], "objeto": objeto, "data": data,
-                           "vigencia": f"{vigencia}, contados a partir da data de sua assinatura",
-                           "valor": valor, "foro": foro},
-    }
-    return lines, truth
+    return _with_witnesses_and_truth(lines, contratante, rep1, contratada, rep2, witnesses, "TESTEMUNHAS:",
+                                     "{i}. ______________________ Nome: {name}  CPF: {cpf}",
+                                     title=title, objeto=objeto, data=data, vigencia=vigencia, valor=valor, foro=foro)
 
 
 def labelled(contratante, rep1, contratada, rep2, *, title, objeto, valor, vigencia, foro, data, extra,
@@ -233,21 +241,9 @@ def labelled(contratante, rep1, contratada, rep2, *, title, objeto, valor, vigen
         "Cargo: " + rep2[1],
         "",
     ]
-    signers = [_signer_truth(rep1, contratante), _signer_truth(rep2, contratada)]
-    if witnesses:
-        lines.append("Testemunhas:")
-        for i, (name, cpf) in enumerate(witnesses, 1):
-            lines.append(f"{i}) {name} - CPF {cpf}")
-            signers.append({"nome_signatario": name, "cargo": None, "empresa_representada": None,
-                            "cnpj_empresa": None, "tipo_assinatura": "testemunha"})
-    truth = {
-        "empresas": [_party_truth(contratante, "contratante"), _party_truth(contratada, "contratada")],
-        "assinaturas": signers,
-        "dados_contrato": {"tipo_contrato": title.split(" Nº")[0], "objeto": objeto, "data": data,
-                           "vigencia": f"{vigencia}, contados a partir da data de sua assinatura",
-                           "valor": valor, "foro": foro},
-    }
-    return lines, truth
+    return _with_witnesses_and_truth(lines, contratante, rep1, contratada, rep2, witnesses, "Testemunhas:",
+                                     "{i}) {name} - CPF {cpf}",
+                                     title=title, objeto=objeto, data=data, vigencia=vigencia, valor=valor, foro=foro)
 
 
 SAMPLES = {

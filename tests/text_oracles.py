@@ -71,14 +71,15 @@ def normalizar_endereco(endereco: str) -> str:
     return s.strip()
 
 
-def comparar_enderecos(endereco_contrato, dados_receita, threshold=0.85):
+def comparar_enderecos(endereco_contrato, dados_receita, threshold=0.85, normalizar=None):
     if not endereco_contrato or not dados_receita:
         return False, 0.0, ""
     end = dados_receita.get("endereco", {})
     endereco_receita = " ".join(end.get(k) for k in ADDRESS_KEYS if end.get(k))
     if not endereco_receita:
         return False, 0.0, ""
-    a, b = normalizar_endereco(endereco_contrato), normalizar_endereco(endereco_receita)
+    normalizar = normalizar or normalizar_endereco
+    a, b = normalizar(endereco_contrato), normalizar(endereco_receita)
     if not a or not b:
         return False, 0.0, endereco_receita
     if a == b:
