@@ -3,6 +3,7 @@
 #   make demo    verify the sample contracts offline (local extractor, sample registry), print the reports
 #   make test    C++ core tests (plain and with ASan/UBSan), then the Python tests
 #   make bench   the benchmarks, ratios against baselines in the same run
+#   make eval    screening and local extraction scored on the labeled real documents (EVAL_DIR)
 #   make fuzz    the fuzz targets of the text functions, FUZZ_SECONDS per phase
 #   make registry-sample   the sample registry database (the published answers' companies)
 
@@ -15,7 +16,7 @@ ASAN_BUILD   := build/core-asan
 FUZZ_BUILD   := build/fuzz-asan
 FUZZ_SECONDS ?= 30
 
-.PHONY: deps install demo test test-core test-core-asan test-python fuzz fuzz-build bench registry-sample clean
+.PHONY: deps install demo eval test test-core test-core-asan test-python fuzz fuzz-build bench registry-sample clean
 
 # System packages (Debian) and the build tools.
 deps:
@@ -77,6 +78,12 @@ bench: install
 	cd bench && $(PYTHON) bench_address.py
 	cd bench && $(PYTHON) bench_checker.py
 	cd bench && $(PYTHON) bench_registry_db.py
+
+# Screening and the local extractor scored on labeled real documents; any folder
+# with a labels.json of the same layout (EVAL_DIR) is scored the same way.
+EVAL_DIR ?= ../shared/fixtures/eval
+eval: install
+	cd bench && $(PYTHON) eval_documents.py $(abspath $(EVAL_DIR))
 
 registry-sample: install
 	$(PYTHON) -m quillon.registry sample
