@@ -220,5 +220,5 @@ NB_MODULE(keywords, m) {
 
     ns.set_all({"KEYWORDS_VALIDACAO", "KEYWORDS_EXCLUSAO", "MIN_KEYWORDS", "normalizar_texto",
                 "validar_documento_contrato", "triar_documento", "TRIAGEM_EXCLUSAO", "TRIAGEM_TITULOS",
-                "TRIAGEM_CABECALHO"});
+                "TRIAGEM_OUTROS", "TRIAGEM_PARTES", "TRIAGEM_QUALIFICACAO", "TRIAGEM_CABECALHO"});
 }

@@ -23,10 +23,15 @@ PyObject* module_dict = nullptr;  // borrowed: the module outlives its functions
 constexpr const char* kDoc =
     "Triagem de um documento inteiro: é um contrato?\n"
     "\n"
-    "Conta o vocabulário de contratos (KEYWORDS_VALIDACAO) no texto todo; os termos\n"
-    "de exclusão (TRIAGEM_EXCLUSAO) contam só no cabeçalho, os primeiros\n"
-    "TRIAGEM_CABECALHO caracteres da primeira página com texto, e deixam de contar\n"
-    "quando o cabeçalho traz um título de contrato (TRIAGEM_TITULOS).\n"
+    "O cabeçalho (os primeiros TRIAGEM_CABECALHO caracteres da primeira página com\n"
+    "texto) diz o que o documento é: a primeira linha de título que declara um tipo\n"
+    "decide, seja um título de contrato (TRIAGEM_TITULOS), seja o de outro documento\n"
+    "(TRIAGEM_OUTROS: termo de referência, parecer, proposta...).  Sem título, um\n"
+    "termo de exclusão no cabeçalho (TRIAGEM_EXCLUSAO) recusa o documento, e os\n"
+    "demais só são contratos se nomeiam as duas partes nas primeiras páginas\n"
+    "(TRIAGEM_PARTES) e as qualificam como um preâmbulo (TRIAGEM_QUALIFICACAO).  O\n"
+    "vocabulário de contratos (KEYWORDS_VALIDACAO) conta no texto todo e precisa\n"
+    "somar MIN_KEYWORDS termos.\n"
     "\n"
     "Args:\n"
     "    paginas: o texto das páginas, em ordem (uma lista), ou um texto só\n"
@@ -34,7 +39,8 @@ constexpr const char* kDoc =
     "\n"
     "Returns:\n"
     "    dict: eh_contrato, motivo ('titulo', 'termos', 'exclusao',\n"
-    "    'poucos_termos', 'vazio'), quantidade, keywords, exclusao, titulo";
+    "    'poucos_termos', 'sem_partes', 'vazio'), quantidade, keywords, exclusao\n"
+    "    (o título de outro documento ou o termo de exclusão que decidiu), titulo";
 
 nb::handle attr(const char* name) {
     PyObject* v = PyDict_GetItemString(module_dict, name);  // borrowed
@@ -59,6 +65,28 @@ std::vector<std::u32string> table(const char* name, const std::vector<std::u32st
             throw nb::python_error();
         }
         out.push_back(to_u32(e));
+    }
+    return out;
+}
+
+// A table of pairs: each entry a 2-item sequence of str.
+std::vector<std::pair<std::u32string, std::u32string>> pair_table(
+    const char* name, const std::vector<std::pair<std::u32string, std::u32string>>& fallback) {
+    nb::handle value = attr(name);
+    if (!value.is_valid()) return fallback;
+    nb::object entries = nb::steal(PySequence_Tuple(value.ptr()));
+    if (!entries.is_valid()) throw nb::python_error();
+    std::vector<std::pair<std::u32string, std::u32string>> out;
+    for (nb::handle e : entries) {
+        nb::object pair = nb::steal(PySequence_Tuple(e.ptr()));
+        if (!pair.is_valid()) PyErr_Clear();
+        if (!pair.is_valid() || PyTuple_GET_SIZE(pair.ptr()) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(pair.ptr(), 0)) ||
+            !PyUnicode_Check(PyTuple_GET_ITEM(pair.ptr(), 1))) {
+            PyErr_Format(PyExc_TypeError, "%s(): %s entries must be pairs of str, not %.200s", kFn, name,
+                         Py_TYPE(e.ptr())->tp_name);
+            throw nb::python_error();
+        }
+        out.emplace_back(to_u32(PyTuple_GET_ITEM(pair.ptr(), 0)), to_u32(PyTuple_GET_ITEM(pair.ptr(), 1)));
     }
     return out;
 }
@@ -98,6 +126,9 @@ nb::dict triar_documento(nb::handle paginas) {
     tables.contract_terms = table("KEYWORDS_VALIDACAO", defaults.contract_terms);
     tables.exclusion_terms = table("TRIAGEM_EXCLUSAO", defaults.exclusion_terms);
     tables.title_starts = table("TRIAGEM_TITULOS", defaults.title_starts);
+    tables.other_titles = table("TRIAGEM_OUTROS", defaults.other_titles);
+    tables.party_pairs = pair_table("TRIAGEM_PARTES", defaults.party_pairs);
+    tables.qualification_terms = table("TRIAGEM_QUALIFICACAO", defaults.qualification_terms);
     tables.min_terms = count("MIN_KEYWORDS", defaults.min_terms);
     tables.heading_chars = count("TRIAGEM_CABECALHO", defaults.heading_chars);
 
@@ -122,8 +153,12 @@ nb::dict triar_documento(nb::handle paginas) {
     nb::list found;
     for (std::size_t i : v.terms_found) found.append(make_str(tables.contract_terms[i]));
     out["keywords"] = found;
-    out["exclusao"] = v.exclusion == screening::Verdict::npos ? nb::object(nb::none())
-                                                              : nb::object(make_str(tables.exclusion_terms[v.exclusion]));
+    if (v.other_title != screening::Verdict::npos)
+        out["exclusao"] = make_str(tables.other_titles[v.other_title]);
+    else if (v.exclusion != screening::Verdict::npos)
+        out["exclusao"] = make_str(tables.exclusion_terms[v.exclusion]);
+    else
+        out["exclusao"] = nb::none();
     out["titulo"] = v.title.empty() ? nb::object(nb::none()) : nb::object(make_str(v.title));
     return out;
 }
@@ -141,6 +176,11 @@ void register_screening(nb::module_& m) {
     const screening::Tables& t = screening::default_tables();
     m.attr("TRIAGEM_EXCLUSAO") = as_list(t.exclusion_terms);
     m.attr("TRIAGEM_TITULOS") = as_list(t.title_starts);
+    m.attr("TRIAGEM_OUTROS") = as_list(t.other_titles);
+    nb::list pairs;
+    for (const auto& [a, b] : t.party_pairs) pairs.append(nb::make_tuple(make_str(a), make_str(b)));
+    m.attr("TRIAGEM_PARTES") = pairs;
+    m.attr("TRIAGEM_QUALIFICACAO") = as_list(t.qualification_terms);
     m.attr("TRIAGEM_CABECALHO") = nb::int_(t.heading_chars);
     m.def("triar_documento", &triar_documento, param("paginas"),
           nb::sig("def triar_documento(paginas: str | list[str]) -> dict[str, typing.Any]"), kDoc);

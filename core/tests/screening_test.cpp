@@ -22,6 +22,17 @@ const std::u32string kBody =
     U"CLÁUSULA PRIMEIRA – DO OBJETO\nO presente contrato tem por objeto ...\n"
     U"O pagamento será feito mediante nota fiscal.\nFica eleito o foro da Comarca de São Paulo.";
 
+// Clauses with no document-kind term in them, for a first page.
+const std::u32string kClauses =
+    U"CLÁUSULA PRIMEIRA – DO OBJETO\nO presente contrato tem por objeto ...\n"
+    U"CLÁUSULA SEGUNDA – DO VALOR E DO PAGAMENTO\nFica eleito o foro da Comarca de São Paulo.";
+
+// A preamble as contracts open: both parties named, one qualified.
+const std::u32string kPreamble =
+    U"O MUNICÍPIO DE BASTOS, inscrito no CNPJ sob nº 45.547.403/0001-93, neste ato\n"
+    U"representado por seu Prefeito, doravante denominado CONTRATANTE, e a empresa ACME LTDA,\n"
+    U"doravante denominada CONTRATADA, resolvem celebrar o presente contrato.\n";
+
 }  // namespace
 
 TEST(Screening, EmptyDocumentIsNotAContract) {
@@ -32,7 +43,7 @@ TEST(Screening, EmptyDocumentIsNotAContract) {
 }
 
 TEST(Screening, ExclusionTermsBeyondTheHeadingDoNotCount) {
-    Verdict v = screen({U"Partes e qualificação\nCONTRATANTE: ACME LTDA", kBody});
+    Verdict v = screen({U"Partes e qualificação\n" + kPreamble, kBody});
     EXPECT_TRUE(v.contract);
     EXPECT_EQ(v.reason, Reason::kTerms);
     EXPECT_EQ(v.exclusion, Verdict::npos);
@@ -57,11 +68,13 @@ TEST(Screening, ProseLineStartingWithContratoIsNoTitle) {
                         U"conforme as condições deste edital e seus anexos, cláusula, foro"});
     EXPECT_FALSE(v.contract);
     EXPECT_EQ(v.reason, Reason::kExcluded);
-    EXPECT_TRUE(v.title.empty());
+    EXPECT_EQ(v.title, U"EDITAL DE LICITAÇÃO");  // the notice's own title decided
 }
 
 TEST(Screening, TitleNeedsAWordBoundaryAndEnoughVocabulary) {
-    EXPECT_TRUE(screen({U"CONTRATOS E CONVÊNIOS\nBOLETO"}).title.empty());
+    Verdict boleto = screen({U"CONTRATOS E CONVÊNIOS\nBOLETO"});
+    EXPECT_EQ(boleto.title, U"BOLETO");
+    EXPECT_NE(boleto.other_title, Verdict::npos);
     Verdict few = screen({U"CONTRATO\nnada mais"});
     EXPECT_FALSE(few.contract);
     EXPECT_EQ(few.reason, Reason::kTooFewTerms);
@@ -79,4 +92,77 @@ TEST(Screening, HeadingIsTheFirstPageWithText) {
     // The blank first page is skipped: the receipt heading of the second decides.
     Verdict v = screen({U"   ", U"RECIBO\nreferente ao contrato, cláusula terceira, foro central"});
     EXPECT_EQ(v.reason, Reason::kExcluded);
+}
+
+TEST(Screening, AnotherDocumentsTitleDecidesAgainstContractVocabulary) {
+    // Terms of reference, studies and opinions speak of CONTRATANTE, CONTRATADA,
+    // clauses and values too; their title says what they are.
+    for (const char32_t* title : {U"TERMO DE REFERÊNCIA", U"Estudo Técnico Preliminar 67/2025", U"PARECER JURÍDICO",
+                                  U"Ata de Realização da Compra Direta Eletrônica", U"PROPOSTA COMERCIAL",
+                                  U"DOCUMENTO DE FORMALIZAÇÃO DE DEMANDA", U"AVISO DE DISPENSA ELETRÔNICA"}) {
+        Verdict v = screen({std::u32string(U"PREFEITURA MUNICIPAL\n") + title + U"\n" + kPreamble, kBody});
+        EXPECT_FALSE(v.contract) << std::string(title, title + 5);
+        EXPECT_EQ(v.reason, Reason::kExcluded);
+        EXPECT_EQ(v.title, title);
+        ASSERT_NE(v.other_title, Verdict::npos);
+    }
+}
+
+TEST(Screening, TheFirstDeclaredKindDecides) {
+    EXPECT_TRUE(screen({U"CONTRATO Nº 12/2025\nTERMO DE REFERÊNCIA\n" + kPreamble + kBody}).contract);
+    Verdict v = screen({U"TERMO DE REFERÊNCIA\nCONTRATO Nº 12/2025\n" + kPreamble + kBody});
+    EXPECT_FALSE(v.contract);
+    EXPECT_EQ(default_tables().other_titles[v.other_title], U"termo de referência");
+}
+
+TEST(Screening, AProcedureNamedBeforeTheTitleDoesNotDecide) {
+    // Price-registration minutes and contracts name the tender they came from first.
+    Verdict v = screen({U"PREGÃO ELETRÔNICO Nº 12/2025\nPROCESSO Nº 19/2025\nATA DE REGISTRO DE PREÇOS Nº 5/2025\n" +
+                        kPreamble + kBody});
+    EXPECT_TRUE(v.contract);
+    EXPECT_EQ(v.reason, Reason::kTitle);
+    EXPECT_EQ(v.title, U"ATA DE REGISTRO DE PREÇOS Nº 5/2025");
+    // Without a title the procedure term in the heading still rejects.
+    EXPECT_EQ(screen({U"PREGÃO ELETRÔNICO Nº 12/2025\n" + kPreamble + kBody}).reason, Reason::kExcluded);
+}
+
+TEST(Screening, SeiPrintHeaderNamesTheKindInItsLastPart) {
+    Verdict tr = screen({U"22/12/2021 09:25\nSEI/EMBRAPA - 6339390 - Termo de Referência\n" + kPreamble + kBody});
+    EXPECT_EQ(tr.reason, Reason::kExcluded);
+    Verdict contract = screen({U"SEI/GESP - 0042 - Contrato\n" + kPreamble + kBody});
+    EXPECT_EQ(contract.reason, Reason::kTitle);
+}
+
+TEST(Screening, UntitledDocumentsMustNameAndQualifyTheParties) {
+    Verdict no_parties = screen({U"Secretaria de Administração\n" + kClauses + U"\nvigência, valor, rescisão"});
+    EXPECT_FALSE(no_parties.contract);
+    EXPECT_EQ(no_parties.reason, Reason::kNoParties);
+    Verdict built = screen({U"Secretaria de Administração\n" + kPreamble, kBody});
+    EXPECT_TRUE(built.contract);
+    EXPECT_EQ(built.reason, Reason::kTerms);
+    // Roles named without a party qualified as a preamble does: a notice or a study.
+    Verdict unqualified = screen({U"Secretaria\nA CONTRATANTE pagará à CONTRATADA o valor do contrato\n" + kClauses});
+    EXPECT_EQ(unqualified.reason, Reason::kNoParties);
+    // The parties are named at the opening, not in an annex twenty pages on.
+    std::vector<std::u32string> pages{U"Secretaria\n" + kClauses, U"cláusula", U"foro"};
+    pages.push_back(kPreamble);
+    EXPECT_EQ(screen(pages).reason, Reason::kNoParties);
+}
+
+TEST(Screening, TitlesAreLookedForBeforeTheRunningText) {
+    // A list item of the body naming another document is no title.
+    Verdict v = screen({U"Secretaria de Administração\n" + kPreamble +
+                        U"1.2. Vinculam esta contratação, independentemente de transcrição, os documentos:\n"
+                        U"1.2.1. Termo de Referência\n" + kClauses});
+    EXPECT_TRUE(v.contract);
+    EXPECT_EQ(v.reason, Reason::kTerms);
+}
+
+TEST(Screening, PhrasesMatchAcrossLinesAndInvisibleCharacters) {
+    // PDF text breaks phrases across lines and puts zero-width spaces between words.
+    Verdict v = screen({U"\u200bMINUTA\u200b \u200bDO\u200b \u200bCONTRATO\u200b\n" + kPreamble + kBody});
+    EXPECT_EQ(v.reason, Reason::kTitle);
+    Verdict qualified = screen({U"Secretaria\nCONTRATANTE e CONTRATADA, esta neste\n  ato\nrepresentada por seu sócio\n" +
+                                kClauses});
+    EXPECT_EQ(qualified.reason, Reason::kTerms);
 }

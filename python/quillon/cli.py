@@ -256,9 +256,11 @@ def _triagem(args: argparse.Namespace) -> int:
         head = "CONTRATO" if verdict["eh_contrato"] else "NÃO É CONTRATO"
         detail = {
             "titulo": f"título de contrato: {verdict['titulo']!r}",
-            "termos": "vocabulário de contrato, sem termo de exclusão no cabeçalho",
-            "exclusao": f"termo de exclusão no cabeçalho: {verdict['exclusao']!r}",
+            "termos": "sem título; vocabulário de contrato e partes qualificadas como num preâmbulo",
+            "exclusao": (f"título de outro documento: {verdict['titulo']!r}" if verdict.get("titulo")
+                         else f"termo de exclusão no cabeçalho: {verdict['exclusao']!r}"),
             "poucos_termos": "vocabulário de contrato insuficiente",
+            "sem_partes": "sem título, e as partes não são nomeadas e qualificadas como num contrato",
             "vazio": "documento sem texto",
         }.get(verdict["motivo"], verdict["motivo"])
         print(f"{head}\t{verdict['quantidade']} termo(s)\t{detail}")

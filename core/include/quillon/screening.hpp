@@ -1,51 +1,72 @@
 // Document screening: is this document a contract?  A screen for whole
-// documents, pages kept apart, that holds on real contracts.
+// documents, pages kept apart, that holds on real procurement files, where
+// contracts sit among terms of reference, notices, opinions, proposals,
+// invoices and commitment notes that use the same words.
 //
-// Real contracts name invoices, payment slips and the tender they came from
-// in their payment and origin clauses ("mediante nota fiscal", "fatura",
-// "PREGÃO ELETRÔNICO Nº 44/2025" in a page header), so a document-kind term
-// found anywhere in the text says little.  Here:
+// A document says what it is in its heading: the title lines of its first
+// page.  Real contracts also name invoices, payment slips and the tender they
+// came from ("mediante nota fiscal", "PREGÃO ELETRÔNICO Nº 44/2025" in a page
+// header), so a document-kind term found anywhere says little.  Here:
 //   * the contract vocabulary is counted over the whole text, each entry once,
-//     as a plain substring of the folded text (NFD, marks dropped, lower case);
-//   * the document-kind (exclusion) terms count only in the heading: the first
-//     `heading_chars` code points of the first page that has text;
-//   * a title line in the heading that declares a contract ("CONTRATO Nº
-//     077/2025", "TERMO ADITIVO", "Instrumento particular de ...") overrides
-//     the exclusion terms: the vocabulary alone decides.
-// A title line is one of the first `title_lines` non-blank lines of the
-// heading, short (at most 100 code points) and set like a title (at most six
-// words, or its letters mostly capitals), whose fold starts with a
-// `title_starts` entry followed by a non-letter.
+//     as a plain substring of the folded text (NFD, marks dropped, lower case,
+//     every run of white space one blank);
+//   * the heading is the first `heading_chars` code points of the first page
+//     that has text; its title lines are those of its first `title_lines`
+//     non-blank lines, before the first line of running text (over ten words,
+//     not in capitals), that are set like a title (at most eight words in at
+//     most 100 code points, or in capitals in at most 200);
+//   * the first title line that declares a kind decides: a contract title
+//     (`title_starts`: "CONTRATO Nº 077/2025", "TERMO ADITIVO", "ATA DE
+//     REGISTRO DE PREÇOS") makes a contract of a document with enough
+//     vocabulary; the title of another kind of document (`other_titles`:
+//     "TERMO DE REFERÊNCIA", "PARECER JURÍDICO", "PROPOSTA") makes it none;
+//   * without a title of either kind, a document-kind term in the heading
+//     (`exclusion_terms`: "nota fiscal", "pregão eletrônico") rejects it;
+//     otherwise it is a contract only when it is built like one: its first
+//     `opening_pages` pages with text name both parties of a contract
+//     (`party_pairs`: CONTRATANTE and CONTRATADA, LOCADOR and LOCATÁRIO) and
+//     the text qualifies a party the way a preamble does (`qualification_terms`:
+//     "neste ato representada por").  Vocabulary alone is what terms of
+//     reference, studies and notices have too.
+// A title line is matched after list markers, numbering, quotes and a
+// SEI print header ("SEI/ORG - 123 - Termo de Referência": its last part).
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quillon::screening {
 
 struct Tables {
-    std::vector<std::u32string> contract_terms;   // as written
-    std::vector<std::u32string> exclusion_terms;  // as written
-    std::vector<std::u32string> title_starts;     // as written
+    std::vector<std::u32string> contract_terms;       // as written
+    std::vector<std::u32string> exclusion_terms;      // as written
+    std::vector<std::u32string> title_starts;         // as written
+    std::vector<std::u32string> other_titles;         // as written
+    std::vector<std::pair<std::u32string, std::u32string>> party_pairs;  // as written
+    std::vector<std::u32string> qualification_terms;  // as written
     std::size_t min_terms = 3;
     std::size_t heading_chars = 3000;
-    std::size_t title_lines = 15;
+    std::size_t title_lines = 25;
+    std::size_t opening_pages = 2;
 };
 
 // The vocabulary of validar_documento_contrato, its exclusion terms plus the
 // document kinds that carry contract words in their own forms (a budget
-// commitment note, the invoice's auxiliary document, a tender notice), and
-// the openings of contract titles.
+// commitment note, the invoice's auxiliary document, a tender notice), the
+// openings of contract titles and of the titles of the other documents of a
+// procurement file, the parties' names and the preamble's qualification.
 const Tables& default_tables();
 
 enum class Reason {
     kEmpty,        // no text at all
     kTitle,        // a contract title in the heading, and enough vocabulary
-    kTerms,        // enough vocabulary, no exclusion term in the heading
-    kExcluded,     // an exclusion term in the heading, no contract title
+    kTerms,        // no title: enough vocabulary, parties named and qualified
+    kExcluded,     // another document's title, or an exclusion term in the heading without a contract title
     kTooFewTerms,  // not enough vocabulary
+    kNoParties,    // no title: enough vocabulary, but no parties named and qualified as a contract does
 };
 
 struct Verdict {
@@ -54,7 +75,8 @@ struct Verdict {
     Reason reason = Reason::kEmpty;
     std::vector<std::size_t> terms_found;  // indices into contract_terms, table order
     std::size_t exclusion = npos;          // first exclusion term (table order) in the heading
-    std::u32string title;                  // the title line as written, trimmed; empty when none
+    std::size_t other_title = npos;        // the other document's title that decided (index into other_titles)
+    std::u32string title;                  // the deciding title line as written, trimmed; empty when none
 };
 
 class Screener {
@@ -70,6 +92,9 @@ private:
     std::vector<std::u32string> contract_folded_;
     std::vector<std::u32string> exclusion_folded_;
     std::vector<std::u32string> title_folded_;
+    std::vector<std::u32string> other_folded_;
+    std::vector<std::pair<std::u32string, std::u32string>> party_folded_;
+    std::vector<std::u32string> qualification_folded_;
 };
 
 const char* reason_name(Reason r) noexcept;
