@@ -19,10 +19,12 @@ Each answer has the shape of its response model (``ExtracaoEmpresas``,
 
 from __future__ import annotations
 
+import re
 from typing import Any, Callable, Optional
 
 from quillon.engine.extractor._text import flatten, fold, lines_of, same_person
 from quillon.engine.extractor.contract_data import contract_data
+from quillon.engine.extractor.layout import closing_range
 from quillon.engine.extractor.parties import Party, extract_parties
 from quillon.engine.extractor.signatures import Signature, digital_signatures, signature_blocks
 
@@ -43,7 +45,12 @@ class _Document:
         self.lines = lines_of(texto)
         paragraphs = [flatten(p) for p in _paragraphs(texto)]
         self.flat = "\n".join(p.strip() for p in paragraphs if p.strip())
+        # Lines [closing[0], closing[1]): the closing part, up to the first annex.
+        self.closing = closing_range(self.lines)
         self._parties: Optional[list[Party]] = None
+
+    def text_of(self, first: int, last: int) -> str:
+        return "\n".join(self.lines[first:last])
 
     @property
     def parties(self) -> list[Party]:
@@ -54,8 +61,6 @@ class _Document:
 
 
 def _paragraphs(texto: str) -> list[str]:
-    import re
-
     return re.split(r"\n[ \t]*\n|\f", texto)
 
 
@@ -85,6 +90,10 @@ def _party_for(sig: Signature, parties: list[Party]) -> Optional[Party]:
     return None
 
 
+# Appointments that a contract names but that do not sign for a party.
+_NOT_SIGNING_CARGO = re.compile(r"^(?:fiscal|gestor|gestora|suplente|preposto|respons[aá]vel\s+pela\s+fiscaliza)", re.I)
+
+
 def extract_signatures(texto: str, _doc: Optional[_Document] = None) -> dict[str, Any]:
     doc = _doc or _Document(texto)
     people: list[dict[str, Any]] = []
@@ -93,18 +102,30 @@ def extract_signatures(texto: str, _doc: Optional[_Document] = None) -> dict[str
         for key, value in (("cargo", sig.cargo), ("cpf", sig.cpf)):
             if value and not entry.get(key):
                 entry[key] = value
-        if party and not entry.get("empresa_representada"):
+        if party and not entry.get("empresa_representada") and entry["tipo_assinatura"] != "testemunha":
             entry["empresa_representada"] = party.razao_social
             entry["cnpj_empresa"] = party.cnpj
         if sig.tipo and entry.get("tipo_assinatura") in (None, "representante"):
             entry["tipo_assinatura"] = sig.tipo
 
-    def add(sig: Signature, party: Optional[Party]) -> None:
+    def known(sig: Signature) -> Optional[dict[str, Any]]:
         witness = sig.tipo == "testemunha"
         for entry in people:
             if (entry["tipo_assinatura"] == "testemunha") == witness and same_person(entry["nome_signatario"], sig.nome):
-                merge(entry, sig, party)
-                return
+                return entry
+        if sig.tipo == "digital":  # a witness's own electronic stamp
+            for entry in people:
+                if entry["tipo_assinatura"] == "testemunha" and same_person(entry["nome_signatario"], sig.nome):
+                    return entry
+        return None
+
+    def add(sig: Signature, party: Optional[Party], only_known: bool = False) -> None:
+        entry = known(sig)
+        if entry is not None:
+            merge(entry, sig, party)
+            return
+        if only_known:
+            return
         people.append({
             "nome_signatario": sig.nome,
             "cargo": sig.cargo,
@@ -114,13 +135,19 @@ def extract_signatures(texto: str, _doc: Optional[_Document] = None) -> dict[str
             "tipo_assinatura": sig.tipo or "representante",
         })
 
+    start, end = doc.closing
     for party in doc.parties:
         for person in party.representantes:
             add(Signature(nome=person.nome, cargo=person.cargo, cpf=person.cpf, tipo=None), party)
-    for sig in signature_blocks(doc.lines, doc.parties):
+    for sig in signature_blocks(doc.lines, doc.parties, doc.closing):
         add(sig, None if sig.tipo == "testemunha" else _party_for(sig, doc.parties))
-    for sig in digital_signatures(doc.texto):
+    # Stamps of the contract sign it; stamps on the annexes after it only tell
+    # more of people already known (a cargo, a stamp on a summary page).
+    for sig in digital_signatures(doc.text_of(0, end)):
         add(sig, _party_for(sig, doc.parties))
+    for sig in digital_signatures(doc.text_of(end, len(doc.lines))):
+        add(sig, _party_for(sig, doc.parties), only_known=True)
+    people = [p for p in people if not (p["cargo"] and _NOT_SIGNING_CARGO.match(p["cargo"]))]
     return {"assinaturas": people}
 
 

@@ -65,6 +65,10 @@ CARGO_WORDS = {
     "diretora-presidente", "diretor-geral", "diretora-geral", "socio-administrador", "socia-administradora",
     "titular", "empresario", "empresaria", "inventariante", "liquidante", "mandatario", "mandataria",
     "ordenador", "ordenadora", "fiscal", "gestor", "gestora", "analista", "supervisor", "supervisora",
+    # plurals: "Senhor X Procuradores Senhor Y" is two people and a role, not a name
+    "diretores", "diretoras", "socios", "socias", "administradores", "procuradores", "procuradoras",
+    "gerentes", "representantes", "coordenadores", "secretarios", "prefeitos", "testemunhas", "fiscais", "gestores",
+    "emissor", "emissora", "signatarios",
 }
 
 # Capitalised words that appear in clauses but never in a person's name.
@@ -72,7 +76,7 @@ NOT_NAME_WORDS = {
     "estado", "rua", "avenida", "av", "alameda", "travessa", "rodovia", "praca", "resolucao", "lei",
     "decreto", "portaria", "cpf", "rg", "cnpj", "cnpj/mf", "municipio", "cidade", "secretaria", "prefeitura",
     "ltda", "ltda.", "s/a", "s.a.", "sa", "contrato", "clausula", "contratante", "contratada", "contratado",
-    "brasil", "sao", "paulo", "janeiro", "rio", "governo", "fundacao", "associacao", "companhia", "empresa",
+    "brasil", "sao", "janeiro", "rio", "governo", "fundacao", "associacao", "companhia", "empresa",
     "sociedade", "instituto", "banco", "ministerio", "tribunal", "camara", "conselho", "comarca", "cep",
     "bairro", "sala", "andar", "conjunto", "bloco", "edificio", "processo", "edital", "anexo", "termo",
     "inscricao", "nacional", "federal", "municipal", "estadual", "diario", "oficial", "doe", "dou",
@@ -87,10 +91,28 @@ NOT_NAME_WORDS = {
     "nas", "ou", "ao", "aos", "se", "por", "sem", "sob", "sobre", "entre", "este", "esta", "ate",
     "eireli", "epp", "engenharia", "consultoria", "construtora", "comercial", "holding", "grupo",
     "responsaveis", "responsavel", "autoridade", "orgao", "divisao", "departamento", "setor", "oab",
+    # units of an organisation, signed for but never a person
+    "coordenadoria", "gerencia", "diretoria", "superintendencia", "assessoria", "procuradoria", "controladoria",
+    "ouvidoria", "presidencia", "reitoria", "gabinete", "contratos", "comerciais", "administrativa",
+    "administrativo", "juridica", "juridico", "financeira", "financeiro", "operacoes", "vendas", "compras",
+    # words of clause headings ("FORMA E CRITÉRIOS DE PAGAMENTO", "DAS OBRIGAÇÕES DAS PARTES")
+    "forma", "criterios", "criterio", "pagamento", "reajuste", "obrigacoes", "penalidades", "sancoes",
+    "rescisao", "garantia", "dotacao", "orcamentaria", "fiscalizacao", "gestao", "execucao", "recebimento",
+    "alteracoes", "disposicoes", "gerais", "finais", "publicacao", "foro", "condicoes", "prazo", "prazos",
+    "preco", "precos", "fundamentacao", "legislacao", "aplicavel", "casos", "omissos", "subcontratacao",
+    "riscos", "entrega", "especificacoes", "tecnicas", "responsabilidades", "partes", "direitos", "extincao",
+    "infracoes", "protecao", "dados", "pessoais", "confidencialidade", "propriedade", "intelectual",
+    "reequilibrio", "medicao", "modelo", "clausulas", "vigencia", "objeto", "fundamento", "legal", "anexos",
 }
 
 _NAME_WORD = re.compile(rf"^(?:[{UPPER}][{LETTER}'’]*(?:-[{LETTER}'’]+)*|d['’][{UPPER}][{LETTER}]*)$")
-_HONORIFIC = re.compile(r"^(?:(?:o|a)\s+)?(?:sr|sra|srta|dr|dra|prof|profa|eng)\.?\s*(?=[A-ZÀ-Ý])", re.IGNORECASE)
+_HONORIFIC = re.compile(
+    r"^(?:(?:o|a)\s+)?(?:(?:srta|sra|sr|dra|dr|profa|prof|eng)\.?\s*|(?:senhora|senhor|doutora|doutor)(?:\(a\))?\s+)"
+    r"(?-i:(?=[A-ZÀ-Ý]))",
+    re.IGNORECASE,
+)
+# Words that say "a person's title", not part of a name: "Senhor", "Doutora".
+_HONORIFIC_WORDS = {"sr", "sra", "srta", "dr", "dra", "senhor", "senhora", "doutor", "doutora"}
 
 
 def strip_honorific(text: str) -> str:
@@ -111,12 +133,32 @@ def is_person_name(text: str) -> bool:
             continue
         if not _NAME_WORD.match(word.rstrip(".").strip(",;:")):
             return False
-        if folded in NOT_NAME_WORDS or folded in CARGO_WORDS:
+        if folded in NOT_NAME_WORDS or folded in CARGO_WORDS or folded in _HONORIFIC_WORDS:
             return False
-        real += 1
+        real += len(folded) > 1  # an initial ("P.") is part of a name, not a name
     if real < 2:
         return False
-    return not words[0].lower() in CONNECTORS
+    # A name neither begins nor ends with a connector ("FORMA E CRITÉRIOS DE").
+    return words[0].lower() not in CONNECTORS and fold(words[-1]).strip(".,;:") not in CONNECTORS
+
+
+def leading_name(text: str) -> str:
+    """The words a text opens with while they can be a name's: "Sr. MARCEL DO
+    NASCIMENTO BOTELHO nomeado por Decreto" -> "MARCEL DO NASCIMENTO BOTELHO"."""
+    words = strip_honorific(text).split()
+    kept: list[str] = []
+    for word in words:
+        bare = word.rstrip(".,;:")
+        if fold(bare) in CONNECTORS or (_NAME_WORD.match(bare) and fold(bare) not in NOT_NAME_WORDS
+                                        and fold(bare) not in CARGO_WORDS):
+            kept.append(bare)
+            if bare != word:  # punctuation ends the name
+                break
+        else:
+            break
+    while kept and fold(kept[-1]) in CONNECTORS:
+        kept.pop()
+    return " ".join(kept)
 
 
 def starts_with_cargo(text: str) -> bool:

@@ -13,6 +13,7 @@ from quillon.engine.extractor._text import (
     clean_value,
     fold,
     is_person_name,
+    leading_name,
     starts_with_cargo,
     strip_honorific,
 )
@@ -233,6 +234,16 @@ def _address(span_text: str) -> Optional[str]:
     return clean_value(address)
 
 
+def _name_of(chunk: str) -> Optional[str]:
+    """The person a chunk of a representation clause names: the whole chunk, or
+    the name it opens with ("Sr. JOÃO DA SILVA nomeado pelo Decreto ...")."""
+    name = strip_honorific(chunk)
+    if is_person_name(name):
+        return name
+    name = leading_name(chunk)
+    return name if is_person_name(name) else None
+
+
 def representatives(span_text: str) -> list[Person]:
     """The people of "neste ato representada por ..." in a party clause."""
     people: list[Person] = []
@@ -256,13 +267,13 @@ def representatives(span_text: str) -> list[Person]:
                 split = re.split(r"\s+(?=(?:o\s+|a\s+)?(?:sr|sra|srta|dr|dra)\.)|(?<=\S)\s*(?=(?:sr|sra|dr|dra)\.)", rest, maxsplit=1, flags=re.I)
                 pending_cargo = clean_value(re.sub(r"(?i)\b(?:legal|estatutári[oa])$", lambda x: x.group(0), split[0]))
                 if len(split) > 1:
-                    name = strip_honorific(split[1])
-                    if is_person_name(name):
+                    name = _name_of(split[1])
+                    if name:
                         people.append(Person(clean_value(name), pending_cargo))
                         pending_cargo = None
                 continue
-            name = strip_honorific(re.sub(r"^(?:e|o|a)\s+", "", chunk, flags=re.I))
-            if is_person_name(name):
+            name = _name_of(re.sub(r"^(?:e|o|a)\s+", "", chunk, flags=re.I))
+            if name:
                 people.append(Person(clean_value(name), pending_cargo))
                 pending_cargo = None
             elif people and people[-1].cargo is None and starts_with_cargo(chunk) and len(chunk) < 70:

@@ -13,11 +13,14 @@ from quillon.engine.extractor._text import (
     starts_with_cargo,
     strip_honorific,
 )
+from quillon.engine.extractor.layout import PLACE_DATE, closing_range
 from quillon.engine.extractor.parties import CNPJ_RE, CPF_RE, ROLE_WORDS, normalize_role
 
 _RULE = re.compile(r"^[_\-–—.=]{6,}\s*$|^_{4,}")
 _WITNESS_HEAD = re.compile(r"^testemunhas?\b", re.I)
 _LABEL = re.compile(r"^(nome|cargo|cpf|rg|empresa|raz[aã]o social|cnpj|qualifica[cç][aã]o|fun[cç][aã]o)\s*:\s*(.*)$", re.I)
+# "Emissor: SIDNEI BECKER DE VARGAS", "Prefeito Municipal: JOÃO DA SILVA": a signer under his role.
+_ROLE_LABEL = re.compile(r"^([^\W\d_][^:\d]{2,40}?)\s*:\s*(.+)$")
 _DIGITAL = re.compile(
     r"(?:documento\s+)?assinado\s+(?:digitalmente|eletronicamente|de\s+forma\s+digital)\s*(?:por|pelo|pela)?\s*:?\s*"
     r"([^,\n:]+?)(?:\s*:\s*\d{11})?(?:,\s*([^,\n]+?))?(?:,?\s+em\s+(\d{2}/\d{2}/\d{4}))?(?=[,\n]|\s+em\s|$)",
@@ -39,16 +42,6 @@ class Signature:
     tipo: Optional[str] = None
 
 
-def _closing_start(lines: list[str]) -> int:
-    """The line where the closing part (place and date, signatures) begins."""
-    for i in range(len(lines) - 1, -1, -1):
-        f = fold(lines[i])
-        if re.search(r"(?:e\s+)?por\s+estarem\s+(?:assim\s+)?(?:justas|justos|de\s+acordo)|firmam\s+o\s+presente|"
-                     r"assinam\s+o\s+presente|assinam\s+este|as\s+partes\s+assinam", f):
-            return i
-    return max(0, len(lines) - max(40, len(lines) // 4))
-
-
 def _person_from(line: str) -> Optional[tuple[str, Optional[str]]]:
     """(name, cargo) when a block line is a name, "NAME - cargo" or "NAME, cargo"."""
     line = strip_honorific(line)
@@ -63,13 +56,14 @@ def _person_from(line: str) -> Optional[tuple[str, Optional[str]]]:
     return None
 
 
-def signature_blocks(lines: list[str], parties) -> list[Signature]:
-    """People under the signature lines of the closing part, and the witnesses."""
+def signature_blocks(lines: list[str], parties, span: Optional[tuple[int, int]] = None) -> list[Signature]:
+    """People under the signature lines of the contract's closing part (``span``,
+    lines [start, end); by default from ``layout.closing_range``), and the witnesses."""
     found: list[Signature] = []
-    start = _closing_start(lines)
+    start, end = span or closing_range(lines)
     # "Nome: X  CPF: Y" on one line reads as two labelled lines.
     lines = lines[:start] + [
-        part for line in lines[start:]
+        part for line in lines[start:end]
         for part in re.split(r"\s+(?=(?:nome|cpf|rg|cargo|empresa|cnpj)\s*:)", line, flags=re.I)
     ]
     witness = False
@@ -92,7 +86,7 @@ def signature_blocks(lines: list[str], parties) -> list[Signature]:
                 lines = lines[: i + 1] + [rest] + lines[i + 1 :]
             i += 1
             continue
-        if not line:
+        if not line or PLACE_DATE.match(f.strip()):
             i += 1
             continue
         witness_left -= 1
@@ -133,6 +127,17 @@ def signature_blocks(lines: list[str], parties) -> list[Signature]:
                     current.cnpj = current.cnpj or clean_value(value)
             i += 1
             continue
+        role_label = None if witness else _ROLE_LABEL.match(line)
+        if role_label and not _DIGITAL.search(line):
+            value = strip_honorific(role_label.group(2)).strip(" .")
+            if is_person_name(value) and not fold(role_label.group(1)).startswith(("testemunha", "data", "local")):
+                current = Signature(nome=clean_value(value), cargo=clean_value(role_label.group(1)), tipo="manuscrita")
+                if pending_party and pending_party[0] == "papel":
+                    current.papel = pending_party[1]
+                pending_party = None
+                found.append(current)
+                i += 1
+                continue
         if _DIGITAL.search(line):
             i += 1
             continue
