@@ -153,7 +153,7 @@ def extract_signatures(texto: str, _doc: Optional[_Document] = None) -> dict[str
 
 def extract_contract_data(texto: str, _doc: Optional[_Document] = None) -> dict[str, Any]:
     doc = _doc or _Document(texto)
-    return contract_data(doc.lines, doc.flat)
+    return contract_data(doc.lines, doc.flat, doc.closing)
 
 
 def extract(texto: str) -> dict[str, dict[str, Any]]:

@@ -68,13 +68,58 @@ def contract_object(flat: str) -> Optional[str]:
     return None
 
 
+# What names a contract's price before the amount: "valor global", "preço total".
+_PRICE_LABEL = re.compile(
+    r"(?:valor|pre[cç]o)\s+(?:global|total|estimado|do\s+contrato|contratual|anual|mensal)|"
+    r"import[aâ]ncia\s+(?:global\s+|total\s+)?de|montante\s+(?:global\s+|total\s+)?de|totaliza",
+    re.I,
+)
+_WRITTEN_OUT = re.compile(r"\s*\([^)]*\breai?s?\b[^)]*\)|\s*\([^)]*\bcentavos?\b[^)]*\)", re.I)
+
+
+def _amount(text: str) -> float:
+    digits = re.sub(r"[^\d,]", "", text).replace(",", ".")
+    try:
+        return float(digits)
+    except ValueError:
+        return 0.0
+
+
 def contract_value(flat: str) -> Optional[str]:
-    for m in re.finditer(r"valor\s+(?:global|total|mensal|anual|estimado|do\s+contrato|contratual)?", flat, re.I):
-        v = _VALUE.search(flat, m.end(), m.end() + 200)
-        if v:
-            return clean_value(v.group(0))
-    v = _VALUE.search(flat)
-    return clean_value(v.group(0)) if v else None
+    """The contract's price: among the amounts in reais, the one a price label
+    ("valor global", "importância de") names, and that the text writes out in
+    words ("R$ 34.000,00 (trinta e quatro mil reais)"); the first of the best."""
+    best, best_score = None, None
+    for m in _VALUE.finditer(flat):
+        text = m.group(0)
+        score = 0
+        if _PRICE_LABEL.search(flat, max(0, m.start() - 120), m.start()):
+            score += 2
+        if _WRITTEN_OUT.search(text):
+            score += 1
+        if _amount(text.split("(")[0]) < 10:  # a fee per unit, a fine of "R$ 1,00 por dia", a cut-off figure
+            score -= 3
+        if best_score is None or score > best_score:
+            best, best_score = text, score
+    if best is None:
+        return _table_total(flat)
+    return clean_value(best)
+
+
+_TOTAL_LABEL = re.compile(r"\b(?:valor\s+total|vl\.?\s+total|valor\s+global|total\s+geral|valor\s+previsto)\b", re.I)
+_BARE_AMOUNT = re.compile(r"(?<![\d.,])(\d{1,3}(?:\.\d{3})*,\d{2})(?![\d,])")
+
+
+def _table_total(flat: str) -> Optional[str]:
+    """Forms and tables write the total without the currency sign, under a
+    "Valor Total" column: the largest amount after the first such label."""
+    label = _TOTAL_LABEL.search(flat)
+    if not label:
+        return None
+    amounts = [m.group(1) for m in _BARE_AMOUNT.finditer(flat, label.end(), label.end() + 1500)]
+    if not amounts:
+        return None
+    return "R$ " + max(amounts, key=_amount)
 
 
 def contract_term(flat: str) -> Optional[str]:
@@ -96,29 +141,70 @@ def contract_forum(flat: str) -> Optional[str]:
 
 _LONG_DATE = re.compile(rf"\b(\d{{1,2}}º?\s+de\s+(?:{_MONTHS})\s+de\s+\d{{4}})\b", re.I)
 _PLACE_BEFORE = re.compile(r"[A-ZÀ-Ý][^\W\d_]+(?:[ '-][^\W\d_]+){0,5}(?:\s*/\s*[A-Z]{2}|\s*\([A-Z]{2}\)|\s*-\s*[A-Z]{2})?\s*,\s*(?:em\s+)?$")
+_NUMERIC_DATE = re.compile(r"\b(\d{1,2}/\d{1,2}/\d{4})\b")
+_STAMP_DATE = re.compile(
+    r"assinad[oa]\s+(?:digitalmente|eletronicamente)[^.]{0,160}?(?:em|data:?)\s*(\d{2}/\d{2}/\d{4}|\d{4}[.-]\d{2}[.-]\d{2})",
+    re.I,
+)
 
 
-def contract_date(flat: str) -> Optional[str]:
-    """The date the contract was signed: the last "Place, day of month of year"
-    of the closing part, else the last electronic signature date."""
-    closing = int(len(flat) * 0.6)
+def _stamp_dates(text: str) -> list[str]:
+    """The dates of the electronic signature stamps of a text, in order, as dd/mm/yyyy."""
+    out = []
+    for m in _STAMP_DATE.finditer(re.sub(r"\s+", " ", text)):
+        d = m.group(1)
+        if re.match(r"\d{4}", d):
+            y, mo, dd = re.split(r"[.-]", d)
+            d = f"{dd}/{mo}/{y}"
+        out.append(d)
+    return out
+
+
+def _sortable(date: str) -> tuple[int, int, int]:
+    d, m, y = (int(x) for x in date.split("/"))
+    return y, m, d
+
+
+def contract_date(flat: str, closing: Optional[str] = None) -> Optional[str]:
+    """The date the contract was signed.  In its closing part (``closing``, the
+    text from the closing formula to the first annex): the place-and-date line
+    ("São Paulo, 3 de abril de 2024", "BASTOS/SP, 27/08/2025"); when that line
+    defers to the signatures ("data da última assinatura eletrônica"), or there
+    is none, the latest electronic signature stamp.  Without a closing part,
+    the last "Place, day of month of year" of the last part of the text."""
+    from quillon.engine.extractor.layout import PLACE_DATE
+
+    if closing is not None:
+        deferred = False
+        for line in closing.splitlines():
+            line = line.strip()
+            if not PLACE_DATE.match(fold(line)):
+                continue
+            m = _LONG_DATE.search(line) or _NUMERIC_DATE.search(line)
+            if m:
+                return clean_value(m.group(1))
+            deferred = True
+        stamps = _stamp_dates(closing)
+        if stamps:
+            return max(stamps, key=_sortable) if deferred else stamps[-1]
+    closing_from = int(len(flat) * 0.6)
     found = None
-    for m in _LONG_DATE.finditer(flat, closing):
+    for m in _LONG_DATE.finditer(flat, closing_from):
         if _PLACE_BEFORE.search(flat[max(0, m.start() - 60) : m.start()]):
             found = m.group(1)
     if found:
         return clean_value(found)
-    m = re.findall(r"assinad[oa]\s+(?:digitalmente|eletronicamente)[^.]{0,120}?em\s+(\d{2}/\d{2}/\d{4})", flat, re.I)
-    if m:
-        return m[-1]
-    return None
+    stamps = _stamp_dates(flat)
+    return stamps[-1] if stamps else None
 
 
-def contract_data(lines: list[str], flat: str) -> dict:
+def contract_data(lines: list[str], flat: str, closing: Optional[tuple[int, int]] = None) -> dict:
+    """The contract's data; ``closing``: the lines of its closing part, [start, end)."""
+    closing_text = "\n".join(lines[closing[0] : closing[1]]) if closing else None
     return {
         "tipo_contrato": contract_kind(lines),
         "objeto": contract_object(flat),
-        "data": contract_date(flat),
+        "data": contract_date(flat, closing_text),
         "vigencia": contract_term(flat),
         "valor": contract_value(flat),
         "foro": contract_forum(flat),
