@@ -1,0 +1,75 @@
+"""triar_documento, the whole-document screen: what a procurement file's
+documents look like in their heading, and its tables read at every call."""
+
+import pytest
+
+from quillon.contract.countries.br import keywords as mod
+from quillon.contract.countries.br.keywords import triar_documento
+
+PREAMBLE = (
+    "O MUNICÍPIO DE BASTOS, pessoa jurídica de direito público, inscrito no CNPJ sob nº 45.547.403/0001-93, "
+    "neste ato representado por seu Prefeito Municipal, doravante denominado CONTRATANTE, e a empresa "
+    "ACME LTDA, doravante denominada CONTRATADA, resolvem celebrar o presente contrato.\n"
+)
+CLAUSES = (
+    "CLÁUSULA PRIMEIRA – DO OBJETO\nO presente contrato tem por objeto a licença de software.\n"
+    "CLÁUSULA SEGUNDA – DO VALOR E DO PAGAMENTO\nO valor global é de R$ 10.000,00, pago mediante nota fiscal.\n"
+    "CLÁUSULA TERCEIRA – DA VIGÊNCIA\nFica eleito o foro da Comarca de Bastos.\n"
+)
+
+
+@pytest.mark.parametrize(("heading", "contract", "reason"), [
+    ("PREFEITURA DE BASTOS\nCONTRATO Nº 77/2025\nPREGÃO ELETRÔNICO Nº 44/2025\n", True, "titulo"),
+    ("PREGÃO ELETRÔNICO Nº 12/2025\nATA DE REGISTRO DE PREÇOS Nº 5/2025\n", True, "titulo"),
+    ("Município de Arroio do Sal\nTERMO DE FORMALIZAÇÃO\n", True, "titulo"),
+    ("SEI/GESP - 0047987294 - Contrato\n", True, "titulo"),
+    ("Secretaria de Administração\n", True, "termos"),
+    ("TERMO DE REFERÊNCIA\n", False, "exclusao"),
+    ("SEI/EMBRAPA - 6339390 - Termo de Referência\n", False, "exclusao"),
+    ("Estudo Técnico Preliminar 67/2025\n", False, "exclusao"),
+    ("PARECER JURÍDICO\n", False, "exclusao"),
+    ("AVISO DE DISPENSA ELETRÔNICA Nº 3/2025\n", False, "exclusao"),
+    ("EDITAL DE DISPENSA ELETRÔNICA Nº 3/2025\n", False, "exclusao"),
+    ("Prefeitura de Itajaí\nNFS-e - Nota Fiscal de Serviços Eletrônica\n", False, "exclusao"),
+    ("PEDIDO DE COMPRA\n", False, "exclusao"),
+    ("Ata de Realização da Compra Direta Eletrônica\n", False, "exclusao"),
+    ("PORTARIA Nº 01/2023\n", False, "exclusao"),
+])
+def test_the_heading_says_what_the_document_is(heading, contract, reason):
+    verdict = triar_documento([heading + PREAMBLE, CLAUSES])
+    assert (verdict["eh_contrato"], verdict["motivo"]) == (contract, reason)
+
+
+def test_untitled_text_with_contract_words_but_no_parties_is_not_a_contract():
+    # A term of reference without its title: roles and clauses, no party qualified.
+    text = ("Secretaria de Tecnologia\n1. A CONTRATADA deverá prestar os serviços; a CONTRATANTE pagará o valor "
+            "em até 30 dias após o aceite.\n" + CLAUSES.replace("nota fiscal", "documento"))
+    verdict = triar_documento(text)
+    assert (verdict["eh_contrato"], verdict["motivo"]) == (False, "sem_partes")
+
+
+def test_the_tables_are_read_at_every_call(monkeypatch):
+    memorial = ["MEMORIAL DESCRITIVO\n" + PREAMBLE, CLAUSES]
+    assert triar_documento(memorial)["eh_contrato"] is True  # an untitled contract, as far as the tables know
+    monkeypatch.setattr(mod, "TRIAGEM_OUTROS", ["memorial descritivo"])
+    verdict = triar_documento(memorial)
+    assert (verdict["eh_contrato"], verdict["exclusao"], verdict["titulo"]) == (
+        False, "memorial descritivo", "MEMORIAL DESCRITIVO")
+    monkeypatch.setattr(mod, "TRIAGEM_PARTES", [("locador", "locatário")])
+    assert triar_documento(["Secretaria\n" + PREAMBLE, CLAUSES])["motivo"] == "sem_partes"
+    monkeypatch.setattr(mod, "TRIAGEM_PARTES", [("contratante", "contratad")])
+    monkeypatch.setattr(mod, "TRIAGEM_QUALIFICACAO", [])
+    assert triar_documento(["Secretaria\n" + PREAMBLE, CLAUSES])["motivo"] == "sem_partes"
+
+
+@pytest.mark.parametrize("table", [[("contratante",)], ["contratante"], [("a", 1)], [7]])
+def test_bad_party_tables_raise(monkeypatch, table):
+    monkeypatch.setattr(mod, "TRIAGEM_PARTES", table)
+    with pytest.raises(TypeError, match="TRIAGEM_PARTES entries must be pairs of str"):
+        triar_documento("Secretaria\n" + PREAMBLE + CLAUSES)
+
+
+def test_default_tables_are_plain_lists():
+    assert "termo de referência" in mod.TRIAGEM_OUTROS
+    assert ("contratante", "contratad") in mod.TRIAGEM_PARTES
+    assert all(isinstance(t, str) for t in mod.TRIAGEM_QUALIFICACAO)
