@@ -150,3 +150,20 @@ def test_person_names_against_headings_roles_and_places(text, person):
 ])
 def test_honorifics(text, bare):
     assert strip_honorific(text) == bare
+
+
+def test_two_people_joined_by_a_role_are_two_people():
+    text = ("CONTRATO Nº 5/2024\nA empresa OMEGA SISTEMAS LTDA, inscrita no CNPJ sob nº 06.990.590/0001-23, neste ato "
+            "representada por seus Procuradores Senhor JOSÉ CARLOS SILVA Procuradores Senhor ANA MARIA LIMA, "
+            "doravante denominada CONTRATADA, resolvem celebrar o presente contrato.\n")
+    assert set(_people(extract(text))) == {"JOSÉ CARLOS SILVA", "ANA MARIA LIMA"}
+
+
+@pytest.mark.parametrize("stamp", [
+    "Documento assinado eletronicamente por Ana Lima, Diretora, em 27/08/2024, às 10:21.",
+    "Assinado de forma digital por ANA LIMA:12345678900 Dados: 2024.08.27 10:21:05 -03'00'",
+    "Documento assinado digitalmente\nANA LIMA\nData: 27/08/2024 17:30:28-0300",
+])
+def test_signing_date_from_electronic_stamps(stamp):
+    text = "CLÁUSULA PRIMEIRA\nlicenças.\nE por estarem justas, as partes assinam o presente.\n" + stamp + "\n"
+    assert extract(text)["dados_contrato"]["data"] == "27/08/2024"

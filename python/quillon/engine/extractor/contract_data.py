@@ -143,7 +143,8 @@ _LONG_DATE = re.compile(rf"\b(\d{{1,2}}º?\s+de\s+(?:{_MONTHS})\s+de\s+\d{{4}})\
 _PLACE_BEFORE = re.compile(r"[A-ZÀ-Ý][^\W\d_]+(?:[ '-][^\W\d_]+){0,5}(?:\s*/\s*[A-Z]{2}|\s*\([A-Z]{2}\)|\s*-\s*[A-Z]{2})?\s*,\s*(?:em\s+)?$")
 _NUMERIC_DATE = re.compile(r"\b(\d{1,2}/\d{1,2}/\d{4})\b")
 _STAMP_DATE = re.compile(
-    r"assinad[oa]\s+(?:digitalmente|eletronicamente)[^.]{0,160}?(?:em|data:?)\s*(\d{2}/\d{2}/\d{4}|\d{4}[.-]\d{2}[.-]\d{2})",
+    r"assinad[oa]\s+(?:digitalmente|eletronicamente|de\s+forma\s+(?:digital|eletr[oô]nica)|com\s+certificado\s+digital)"
+    r"[^.]{0,160}?(?:\bem|\bdata:?|\bdados:?)\s*(\d{2}/\d{2}/\d{4}|\d{4}[.-]\d{2}[.-]\d{2})",
     re.I,
 )
 

@@ -251,7 +251,9 @@ def representatives(span_text: str) -> list[Person]:
         segment = m.group(1)
         tail = span_text[m.end() : m.end() + 300]
         pending_cargo: Optional[str] = None
-        chunks = re.split(r",|;|\s+e\s+(?=(?:(?:o|a)\s+)?(?:sr|sra|dr|dra)\.?\s|[" + UPPER + r"][" + LETTER + r"]+\s+[" + UPPER + r"])", segment)
+        # Each honorific opens another person: "Senhor JOSÉ SILVA Procuradores Senhor ANA LIMA" is two.
+        chunks = re.split(r",|;|\s+e\s+(?=(?:(?:o|a)\s+)?(?:sr|sra|dr|dra)\.?\s|[" + UPPER + r"][" + LETTER + r"]+\s+[" + UPPER + r"])"
+                          r"|\s+(?=(?i:senhora?|sra?\.|dra?\.)\s*[" + UPPER + r"])", segment)
         for raw in chunks:
             chunk = raw.strip()
             if not chunk:
