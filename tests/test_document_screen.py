@@ -73,3 +73,49 @@ def test_default_tables_are_plain_lists():
     assert "termo de referência" in mod.TRIAGEM_OUTROS
     assert ("contratante", "contratad") in mod.TRIAGEM_PARTES
     assert all(isinstance(t, str) for t in mod.TRIAGEM_QUALIFICACAO)
+
+
+# --- the compiled screen against the plain-Python one --------------------------------
+from hypothesis import given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+import text_oracles as oracle  # noqa: E402
+
+_WORDS = ["CONTRATO Nº 5", "TERMO DE REFERÊNCIA", "Contratante", "contratada", "neste ato", "representada por",
+          "SEI/ORG - 12 - Contrato", "ata de registro de preços", "nota fiscal", "Cláusula", "foro", "\u200b",
+          "Pregão Eletrônico", "ΣΑΣ", "İ", "é", "\n", "\r\n", "  ", "\f", "- ", "1.", "»", "x" * 30]
+_PIECE = st.one_of(st.sampled_from(_WORDS), st.text(max_size=6))
+_HEAD = st.sampled_from(["", "CONTRATO Nº 5/2025\n", "Secretaria\n", "PARECER\n", "» ATA DE REGISTRO DE PREÇOS\n",
+                         "SEI/X - 1 - Termo de Referência\n"])
+_PAGE = st.tuples(_HEAD, st.lists(_PIECE, max_size=30).map("".join),
+                  st.sampled_from(["", PREAMBLE, CLAUSES, PREAMBLE + CLAUSES])).map("".join)
+
+
+def _tables():
+    return dict(validacao=list(mod.KEYWORDS_VALIDACAO), exclusao=list(mod.TRIAGEM_EXCLUSAO),
+                titulos=list(mod.TRIAGEM_TITULOS), outros=list(mod.TRIAGEM_OUTROS),
+                partes=list(mod.TRIAGEM_PARTES), qualificacao=list(mod.TRIAGEM_QUALIFICACAO),
+                minimo=mod.MIN_KEYWORDS, cabecalho=mod.TRIAGEM_CABECALHO)
+
+
+@settings(max_examples=400, deadline=None)
+@given(st.lists(_PAGE, max_size=4))
+def test_screen_matches_the_plain_python_screen(pages):
+    got = triar_documento(pages)
+    want = oracle.triar(pages, **_tables())
+    assert {k: got[k] for k in want} == want
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.lists(_PAGE, max_size=3), st.lists(st.sampled_from(_WORDS + [""]), max_size=4),
+       st.lists(st.tuples(st.sampled_from(_WORDS + [""]), st.sampled_from(_WORDS)), max_size=3))
+def test_screen_with_other_tables_matches(pages, outros, partes):
+    tables = _tables()
+    tables.update(outros=outros, partes=partes, qualificacao=outros[:2])
+    with pytest.MonkeyPatch.context() as mp:
+        mp.setattr(mod, "TRIAGEM_OUTROS", outros)
+        mp.setattr(mod, "TRIAGEM_PARTES", partes)
+        mp.setattr(mod, "TRIAGEM_QUALIFICACAO", outros[:2])
+        got = triar_documento(pages)
+    want = oracle.triar(pages, **tables)
+    assert {k: got[k] for k in want} == want

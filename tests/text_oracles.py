@@ -92,3 +92,92 @@ def comparar_enderecos(endereco_contrato, dados_receita, threshold=0.85, normali
         return False, 0.0, endereco_receita
     similaridade = len(pa & pb) / len(pa | pb)
     return similaridade >= threshold, similaridade, endereco_receita
+
+
+# --- the whole-document screen (triar_documento) ----------------------------------
+_INVISIBLE = {"\u00ad", "\u200b", "\u200c", "\u200d", "\u2060", "\ufeff"}
+
+
+def _letter_like(c: str) -> bool:
+    return (c.isalnum() or c == "_") and c not in "0123456789_"
+
+
+def _fold_spaced(texto: str) -> str:
+    """The fold, invisible characters dropped, white space runs one blank, trimmed."""
+    return " ".join("".join(c for c in fold(texto) if c not in _INVISIBLE).split())
+
+
+def _lines(heading: str, limit: int) -> list[str]:
+    return [s for s in (line.strip() for line in re.split(r"[\n\r]", heading)) if s][:limit]
+
+
+def _shape(line: str) -> tuple[int, bool]:
+    letters = [c for c in line if _letter_like(c)]
+    upper = sum(1 for c in letters if fold(c) != c)
+    return len(line.split()), bool(letters) and upper * 10 >= len(letters) * 6
+
+
+def _title_fold(line: str) -> str:
+    i = 0
+    while i < len(line) and not _letter_like(line[i]):
+        i += 1
+    lf = _fold_spaced(line[i:])
+    if lf.startswith(("sei/", "sei ")) and " - " in lf:
+        rest = lf[lf.rindex(" - ") + 3 :]
+        j = 0
+        while j < len(rest) and not _letter_like(rest[j]):
+            j += 1
+        lf = rest[j:]
+    return lf
+
+
+def _starts(lf: str, starts: list[str]):
+    for i, s in enumerate(starts):
+        f = _fold_spaced(s)
+        if f and lf.startswith(f) and (len(lf) == len(f) or not _letter_like(lf[len(f)])):
+            return i
+    return None
+
+
+def triar(pages, validacao, exclusao, titulos, outros, partes, qualificacao, minimo, cabecalho,
+          linhas=25, abertura=2) -> dict:
+    """The screen written the obvious way: (eh_contrato, motivo, keywords, exclusao, titulo)."""
+    folds = [f for f in (_fold_spaced(p) for p in pages) if f]
+    if not folds:
+        return {"eh_contrato": False, "motivo": "vazio", "keywords": [], "exclusao": None, "titulo": None}
+    first = next(p for p in pages if _fold_spaced(p))
+    whole, opening = " ".join(folds), " ".join(folds[:abertura])
+    found = [t for t in validacao if _fold_spaced(t) in whole]
+    enough = len(found) >= minimo
+    heading = first[:cabecalho]
+    heading_fold = _fold_spaced(heading)
+    excluded = next((t for t in exclusao if _fold_spaced(t) in heading_fold), None)
+    kind, title, other = None, None, None
+    for line in _lines(heading, linhas):
+        words, capitals = _shape(line)
+        if not capitals and words > 10:
+            break
+        if not ((len(line) <= 100 and words <= 8) or (capitals and len(line) <= 200)):
+            continue
+        lf = _title_fold(line)
+        if _starts(lf, titulos) is not None:
+            kind, title = "contrato", line
+        elif (i := _starts(lf, outros)) is not None:
+            kind, title, other = "outro", line, outros[i]
+        else:
+            continue
+        break
+    verdict = {"eh_contrato": False, "keywords": found, "titulo": title,
+               "exclusao": other if other is not None else excluded}
+    if kind == "contrato":
+        verdict.update(eh_contrato=enough, motivo="titulo" if enough else "poucos_termos")
+    elif kind == "outro" or excluded is not None:
+        verdict["motivo"] = "exclusao"
+    elif not enough:
+        verdict["motivo"] = "poucos_termos"
+    else:
+        parties = any(_fold_spaced(a) and _fold_spaced(b) and _fold_spaced(a) in opening and _fold_spaced(b) in opening
+                      for a, b in partes)
+        qualified = any(_fold_spaced(q) and _fold_spaced(q) in whole for q in qualificacao)
+        verdict.update(eh_contrato=parties and qualified, motivo="termos" if parties and qualified else "sem_partes")
+    return verdict
