@@ -23,6 +23,8 @@ CLAUSES = (
     ("PREGÃO ELETRÔNICO Nº 12/2025\nATA DE REGISTRO DE PREÇOS Nº 5/2025\n", True, "titulo"),
     ("Município de Arroio do Sal\nTERMO DE FORMALIZAÇÃO\n", True, "titulo"),
     ("SEI/GESP - 0047987294 - Contrato\n", True, "titulo"),
+    ("PREGÃO ELETRÔNICO Nº 44/2025\nContrato de prestação de serviços nº 12/2024 que entre si celebram o Município "
+     "de Bastos e a empresa Acme Ltda, na forma abaixo\n", True, "titulo"),
     ("Secretaria de Administração\n", True, "termos"),
     ("TERMO DE REFERÊNCIA\n", False, "exclusao"),
     ("SEI/EMBRAPA - 6339390 - Termo de Referência\n", False, "exclusao"),
@@ -85,7 +87,7 @@ _WORDS = ["CONTRATO Nº 5", "TERMO DE REFERÊNCIA", "Contratante", "contratada",
           "SEI/ORG - 12 - Contrato", "ata de registro de preços", "nota fiscal", "Cláusula", "foro", "\u200b",
           "Pregão Eletrônico", "ΣΑΣ", "İ", "é", "\n", "\r\n", "  ", "\f", "- ", "1.", "»", "x" * 30]
 _PIECE = st.one_of(st.sampled_from(_WORDS), st.text(max_size=6))
-_HEAD = st.sampled_from(["", "CONTRATO Nº 5/2025\n", "Secretaria\n", "PARECER\n", "» ATA DE REGISTRO DE PREÇOS\n",
+_HEAD = st.sampled_from(["", "CONTRATO Nº 5/2025\n", "Secretaria\n", "Contrato nº 1 de serviços gerais que entre si celebram as partes\n", "PARECER\n", "» ATA DE REGISTRO DE PREÇOS\n",
                          "SEI/X - 1 - Termo de Referência\n"])
 _PAGE = st.tuples(_HEAD, st.lists(_PIECE, max_size=30).map("".join),
                   st.sampled_from(["", PREAMBLE, CLAUSES, PREAMBLE + CLAUSES])).map("".join)

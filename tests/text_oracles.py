@@ -155,11 +155,12 @@ def triar(pages, validacao, exclusao, titulos, outros, partes, qualificacao, min
     kind, title, other = None, None, None
     for line in _lines(heading, linhas):
         words, capitals = _shape(line)
-        if not capitals and words > 10:
-            break
-        if not ((len(line) <= 100 and words <= 8) or (capitals and len(line) <= 200)):
-            continue
         lf = _title_fold(line)
+        naming_parties = _starts(lf, titulos) is not None and (" entre si " in lf or " celebram " in lf)
+        if not naming_parties and not capitals and words > 10:
+            break
+        if not naming_parties and not ((len(line) <= 100 and words <= 8) or (capitals and len(line) <= 200)):
+            continue
         if _starts(lf, titulos) is not None:
             kind, title = "contrato", line
         elif (i := _starts(lf, outros)) is not None:

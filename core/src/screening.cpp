@@ -214,10 +214,17 @@ Verdict Screener::screen(const std::vector<std::u32string_view>& pages) const {
     bool contract_title = false;
     for (std::u32string_view line : non_blank_lines(heading, tables_.title_lines)) {
         LineShape line_shape = shape_of(line);
-        if (is_prose(line_shape)) break;
-        if (!looks_like_title(line, line_shape)) continue;
         std::u32string lf = title_fold(line);
-        if (first_start(lf, title_folded_) != Verdict::npos) {
+        const bool opens_as_contract = first_start(lf, title_folded_) != Verdict::npos;
+        // "Contrato de prestação de serviços que entre si celebram o Município
+        // e a empresa ..." is a title however long it runs.
+        const bool naming_parties = opens_as_contract && (lf.find(U" entre si ") != std::u32string::npos ||
+                                                          lf.find(U" celebram ") != std::u32string::npos);
+        if (!naming_parties) {
+            if (is_prose(line_shape)) break;
+            if (!looks_like_title(line, line_shape)) continue;
+        }
+        if (opens_as_contract) {
             contract_title = true;
         } else if (std::size_t other = first_start(lf, other_folded_); other != Verdict::npos) {
             v.other_title = other;

@@ -14,7 +14,9 @@
 //     that has text; its title lines are those of its first `title_lines`
 //     non-blank lines, before the first line of running text (over ten words,
 //     not in capitals), that are set like a title (at most eight words in at
-//     most 100 code points, or in capitals in at most 200);
+//     most 100 code points, or in capitals in at most 200), and a contract
+//     title of any length that names its parties ("Contrato nº 5/2025 que
+//     entre si celebram ...");
 //   * the first title line that declares a kind decides: a contract title
 //     (`title_starts`: "CONTRATO Nº 077/2025", "TERMO ADITIVO", "ATA DE
 //     REGISTRO DE PREÇOS") makes a contract of a document with enough
