@@ -22,7 +22,7 @@ nb::object record_text(nb::handle record, const char* key) {
 
 // adapter.<method>(arg).  RegistryUnavailableError (no source of the registry
 // could answer: an adapter's way to say "could not ask", where None says "no
-// such company") gives None, its reason kept in `unavailable`.
+// such company") gives None, its reason kept in `unavailable` when none is yet.
 nb::object ask_registry(nb::handle adapter, const char* method, nb::handle arg, nb::object& unavailable) {
     try {
         return adapter.attr(method)(arg);
@@ -31,7 +31,8 @@ nb::object ask_registry(nb::handle adapter, const char* method, nb::handle arg, 
         nb::object error = nb::borrow(e.value());
         nb::object reason = nb::steal(PyObject_GetAttrString(error.ptr(), "reason"));
         if (!reason.is_valid()) PyErr_Clear();
-        unavailable = reason.is_valid() && truth(reason) ? reason : nb::object(to_str(error));
+        // The first reason stands (the look-up by CNPJ's, before the search by name's).
+        if (!unavailable.is_valid()) unavailable = reason.is_valid() && truth(reason) ? reason : nb::object(to_str(error));
         return nb::none();
     }
 }

@@ -44,6 +44,7 @@ from urllib3.connectionpool import HTTPConnectionPool, HTTPSConnectionPool
 MAX_ANSWER_BYTES = 5 << 20
 ACCEPT_ENCODING = "gzip, deflate"
 _CHUNK = 64 << 10
+_INFLATE_STEP = 256 << 10
 # After the deadline, how often the watchdog looks again for a socket to shut
 # (the connection may have been between attempts when it first looked).
 _RECHECK = 0.05
@@ -230,7 +231,8 @@ class _Inflater:
     def feed(self, data: bytes, out: bytearray, cap: int) -> None:
         while data:
             try:
-                piece = self.inflate.decompress(data, cap + 1 - len(out))
+                # Small steps: the output of one never holds much more than the cap in memory.
+                piece = self.inflate.decompress(data, min(cap + 1 - len(out), _INFLATE_STEP))
             except zlib.error as error:
                 if self.gzip or self.started:
                     raise requests.exceptions.ContentDecodingError(f"answer is not valid {self._name()}: {error}")
@@ -289,6 +291,8 @@ def _read_capped(response: requests.Response, cap: int, watch: Optional[_Watch])
     """``_read_body`` with the transport's errors as the request errors ``requests`` raises."""
     try:
         _read_body(response, cap, watch)
+    except requests.RequestException:
+        raise  # ours (too large, too late) or already a request error; an OSError too, hence first
     except (urllib3.exceptions.HTTPError, OSError) as error:
         if watch is not None and watch.fired:
             raise watch.error(response.url) from error
