@@ -113,7 +113,7 @@ def test_cnpj_lookup_offline(db):
     # The sample is no whole release: a CNPJ it does not hold is not known to be missing.
     done = run("cnpj", "consultar", "11.222.333/0001-81", "--offline", "--registry-db", db)
     assert (done.returncode, done.stderr) == (3, "erro: CNPJ 11.222.333/0001-81: Receita Federal não consultada: "
-                                                 "modo offline; cadastro local parcial\n")
+                                                 "modo offline; cadastro local incompleto\n")
 
 
 def test_triagem_and_ocr_commands(tmp_path):

@@ -53,7 +53,7 @@ def test_offline_work_asks_no_service(net, sample_db, monkeypatch, value):
     adapter = BrazilAdapter()
     # The sample is no whole release: a company it does not hold may exist.
     for ask in (lambda: adapter.lookup_company(UNKNOWN), lambda: adapter.search_companies("Empresa desconhecida")):
-        with pytest.raises(RegistryUnavailableError, match="modo offline; cadastro local parcial"):
+        with pytest.raises(RegistryUnavailableError, match="modo offline; cadastro local incompleto"):
             ask()
     assert adapter.lookup_company(GOOGLE)["fonte"] == records.FONTE  # the database still answers
     assert net.requests("brasilapi") == net.requests("casadosdados") == []

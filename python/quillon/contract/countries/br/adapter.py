@@ -166,7 +166,7 @@ class _Local:
             try:
                 if self.store.holds_complete_release():
                     return None  # absent from a whole release: no such company
-                local = "cadastro local parcial"
+                local = "cadastro local incompleto"
             except Exception as error:
                 logger.warning("Registry database unreadable: %s", error)
                 local = f"cadastro local com erro ({type(error).__name__})"
