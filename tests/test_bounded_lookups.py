@@ -62,8 +62,8 @@ def test_the_adapter_client_gives_up_at_its_time_out(net, monkeypatch, trickle):
             _within_the_time_out(lambda: bounded_requests.post(base + "/search", json={}, timeout=TIMEOUT))
 
 
-def test_a_bounded_session_keeps_its_connections_bounded_on_reuse(net):
-    # The client's session is kept per thread; a connection taken again is still watched.
+def test_a_session_used_again_stays_bounded(net):
+    # The client keeps its session per thread: every exchange through it is bounded, a connection taken again too.
     body = published("brasilapi/brasilapi_active_okbr_qsa_presidente.json")
     net.answer("brasilapi", "19131243000197", body)
     net.answer("brasilapi", "19131243000197", body)

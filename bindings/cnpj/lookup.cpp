@@ -7,6 +7,9 @@
 // endereco (seven keys), email, socios (partner entries of six keys).  Field
 // values are copied from the decoded answer as they are, "" when absent; only
 // `cnpj` (formatted) and the ReceitaWS share capital (a number) are computed.
+// An answer without the company's legal name is no record (a ValueError: the
+// lookup logs it and moves on).  The request goes through requests_method
+// (remote.hpp): bounded in time and size while `requests` is the real one.
 #include "cnpj/registry.hpp"
 
 #include <string>
@@ -245,7 +248,8 @@ nb::object consultar_receita_ws(nb::handle cnpj_arg) {
 
 // The records of answers fetched by someone else (the Brazilian adapter's
 // paced client), built exactly as the lookups build theirs.  Errors of the
-// answer's shape reach the caller.
+// answer's shape reach the caller, the ValueError of an answer that does not
+// name the company among them.
 nb::object registro_brasil_api(nb::handle dados, nb::handle cnpj_arg) {
     text_arg(cnpj_arg, "_registro_brasil_api", "cnpj");
     return brasil_api_record(dados, cnpj_ns.call(kLimparCnpj, cnpj_arg));
@@ -293,8 +297,9 @@ void register_lookup(nb::module_& m) {
           "Consulta CNPJ na ReceitaWS (fallback).");
     m.def("_registro_brasil_api", &registro_brasil_api, param("dados"), param("cnpj"),
           nb::sig("def _registro_brasil_api(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any]"),
-          "Registro normalizado de uma resposta da BrasilAPI já decodificada.");
+          "Registro normalizado de uma resposta da BrasilAPI já decodificada (ValueError sem razão social).");
     m.def("_registro_receita_ws", &registro_receita_ws, param("dados"), param("cnpj"),
           nb::sig("def _registro_receita_ws(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any] | None"),
-          "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR).");
+          "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR,\n"
+          "ValueError sem razão social).");
 }
