@@ -105,11 +105,13 @@ class _Watchdog:
 
     def add(self, watch: _Watch) -> None:
         with self._cv:
-            heapq.heappush(self._heap, (watch.deadline, next(self._order), watch))
+            entry = (watch.deadline, next(self._order), watch)
+            heapq.heappush(self._heap, entry)
             if self._thread is None:
                 self._thread = threading.Thread(target=self._run, name="quillon-http-deadline", daemon=True)
                 self._thread.start()
-            self._cv.notify()
+            if self._heap[0] is entry:  # else the thread wakes earlier anyway: no switch to it per request
+                self._cv.notify()
 
     def _run(self) -> None:
         while True:
