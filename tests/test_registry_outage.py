@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import contextlib
 import json
+import os
 import pathlib
 import shutil
 import subprocess
@@ -31,6 +32,7 @@ from quillon.registry import online, open_store
 from quillon.registry.importer import import_folder
 from quillon.registry.layout import is_whole_release, release_part
 from quillon.registry.sample import SAMPLE_DIR, build_sample
+from registry_backends import store  # noqa: F401  (fixture)
 from registry_servers import dead_ends, net, published, registry_server_pool  # noqa: F401  (fixtures)
 
 GOOGLE, GOOGLE_FMT = "06990590000123", "06.990.590/0001-23"
@@ -189,18 +191,15 @@ def test_a_whole_release_is_every_part_of_each_table(keys, whole):
     assert release_part("Socios3.zip:K3241.K03200Y3.D40510.SOCIOCSV")[1] == 3
 
 
-def test_the_importer_tells_a_whole_release_from_the_sample(tmp_path):
-    sample = open_store("sqlite", str(tmp_path / "sample.sqlite3"))
-    whole = open_store("sqlite", str(tmp_path / "whole.sqlite3"))
-    try:
-        assert not sample.holds_complete_release()  # never imported
-        assert build_sample(sample, err=open("/dev/null", "w")).complete is False
-        assert not sample.holds_complete_release()
-        assert import_folder(whole, whole_release(tmp_path / "whole"), err=open("/dev/null", "w")).complete is True
-        assert whole.holds_complete_release()
-    finally:
-        sample.close()
-        whole.close()
+def test_the_importer_tells_a_whole_release_from_the_sample(store, tmp_path):
+    quiet = open(os.devnull, "w")
+    assert not store.holds_complete_release()  # never imported
+    assert build_sample(store, err=quiet).complete is False
+    assert not store.holds_complete_release()
+    assert import_folder(store, whole_release(tmp_path / "whole"), err=quiet).complete is True
+    assert store.holds_complete_release()
+    assert build_sample(store, err=quiet).complete is False  # a partial import after a whole one
+    assert not store.holds_complete_release()
 
 
 @pytest.mark.parametrize(("whole", "verdict", "field"), [
