@@ -17,7 +17,7 @@ from quillon import bounded_requests
 from quillon.contract.countries.br import cnpj, ie
 from quillon.registry import open_store
 from quillon.registry.online import OnlineClient
-from registry_servers import CNPJA_KEY, net, published, registry_server_pool  # noqa: F401  (fixtures)
+from registry_servers import net, published, registry_server_pool  # noqa: F401  (fixtures)
 
 GLOBO, AMBEV = "27865757000102", "07526557011659"
 TIMEOUT = 1  # seconds: every call below must give up within TIMEOUT + 1

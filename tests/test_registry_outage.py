@@ -50,7 +50,8 @@ def engine(monkeypatch):
 
 def contract_of(cnpj_text, nome="Google Brasil Internet Ltda", signatario="Yun Ki Lee"):
     FakeEngine.result = Result({
-        "empresas": Answer({"empresas": [{"cnpj": cnpj_text, "razao_social": nome, "papel_no_contrato": "contratada"}]}),
+        "empresas": Answer({"empresas": [
+            {"cnpj": cnpj_text, "razao_social": nome, "papel_no_contrato": "contratada"}]}),
         "assinaturas": Answer({"assinaturas": [{"nome_signatario": signatario, "cnpj_empresa": cnpj_text}]}),
         "dados_contrato": Answer({}),
     })
@@ -73,7 +74,8 @@ def cnpj_field(result):
 def outage(kind, dead_ends, monkeypatch):
     """Every registry service (BrasilAPI, ReceitaWS, Casa dos Dados) down in one way; yields the reason words."""
     if kind in ("refused", "silent"):
-        server, words = contextlib.nullcontext(dead_ends[kind]), {"refused": "sem conexão", "silent": "tempo esgotado"}[kind]
+        server = contextlib.nullcontext(dead_ends[kind])
+        words = {"refused": "sem conexão", "silent": "tempo esgotado"}[kind]
         monkeypatch.setattr(cnpj, "REQUEST_TIMEOUT", 0.3)
         monkeypatch.setattr(online, "SEARCH_TIMEOUT", 0.3)
     elif kind == "503":
@@ -182,7 +184,8 @@ def whole_release(folder: pathlib.Path) -> pathlib.Path:
     ([f"{k}{n}.zip:K3241.K03200Y{n}.D40510.{s}" for k, s in (("Empresas", "EMPRECSV"), ("Estabelecimentos", "ESTABELE"),
                                                             ("Socios", "SOCIOCSV")) for n in range(10)], True),
     ([f"K3241.K03200Y{n}.D40510.{s}" for s in ("EMPRECSV", "ESTABELE", "SOCIOCSV") for n in range(10)], True),
-    ([f"K3241.K03200Y{n}.D40510.{s}" for s in ("EMPRECSV", "ESTABELE", "SOCIOCSV") for n in range(10) if n != 7], False),
+    ([f"K3241.K03200Y{n}.D40510.{s}" for s in ("EMPRECSV", "ESTABELE", "SOCIOCSV") for n in range(10) if n != 7],
+     False),
     ([f"K3241.K03200Y{n}.D40510.{s}" for s in ("EMPRECSV", "ESTABELE") for n in range(10)], False),
     (["Empresas0.zip:K3241.K03200Y0.AMOSTRA.EMPRECSV", "Municipios.zip:F.K03200$Z.D40510.MUNICCSV"], False),
 ])
@@ -251,7 +254,8 @@ def test_the_command_offline_without_the_companies_is_pending(empty_db):
 def test_the_batch_says_it_once(empty_db, tmp_path):
     folder = tmp_path / "lote"
     folder.mkdir()
-    for name in ("contrato_servicos_aprovado.pdf", "contrato_signatario_fora_do_qsa.pdf", "contrato_empresa_baixada.pdf"):
+    for name in ("contrato_servicos_aprovado.pdf", "contrato_signatario_fora_do_qsa.pdf",
+                 "contrato_empresa_baixada.pdf"):
         shutil.copy(EXAMPLES / name, folder / name)
     done = run("verificar", folder, "--provider", "local", "--offline", "--registry-db", empty_db, "--jsonl",
                "--jobs", "2")
