@@ -8,8 +8,9 @@ A loopback HTTP server answers every request with a published BrasilAPI answer
 so that the machine's drift hits them alike:
 
   request alone      requests.get(...) and response.json(), as any client does
-  _consultar_brasil_api  the same request, then the C++ record built from the
-                     decoded answer (and the strict UTF-8 check of the body)
+  _consultar_brasil_api  the same request, bounded in time and size
+                     (quillon.bounded_requests), then the C++ record built from
+                     the decoded answer (and the strict UTF-8 check of the body)
 
 and, without the network (a stand-in for requests hands back the decoded
 answer), the whole function against the same function written in plain

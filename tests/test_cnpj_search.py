@@ -70,7 +70,7 @@ ANSWERS = [  # id, status, body, content type, log: None, ("WARNING", text) or "
     ("first-hit-invalid", 200, hits("12345678000199", OKBR), None),  # the second hit is never tried
     ("html", 200, NOT_JSON, ("WARNING", "Expecting value")),
     ("invalid-utf8", 200, INVALID_UTF8, ("WARNING", "can't decode")),
-    ("50MB", 200, FIFTY_MB, ("WARNING", "Expecting value")),
+    ("50MB", 200, FIFTY_MB, ("WARNING", "larger than 5242880 bytes")),
     ("list", 200, [hits(OKBR)], "ERROR"), ("data-null", 200, {"data": None}, "ERROR"),
     ("count-str", 200, {"data": {"count": "1", "cnpj": [{"cnpj": OKBR}]}}, "ERROR"),
     ("hit-str", 200, {"data": {"count": 1, "cnpj": [OKBR]}}, "ERROR"),

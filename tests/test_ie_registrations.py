@@ -80,7 +80,7 @@ FAILURES = [  # id, status, body, content type, (format, last argument or a text
     ("429", 429, b"", "text/plain", ("CNPJá returned HTTP %s for %s", AMBEV)),
     ("html", 200, NOT_JSON, "text/html", ("CNPJá returned non-JSON for %s: %s", "Expecting value")),
     ("invalid-utf8", 200, INVALID_UTF8, "application/json", ("CNPJá returned non-JSON for %s: %s", "0xff")),
-    ("50MB", 200, FIFTY_MB, "application/json", ("CNPJá returned non-JSON for %s: %s", "Expecting value")),
+    ("50MB", 200, FIFTY_MB, "application/json", ("CNPJá request failed for %s: %s", "larger than 5242880 bytes")),
     ("deeply-nested", 200, DEEPLY_NESTED, "application/json", ("CNPJá returned non-JSON for %s: %s", "recursion")),
     ("list", 200, b'[{"state": "SP"}]', "application/json", ("CNPJá returned unexpected JSON for %s: %s",
                                                                "expected an object, got list")),

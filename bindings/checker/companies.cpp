@@ -20,6 +20,23 @@ nb::object record_text(nb::handle record, const char* key) {
     return v.is_none() ? nb::object(nb::str("")) : v;
 }
 
+// adapter.<method>(arg).  RegistryUnavailableError (no source of the registry
+// could answer: an adapter's way to say "could not ask", where None says "no
+// such company") gives None, its reason kept in `unavailable` when none is yet.
+nb::object ask_registry(nb::handle adapter, const char* method, nb::handle arg, nb::object& unavailable) {
+    try {
+        return adapter.attr(method)(arg);
+    } catch (nb::python_error& e) {
+        if (!e.matches(checker_ns.get(names::RegistryUnavailableError))) throw;
+        nb::object error = nb::borrow(e.value());
+        nb::object reason = nb::steal(PyObject_GetAttrString(error.ptr(), "reason"));
+        if (!reason.is_valid()) PyErr_Clear();
+        // The first reason stands (the look-up by CNPJ's, before the search by name's).
+        if (!unavailable.is_valid()) unavailable = reason.is_valid() && truth(reason) ? reason : nb::object(to_str(error));
+        return nb::none();
+    }
+}
+
 nb::object validar_empresas(nb::handle self, nb::handle empresas_arg) {
     nb::list empresas = list_arg(empresas_arg, "_validar_empresas", "empresas");
     nb::list verificadas;
@@ -43,16 +60,17 @@ nb::object validar_empresas(nb::handle self, nb::handle empresas_arg) {
         nb::object record = nb::none();
         bool por_nome = false;
 
+        nb::object unavailable;  // why the registry could not be consulted, when it could not
         if (truth(cnpj)) {
             nb::object limpo = checker_ns.call(names::limpar_cnpj, cnpj);
             if (truth(adapter.attr("validate_company_id")(limpo))) {
                 log_line(self, join_text("Consultando CNPJ ", checker_ns.call(names::formatar_cnpj, limpo), "..."), "🔍");
-                record = adapter.attr("lookup_company")(limpo);
+                record = ask_registry(adapter, "lookup_company", limpo, unavailable);
             }
         }
         if (!truth(record) && has_razao) {
             log_line(self, join_text("Buscando por nome: ", razao_social, "..."), "🔎");
-            record = adapter.attr("search_companies")(razao_social);
+            record = ask_registry(adapter, "search_companies", razao_social, unavailable);
             if (truth(record)) {
                 cnpj = map_get(record, "cnpj", empty);
                 log_line(self, join_text("✅ Encontrado: ", cnpj), "");
@@ -60,6 +78,19 @@ nb::object validar_empresas(nb::handle self, nb::handle empresas_arg) {
             }
         }
 
+        if (!truth(record) && unavailable.is_valid()) {
+            // Nobody could say whether the company exists: pending, never "not found".
+            nb::str mensagem = join_text("Receita Federal não consultada: ", unavailable);
+            log_line(self, join_text("⚠️ ", mensagem), "");
+            campos.append(campo("CNPJ", "pendente",
+                                truth(cnpj) ? nb::object(cnpj) : nb::object(nb::str("(não informado)")), nb::none(),
+                                mensagem));
+            verificadas.append(checker_ns.call(
+                names::EmpresaVerificada, nb::arg("cnpj") = truth(cnpj_contrato) ? nb::object(cnpj_contrato) : nb::object(empty),
+                nb::arg("razao_social_contrato") = razao_social, nb::arg("papel_no_contrato") = papel,
+                nb::arg("campos") = campos, nb::arg("problemas") = problemas));
+            continue;
+        }
         if (!truth(record)) {
             campos.append(campo("CNPJ", "reprovado", truth(cnpj) ? nb::object(cnpj) : nb::object(nb::str("(não informado)")),
                                 nb::none(), nb::str("CNPJ não encontrado na Receita Federal")));
@@ -114,6 +145,12 @@ nb::object validar_empresas(nb::handle self, nb::handle empresas_arg) {
 }
 
 }  // namespace
+
+bool registry_not_consulted(nb::handle empresa) {
+    for (nb::handle campo : empresa.attr("campos"))
+        if (campo.attr("campo").equal(nb::str("CNPJ"))) return campo.attr("status").equal(nb::str("pendente"));
+    return false;
+}
 
 void register_companies(nb::class_<ContractChecker>& cls) {
     cls.def("_validar_empresas", &validar_empresas, param("empresas"),

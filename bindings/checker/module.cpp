@@ -21,6 +21,7 @@ NB_MODULE(checker, m) {
     checker_ns.import_from("quillon.contract.countries.br.cnpj", "comparar_enderecos");
     checker_ns.import_from("quillon.contract.countries.registry", "get_adapter");
     checker_ns.import_from("quillon.contract.countries.base", "CountryAdapter");
+    checker_ns.import_from("quillon.exceptions", "RegistryUnavailableError");
 
     nb::class_<ContractChecker> cls(m, "ContractChecker", nb::dynamic_attr(),
                                     "Verificador de legitimidade de contratos.");

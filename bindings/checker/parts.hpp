@@ -39,6 +39,7 @@ inline constexpr Name limpar_cnpj{"limpar_cnpj"};
 inline constexpr Name formatar_cnpj{"formatar_cnpj"};
 inline constexpr Name comparar_enderecos{"comparar_enderecos"};
 inline constexpr Name ContractChecker{"ContractChecker"};
+inline constexpr Name RegistryUnavailableError{"RegistryUnavailableError"};
 }  // namespace names
 
 // self.<name>(args...), looked up on the instance at the moment of the call.
@@ -68,6 +69,11 @@ nb::str formatted(nb::handle value, const char* spec);
 
 // mapping.get(key, default): dicts directly, other mappings through .get.
 nb::object map_get(nb::handle mapping, const char* key, nb::handle fallback);
+
+// Whether a verified company's "CNPJ" field is pending: the registry could
+// not be consulted about it (a found company's is approved, a missing one's
+// rejected).
+bool registry_not_consulted(nb::handle empresa);
 
 // Truth value of getattr(obj, name).
 inline bool attr_truth(nb::handle obj, const char* name) { return truth(obj.attr(name)); }

@@ -67,7 +67,8 @@ void imprimir_relatorio(nb::handle self, nb::handle resultado_final, nb::handle 
 
     section(join_text("🏢 EMPRESAS (", nb::int_(nb::len(empresas)), ")").c_str());
     for (nb::handle emp : empresas) {
-        const char* mark = attr_truth(emp, "empresa_ativa") ? "✅" : "❌";
+        // A company the registry could not be asked about is neither active nor not.
+        const char* mark = attr_truth(emp, "empresa_ativa") ? "✅" : registry_not_consulted(emp) ? "⚠️" : "❌";
         print_line(join_text("\n   ", mark, " ",
                           first_truthy(emp.attr("razao_social_receita"), emp.attr("razao_social_contrato"), "N/A")));
         nb::object cnpj = emp.attr("cnpj");

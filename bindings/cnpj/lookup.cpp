@@ -7,6 +7,9 @@
 // endereco (seven keys), email, socios (partner entries of six keys).  Field
 // values are copied from the decoded answer as they are, "" when absent; only
 // `cnpj` (formatted) and the ReceitaWS share capital (a number) are computed.
+// An answer without the company's legal name is no record (a ValueError: the
+// lookup logs it and moves on).  The request goes through requests_method
+// (remote.hpp): bounded in time and size while `requests` is the real one.
 #include "cnpj/registry.hpp"
 
 #include <string>
@@ -42,7 +45,7 @@ constexpr Name kBrDescricaoSituacao{"descricao_situacao_cadastral"}, kBrDataSitu
     kBrNomeRepresentante{"nome_representante_legal"}, kBrQualificacaoRepresentante{"qualificacao_representante_legal"};
 constexpr Name kWsFantasia{"fantasia"}, kWsAbertura{"abertura"}, kWsQual{"qual"};
 
-constexpr Name kGet{"get"}, kStatusCode{"status_code"}, kJson{"json"};
+constexpr Name kStatusCode{"status_code"}, kJson{"json"};
 constexpr Name kBrasilApi{"BrasilAPI"}, kReceitaWs{"ReceitaWS"}, kError{"ERROR"}, kEmpty{""}, kZeroText{"0"};
 
 // The value for "key absent" in a look-up whose absence needs telling apart
@@ -117,6 +120,22 @@ nb::dict registry_record(const Name& fonte, nb::handle cnpj_formatado, nb::handl
     return r;
 }
 
+// An answer that does not name the company (`{}`, an error object sent with
+// status 200) is no record of it: a ValueError, so the lookup moves on to the
+// next service and nobody keeps it.  Checked once the record is built, so an
+// answer of the wrong shape still fails as such.
+nb::dict named_company(nb::dict record) {
+    PyObject* name = PyDict_GetItemWithError(record.ptr(), kRazaoSocial.get());
+    if (!name && PyErr_Occurred()) throw nb::python_error();
+    bool named = false;
+    if (name && PyUnicode_Check(name)) {
+        nb::object stripped = nb::borrow(name).attr("strip")();
+        named = PyUnicode_GET_LENGTH(stripped.ptr()) > 0;
+    }
+    if (!named) raise_error(PyExc_ValueError, "answer without the company's legal name");
+    return record;
+}
+
 nb::dict brasil_api_record(nb::handle data, nb::handle cnpj_limpo) {
     nb::handle empty(kEmpty.get());
     nb::list partners = socios(data, [&](nb::handle s) {
@@ -133,7 +152,7 @@ nb::dict brasil_api_record(nb::handle data, nb::handle cnpj_limpo) {
     nb::object formatted = cnpj_ns.call(kFormatarCnpj, cnpj_limpo);
     static const ServiceFields fields{kRazaoSocial, kNomeFantasia, kBrDescricaoSituacao, kBrDataSituacao,
                                       kBrDataInicio};
-    return registry_record(kBrasilApi, formatted, data, fields, capital, partners);
+    return named_company(registry_record(kBrasilApi, formatted, data, fields, capital, partners));
 }
 
 // ReceitaWS writes the share capital as text; see quillon/registry.hpp for how
@@ -176,7 +195,7 @@ nb::dict receita_ws_record(nb::handle data, nb::handle cnpj_limpo) {
     });
     nb::object formatted = cnpj_ns.call(kFormatarCnpj, cnpj_limpo);
     static const ServiceFields fields{kNome, kWsFantasia, kSituacao, kDataSituacao, kWsAbertura};
-    return registry_record(kReceitaWs, formatted, data, fields, capital, partners);
+    return named_company(registry_record(kReceitaWs, formatted, data, fields, capital, partners));
 }
 
 // One GET to one service, the answer made into a record.  Whatever goes wrong
@@ -191,7 +210,7 @@ nb::object ask_service(const char* function, const char* service, const Name& ur
     nb::object record;
     nb::object error = catch_exception([&] {
         static PyObject* kwnames = keyword_names({"headers", "timeout"});
-        nb::object get = attr_of(cnpj_ns.get(kRequestsName), kGet);
+        nb::object get = requests_method(cnpj_ns, "get");
         nb::object response = call_with_keywords(get, {url}, kwnames, {headers, cnpj_ns.get(kRequestTimeout)});
         if (!attr_of(response, kStatusCode).equal(nb::int_(200))) return;
         require_utf8_body(response);
@@ -229,7 +248,8 @@ nb::object consultar_receita_ws(nb::handle cnpj_arg) {
 
 // The records of answers fetched by someone else (the Brazilian adapter's
 // paced client), built exactly as the lookups build theirs.  Errors of the
-// answer's shape reach the caller.
+// answer's shape reach the caller, the ValueError of an answer that does not
+// name the company among them.
 nb::object registro_brasil_api(nb::handle dados, nb::handle cnpj_arg) {
     text_arg(cnpj_arg, "_registro_brasil_api", "cnpj");
     return brasil_api_record(dados, cnpj_ns.call(kLimparCnpj, cnpj_arg));
@@ -277,8 +297,9 @@ void register_lookup(nb::module_& m) {
           "Consulta CNPJ na ReceitaWS (fallback).");
     m.def("_registro_brasil_api", &registro_brasil_api, param("dados"), param("cnpj"),
           nb::sig("def _registro_brasil_api(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any]"),
-          "Registro normalizado de uma resposta da BrasilAPI já decodificada.");
+          "Registro normalizado de uma resposta da BrasilAPI já decodificada (ValueError sem razão social).");
     m.def("_registro_receita_ws", &registro_receita_ws, param("dados"), param("cnpj"),
           nb::sig("def _registro_receita_ws(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any] | None"),
-          "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR).");
+          "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR,\n"
+          "ValueError sem razão social).");
 }

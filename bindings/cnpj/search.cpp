@@ -54,7 +54,7 @@ nb::dict search_body(PyObject* nome, PyObject* uf) {
 // the registry, or None.
 nb::object search_by_name(PyObject* nome, PyObject* uf) {
     nb::dict headers = service_headers({{"Content-Type", "application/json"}, {"Accept", "application/json"}});
-    nb::object post = nb::borrow(cnpj_ns.get(kRequestsName)).attr("post");
+    nb::object post = requests_method(cnpj_ns, "post");
     nb::object response = post(nb::borrow(cnpj_ns.get(kCasaDosDadosApi)), nb::arg("json") = search_body(nome, uf),
                                nb::arg("headers") = headers, nb::arg("timeout") = kSearchTimeout);
     if (!response.attr("status_code").equal(nb::int_(200))) return nb::none();

@@ -102,7 +102,7 @@ nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
 
     nb::object response;
     try {
-        nb::object get = nb::borrow(ie_ns.get(kRequestsName)).attr("get");
+        nb::object get = requests_method(ie_ns, "get");
         response = get(url, nb::arg("headers") = headers, nb::arg("params") = params,
                        nb::arg("timeout") = nb::borrow(ie_ns.get(kRequestTimeout)));
     } catch (nb::python_error& e) {

@@ -27,6 +27,20 @@ namespace nb = nanobind;
 
 inline constexpr Name kRequestsName{"requests"};
 
+// What the module calls for `requests.<method>(...)`: while its `requests`
+// attribute is the real package, unpatched, the call of
+// quillon.bounded_requests that bounds the whole exchange in time and the
+// answer in size (decompressed); otherwise whatever stands in for it, called
+// as the module's code would call it.
+inline nb::object requests_method(const ModuleNamespace& ns, const char* method) {
+    static constexpr Name kForModule{"for_module"};
+    nb::object bounded = nb::module_::import_("quillon.bounded_requests");
+    PyObject* call = PyObject_CallMethodObjArgs(bounded.ptr(), kForModule.get(), ns.get(kRequestsName).ptr(),
+                                                nb::str(method).ptr(), nullptr);
+    if (!call) throw nb::python_error();
+    return nb::steal(call);
+}
+
 // obj.get(key, dflt).
 inline nb::object field(nb::handle obj, const Name& key, nb::handle dflt) {
     if (PyDict_CheckExact(obj.ptr())) {

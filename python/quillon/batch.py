@@ -40,6 +40,8 @@ class Outcome:
     record: Optional[dict[str, Any]] = None
     report: str = ""
     error: Optional[str] = None
+    #: Why the company registry could not be consulted about some company (its CNPJ is pending).
+    registry_unavailable: Optional[str] = None
 
     @property
     def status(self) -> int:
@@ -183,13 +185,23 @@ def verify(path: str) -> Outcome:
         record = _adjust(record, result)
         record = {"arquivo": path, **record}
         report = _report(checker, record, result, path) if _options.human else ""
-        return Outcome(path=path, record=record, report=report)
+        return Outcome(path=path, record=record, report=report, registry_unavailable=registry_unavailable(record))
     except UserError as exc:
         return Outcome(path=path, error=str(exc))
     except KeyboardInterrupt:
         raise
     except Exception as exc:  # one line per failed file, the rest go on
         return Outcome(path=path, error=describe_error(exc, path))
+
+
+def registry_unavailable(record: dict[str, Any]) -> Optional[str]:
+    """The message of the first company whose CNPJ is pending: the registry could not be asked
+    about it (the checker approves a CNPJ found and rejects one the registry does not have)."""
+    for empresa in record.get("empresas") or []:
+        for campo in empresa.get("campos") or []:
+            if campo.get("campo") == "CNPJ" and campo.get("status") == "pendente":
+                return campo.get("mensagem") or "Receita Federal não consultada"
+    return None
 
 
 def describe_error(exc: BaseException, path: str = "") -> str:

@@ -117,10 +117,17 @@ def _verificar(args: argparse.Namespace) -> int:
     progress = Progress(len(files), "Verificando")
     statuses: list[int] = []
     records = []
+    registry_warned = False
 
     def emit(outcome) -> None:
+        nonlocal registry_warned
         progress.close()
         statuses.append(outcome.status)
+        if outcome.registry_unavailable and not registry_warned:
+            # Once a run: the companies concerned are pending, and the field says why for each.
+            registry_warned = True
+            print(f"aviso: {outcome.registry_unavailable}; as empresas não verificadas ficam pendentes",
+                  file=sys.stderr)
         if outcome.error is not None:
             print(f"erro: {outcome.error}", file=sys.stderr)
             if args.jsonl:
@@ -181,6 +188,7 @@ def _cnpj(args: argparse.Namespace) -> int:
 def _cnpj_consultar(args: argparse.Namespace) -> int:
     from quillon.contract.countries.br.cnpj import formatar_cnpj, validar_cnpj
     from quillon.contract.countries.registry import get_adapter
+    from quillon.exceptions import RegistryUnavailableError
 
     _registry_environment(args)
     adapter = get_adapter("BR")
@@ -188,10 +196,15 @@ def _cnpj_consultar(args: argparse.Namespace) -> int:
     for value in _values(args.cnpjs):
         if not validar_cnpj(value):
             raise CommandError(f"CNPJ inválido: {value}")
-        record = adapter.lookup_company(value)
+        try:
+            record = adapter.lookup_company(value)
+        except RegistryUnavailableError as exc:
+            print(f"erro: CNPJ {formatar_cnpj(value)}: Receita Federal não consultada: {exc.reason}", file=sys.stderr)
+            status = EXIT_ERROR
+            continue
         if not record:
             print(f"erro: CNPJ {formatar_cnpj(value)} não encontrado no cadastro", file=sys.stderr)
-            status = 1
+            status = max(status, 1)
             continue
         _dump(record)
     return status

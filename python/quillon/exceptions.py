@@ -4,6 +4,11 @@ Every error the package raises on purpose derives from ``QuillonError``, so a
 caller can catch them all at once.  ``RateLimitError`` and ``ModelError`` are
 raised by calls to model providers; both are transient and retried by the
 decorators of ``quillon.resilience.create_retry_decorator``.
+
+``RegistryUnavailableError`` is how a country adapter says that no source of
+its registry could answer (services down, slow, refusing, a breaker open,
+offline work without a complete local copy): the company may well exist.  An
+adapter that returns None says the registry has no such company.
 """
 
 
@@ -19,4 +24,22 @@ class RateLimitError(QuillonError):
     """A model provider refused the call for exceeding its rate limit."""
 
 
-__all__ = ["QuillonError", "ModelError", "RateLimitError"]
+class RegistryUnavailableError(QuillonError):
+    """No source of the company registry could say whether a company exists.
+
+    Raised by ``lookup_company`` and ``search_companies`` of the Brazilian
+    adapter when every source it may ask failed to answer: a web service that
+    refused the connection, timed out, answered 5xx or 429 or something
+    unreadable, or was skipped by its open circuit breaker; offline work with
+    no local registry database or one that does not hold a complete release
+    of the open data.  ``reason`` says why, in words for the user
+    ("BrasilAPI: sem conexão; ReceitaWS: HTTP 503").  The contract checker
+    reports such a company's CNPJ as pending, never as not found.
+    """
+
+    def __init__(self, reason: str):
+        super().__init__(reason)
+        self.reason = reason
+
+
+__all__ = ["QuillonError", "ModelError", "RateLimitError", "RegistryUnavailableError"]

@@ -36,6 +36,9 @@ def _print_import(report, out) -> None:
     resumed = f", {report.resumed_files} retomados" if report.resumed_files else ""
     print(f"Importação {report.run} concluída: {report.files} arquivos{resumed}, {report.rows:,} linhas, "
           f"{report.malformed} malformadas, {report.seconds:.1f} s ({rate:,.0f} linhas/s).", file=out)
+    if not report.complete:
+        print("Base parcial (não são todas as partes de uma publicação mensal): um CNPJ ausente dela é "
+              "consultado nos serviços web, ou fica pendente com --offline.", file=out)
     for name in report.ignored:
         print(f"Ignorado: {name}", file=out)
 

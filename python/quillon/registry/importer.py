@@ -28,7 +28,7 @@ from typing import Callable, Optional, TextIO
 
 from quillon.registry import schema
 from quillon.registry.files import Source, chunks, find_sources, fingerprint
-from quillon.registry.layout import EMPRESAS, ESTABELECIMENTOS, KINDS
+from quillon.registry.layout import EMPRESAS, ESTABELECIMENTOS, KINDS, is_whole_release
 from quillon.registry.opendata import LineReader
 from quillon.registry.progress import Progress
 from quillon.registry.store import RegistryStore
@@ -48,6 +48,7 @@ class ImportReport:
     seconds: float = 0.0
     seconds_by_kind: dict[str, float] = dataclasses.field(default_factory=dict)  # and "indexes"
     ignored: list[str] = dataclasses.field(default_factory=list)
+    complete: bool = False  # every part of a monthly release (layout.is_whole_release)
 
 
 class RegistryImportError(ValueError):
@@ -112,7 +113,8 @@ class Importer:
         if missing:
             raise RegistryImportError(f"Nenhum arquivo de {' nem de '.join(missing)} em {os.fspath(folder)}")
         fp = fingerprint(sources)
-        report = ImportReport("imported", files=len(sources), ignored=[p.name for p in ignored])
+        report = ImportReport("imported", files=len(sources), ignored=[p.name for p in ignored],
+                              complete=is_whole_release(s.key for s in sources))
         runs = self._runs()
         last = runs[-1] if runs else None
         if last and last[1] == fp and last[2] is not None:

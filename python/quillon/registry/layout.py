@@ -153,3 +153,36 @@ def kind_of_member(file_name: str) -> FileKind | None:
     """The kind of a text file by its published name ("K3241.K03200Y0.D40510.EMPRECSV"), or None."""
     plain = _plain(file_name)
     return next((k for k in KINDS if plain.endswith(k.member_suffix)), None)
+
+
+#: The Receita publishes its companies, establishments and partners in this many parts each
+#: (``Empresas0.zip`` to ``Empresas9.zip``; members ``...Y0...`` to ``...Y9...``).
+RELEASE_PARTS = 10
+#: The kinds whose every part a release must hold for a CNPJ's absence to mean it does not exist.
+RELEASE_KINDS = (EMPRESAS, ESTABELECIMENTOS, SOCIOS)
+
+_ZIP_PART = re.compile(r"^[A-Z]+(\d+)\.ZIP:")
+_MEMBER_PART = re.compile(r"\.K\d+Y(\d+)\.")
+
+
+def release_part(source_key: str) -> tuple[FileKind, int] | None:
+    """(kind, part number) of an imported source ("Empresas3.zip:K3241.K03200Y3.D40510.EMPRECSV",
+    "K3241.K03200Y3.D40510.EMPRECSV"), or None when its name does not tell."""
+    plain = _plain(source_key)
+    member = plain.split(":", 1)[-1]
+    kind = kind_of_member(member)
+    if kind is None:
+        return None
+    match = _ZIP_PART.match(plain) or _MEMBER_PART.search(member)
+    return (kind, int(match.group(1))) if match else None
+
+
+def is_whole_release(source_keys) -> bool:
+    """Whether the sources of an import are every part of a monthly release (``RELEASE_PARTS`` of
+    each of ``RELEASE_KINDS``): then a CNPJ missing from its tables is not in the registry."""
+    parts: dict[str, set[int]] = {kind.name: set() for kind in RELEASE_KINDS}
+    for key in source_keys:
+        found = release_part(key)
+        if found is not None and found[0].name in parts:
+            parts[found[0].name].add(found[1])
+    return all(set(range(RELEASE_PARTS)) <= got for got in parts.values())

@@ -19,7 +19,15 @@ answer:
 The request and the record are those of the ``cnpj`` module: the URLs,
 ``USER_AGENT`` and ``REQUEST_TIMEOUT`` are read from the module at each
 request, and records are built by its ``_registro_brasil_api`` and
-``_registro_receita_ws``.
+``_registro_receita_ws``.  Each exchange is bounded (``quillon.bounded_requests``):
+its whole duration by the time-out, its answer by 5 MiB, decompressed.  An
+answer that does not name the company (``{}`` with status 200) is no answer:
+the next service is asked and nothing is kept.
+
+``consult`` and ``consult_search`` tell apart what ``lookup`` and ``search``
+both give as None: a company that a service that can know says does not
+exist (a 404, ReceitaWS's "ERROR" answer), and no service able to answer
+(``Consultation.unavailable`` says why).
 
 Settings from the environment (``OnlineClient.from_environ``):
 ``QUILLON_PACE_BRASILAPI``, ``QUILLON_PACE_RECEITAWS``,
@@ -29,6 +37,7 @@ Settings from the environment (``OnlineClient.from_environ``):
 
 from __future__ import annotations
 
+import dataclasses
 import email.utils
 import json
 import logging
@@ -40,6 +49,7 @@ from typing import Any, Callable, Mapping, Optional
 
 import requests
 
+from quillon import bounded_requests
 from quillon.contract.countries.br import cnpj as _cnpj
 from quillon.registry.pacing import Pace, RateLimiter
 from quillon.registry.store import RegistryStore
@@ -54,11 +64,33 @@ _PACE_ENV = {BRASIL_API: "QUILLON_PACE_BRASILAPI", RECEITA_WS: "QUILLON_PACE_REC
 DEFAULT_TTL = 24 * 3600.0
 RETRY_AFTER_CAP = 120.0
 SEARCH_TIMEOUT = 15  # seconds, as the cnpj module's name search
-MAX_ANSWER_BYTES = 5 << 20  # no registry answer comes near; a bigger body is not read
+MAX_ANSWER_BYTES = bounded_requests.MAX_ANSWER_BYTES  # no registry answer comes near; a bigger body is not read
 BREAKER_THRESHOLD, BREAKER_RECOVERY = 3, 60
 
 # What an exchange with a service came to.
 OK, NOT_FOUND, THROTTLED, FAILED, SKIPPED = "ok", "not_found", "throttled", "failed", "skipped"
+
+
+@dataclasses.dataclass(frozen=True)
+class Consultation:
+    """What asking the services came to: the record, or why nobody could say."""
+
+    #: The registry record; None when none was had.
+    record: Optional[dict[str, Any]] = None
+    #: Why no service could answer ("BrasilAPI: sem conexão; ReceitaWS: HTTP 503"); None when
+    #: one did: the record, or a service that can know said there is no such company.
+    unavailable: Optional[str] = None
+
+
+def _failure_text(error: BaseException) -> str:
+    """A request failure in a few words for the user (the log has the details)."""
+    if isinstance(error, bounded_requests.AnswerTooLarge):
+        return "resposta grande demais"
+    if isinstance(error, requests.Timeout):
+        return "tempo esgotado"
+    if isinstance(error, requests.ConnectionError):
+        return "sem conexão"
+    return "resposta ilegível"
 
 
 def _wire(clean: str) -> str:
@@ -141,22 +173,23 @@ class OnlineClient:
     def _session(self) -> requests.Session:
         session = getattr(self._local, "session", None)
         if session is None:
-            session = self._local.session = requests.Session()
+            session = self._local.session = bounded_requests.new_session()
         return session
 
     def _exchange(self, service: Service, what: str, send: Callable[[requests.Session], requests.Response]
                   ) -> tuple[str, Any]:
-        """(outcome, decoded JSON answer when OK) of one paced request."""
+        """(outcome, what came of it) of one paced request: the decoded JSON answer when OK,
+        the reason in a few words when THROTTLED, FAILED or SKIPPED, None when NOT_FOUND."""
         if not service.breaker.can_execute():
             logger.info("%s skipped for %s: circuit open", service.name, what)
-            return SKIPPED, None
+            return SKIPPED, "serviço suspenso após falhas seguidas"
         service.limiter.wait()
         try:
             response = send(self._session())
         except requests.RequestException as error:
             logger.warning("%s request failed for %s: %s", service.name, what, error)
             service.breaker.record_failure()
-            return FAILED, None
+            return FAILED, _failure_text(error)
         try:
             return self._answer(service, what, response)
         finally:
@@ -170,38 +203,44 @@ class OnlineClient:
             service.limiter.hold(pause)
             logger.warning("%s answered 429 for %s: next request in %.1f s", service.name, what, pause)
             service.breaker.record_success()  # it is up, only busy
-            return THROTTLED, None
+            return THROTTLED, "limite de consultas excedido (HTTP 429)"
         if status in (400, 404):
             service.breaker.record_success()
             return NOT_FOUND, None
         if status != 200:
             logger.warning("%s answered %s for %s", service.name, status, what)
             service.breaker.record_failure()
-            return FAILED, None
+            return FAILED, f"HTTP {status}"
         try:
-            body = bytearray()
-            for part in response.iter_content(1 << 16):
-                body += part
-                if len(body) > MAX_ANSWER_BYTES:
-                    raise ValueError(f"answer larger than {MAX_ANSWER_BYTES} bytes")
-            data = json.loads(bytes(body).decode("utf-8"))
-        except (requests.RequestException, ValueError, RecursionError) as error:
+            data = json.loads(response.content.decode("utf-8"))  # read already, at most MAX_ANSWER_BYTES
+        except (ValueError, RecursionError) as error:
             logger.warning("%s request failed for %s: %s", service.name, what, error)
             service.breaker.record_failure()
-            return FAILED, None
+            return FAILED, "resposta ilegível"
         service.breaker.record_success()
         return OK, data
 
     # --- lookups ----------------------------------------------------------------------------------
     def lookup(self, cnpj: str, store: Optional[RegistryStore] = None) -> Optional[dict[str, Any]]:
         """The registry record of a CNPJ from the cache or the services (BrasilAPI, then ReceitaWS), or None."""
+        return self.consult(cnpj, store).record
+
+    def consult(self, cnpj: str, store: Optional[RegistryStore] = None) -> Consultation:
+        """``lookup``, telling a company no service knows from services that could not answer.
+
+        The company does not exist (``Consultation()``) when a service said so:
+        BrasilAPI's 404 or 400, ReceitaWS's "ERROR" answer, or the cache of
+        such answers.  When no service answered either way (network errors,
+        time-outs, 5xx, 429, an open breaker, answers without the company),
+        ``unavailable`` names each service and what went wrong.
+        """
         clean = _cnpj.limpar_cnpj(cnpj)
         if not _cnpj.validar_cnpj(clean):
-            return None
+            return Consultation()
         key = f"cnpj:{clean}"
         hit, answer = self._cached(store, key)
         if hit:
-            return None if answer is None else json.loads(answer)
+            return Consultation(None if answer is None else json.loads(answer))
         wire = _wire(clean)
         user_agent = _cnpj.USER_AGENT
         asks = (
@@ -209,27 +248,37 @@ class OnlineClient:
             (RECEITA_WS, _cnpj.RECEITA_WS_URL, {"Accept": "application/json", "User-Agent": user_agent},
              _cnpj._registro_receita_ws),
         )
-        known_absent = True
+        absent, failures = False, []
         for name, template, headers, build in asks:
             url = template.replace("{cnpj}", wire)
             timeout = _cnpj.REQUEST_TIMEOUT
-            outcome, data = self._exchange(self.services[name], clean,
-                                           lambda s: s.get(url, headers=headers, timeout=timeout, stream=True))
+            outcome, data = self._exchange(
+                self.services[name], clean,
+                lambda s: bounded_requests.get(url, session=s, headers=headers, timeout=timeout))
             if outcome == OK:
                 try:
                     record = build(data, clean)
+                except ValueError as error:  # an answer that does not name the company
+                    logger.warning("%s answer unusable for %s: %s", name, clean, error)
+                    failures.append(f"{name}: resposta sem os dados da empresa")
+                    continue
                 except Exception:
                     logger.exception("Unexpected answer of %s for %s", name, clean)
-                    known_absent = False
+                    failures.append(f"{name}: resposta sem os dados da empresa")
                     continue
                 if record:
                     self._keep(store, key, json.dumps(record, ensure_ascii=False))
-                    return record
-            elif outcome != NOT_FOUND:
-                known_absent = False
-        if known_absent:  # every service said it has no such company
+                    return Consultation(record)
+                absent = True  # ReceitaWS's "ERROR": it does not serve that CNPJ
+            elif outcome == NOT_FOUND:
+                absent = True
+            else:
+                failures.append(f"{name}: {data}")
+        if not failures:  # every service said it has no such company
             self._keep(store, key, None)
-        return None
+        if absent:
+            return Consultation()
+        return Consultation(None, "; ".join(failures))
 
     def search(self, nome: str, uf: Optional[str] = None, store: Optional[RegistryStore] = None
                ) -> Optional[dict[str, Any]]:
@@ -239,8 +288,13 @@ class OnlineClient:
         CNPJ found is looked up with ``lookup``. The record carries
         ``busca_por_nome`` and ``termo_busca``.
         """
+        return self.consult_search(nome, uf, store).record
+
+    def consult_search(self, nome: str, uf: Optional[str] = None, store: Optional[RegistryStore] = None
+                       ) -> Consultation:
+        """``search``, telling "no such company" from "nobody could answer" as ``consult`` does."""
         if not isinstance(nome, str) or len(nome) < 3:
-            return None
+            return Consultation()
         key = f"nome:{uf or ''}:{nome}"
         hit, found = self._cached(store, key)
         if not hit:
@@ -253,20 +307,20 @@ class OnlineClient:
             headers = {"Content-Type": "application/json", "Accept": "application/json",
                        "User-Agent": _cnpj.USER_AGENT}
             url = _cnpj.CASADOSDADOS_API
-            outcome, data = self._exchange(self.services[CASA_DOS_DADOS], repr(nome),
-                                           lambda s: s.post(url, json=body, headers=headers, timeout=SEARCH_TIMEOUT,
-                                                            stream=True))
+            outcome, data = self._exchange(
+                self.services[CASA_DOS_DADOS], repr(nome),
+                lambda s: bounded_requests.post(url, session=s, json=body, headers=headers, timeout=SEARCH_TIMEOUT))
             if outcome not in (OK, NOT_FOUND):
-                return None
+                return Consultation(None, f"{CASA_DOS_DADOS}: {data}")
             found = _first_hit(data, nome) if outcome == OK else None
             self._keep(store, key, found)
         if not found:
-            return None
-        record = self.lookup(found, store)
-        if record:
-            record["busca_por_nome"] = True
-            record["termo_busca"] = nome
-        return record
+            return Consultation()
+        answer = self.consult(found, store)
+        if answer.record:
+            answer.record["busca_por_nome"] = True
+            answer.record["termo_busca"] = nome
+        return answer
 
 
 def _first_hit(answer: Any, nome: str) -> Optional[str]:

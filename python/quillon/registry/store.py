@@ -13,7 +13,7 @@ import threading
 from typing import Any, Iterable, Optional, Sequence
 
 from quillon.registry import schema
-from quillon.registry.layout import KINDS, SITUACAO_ATIVA, FileKind
+from quillon.registry.layout import KINDS, SITUACAO_ATIVA, FileKind, is_whole_release
 
 # Candidates read per index in a search by name: enough to rank, few enough to stay fast
 # when a short prefix matches half the registry.
@@ -124,6 +124,19 @@ class RegistryStore(abc.ABC):
                 statements.append((schema.data_table(kind, kind.table, self.dialect), ()))
                 statements.extend((sql, ()) for sql in schema.index_statements(kind.table, kind.table, 0))
         self.transaction(statements)
+
+    def holds_complete_release(self) -> bool:
+        """Whether the data tables hold a whole monthly release of the open data.
+
+        Told by the files of the last finished import (``import_files``): every
+        part of the companies, establishments and partners (``layout.is_whole_release``).
+        Only then does a CNPJ missing from the tables not exist; the sample, or
+        a few parts, say nothing of the companies they do not hold.
+        """
+        rows = self.fetchall(
+            "SELECT source FROM import_files WHERE done = 1 AND run_id = "
+            "(SELECT max(id) FROM import_runs WHERE finished_at IS NOT NULL)")
+        return is_whole_release(source for (source,) in rows)
 
     # --- lookups ----------------------------------------------------------------------------------
     def estabelecimento(self, cnpj: str) -> Optional[tuple]:

@@ -25,11 +25,18 @@ class CountryAdapter(abc.ABC):
 
     @abc.abstractmethod
     def lookup_company(self, company_id: str) -> Optional[dict[str, Any]]:
-        """The registry record of the company, or None when it cannot be had."""
+        """The registry record of the company, or None when the registry has none.
+
+        An adapter that can tell "no such company" from "the registry could not
+        be consulted" raises ``quillon.exceptions.RegistryUnavailableError`` for
+        the second: the checker then leaves the company pending instead of
+        rejecting it.
+        """
 
     @abc.abstractmethod
     def search_companies(self, name: str) -> Optional[dict[str, Any]]:
-        """The registry record of the company best matching ``name``, or None."""
+        """The registry record of the company best matching ``name``, or None
+        (``RegistryUnavailableError`` as for ``lookup_company``)."""
 
     def __repr__(self) -> str:
         return f"{type(self).__name__}(country_code={self.country_code!r})"

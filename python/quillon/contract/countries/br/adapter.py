@@ -12,6 +12,17 @@ A company is looked for, in this order:
 
 A database that cannot be opened is logged once per location and skipped: the
 web services still answer.
+
+"Not found" and "could not ask" are told apart. ``lookup_company`` and
+``search_companies`` return None only when a source that can know says there
+is no such company: a web service's "not found" answer (BrasilAPI's 404,
+ReceitaWS's "ERROR"), or the local database when it holds a complete release
+of the open data (``RegistryStore.holds_complete_release``; the sample does
+not).  When no source could answer (connection refused, time-out, 5xx, 429,
+an open circuit breaker; offline work without a complete database) they raise
+``quillon.exceptions.RegistryUnavailableError`` with the reason, and the
+contract checker reports the CNPJ as pending.  An adapter of another country
+that returns None keeps meaning "not in the registry".
 """
 
 from __future__ import annotations
@@ -21,6 +32,7 @@ from typing import Any, Optional
 
 from quillon.contract.countries.base import CountryAdapter
 from quillon.contract.countries.br import cnpj as _cnpj
+from quillon.exceptions import RegistryUnavailableError
 
 logger = logging.getLogger("quillon.contract.countries.br.adapter")
 _unavailable: set[tuple[str, str]] = set()
@@ -65,41 +77,97 @@ class BrazilAdapter(CountryAdapter):
         return _cnpj.validar_cnpj(company_id)
 
     def lookup_company(self, company_id: str) -> Optional[dict[str, Any]]:
-        """The registry record of the CNPJ: local database, then the web services; None when neither has it."""
+        """The registry record of the CNPJ: local database, then the web services.
+
+        None when a source that can know says there is no such company;
+        ``RegistryUnavailableError`` when no source could answer (see the module's notes).
+        """
         if not isinstance(company_id, str) or not _cnpj.validar_cnpj(company_id):
             return None
         from quillon.registry import records, settings
 
         clean = _cnpj.limpar_cnpj(company_id)
         store = _registry()
+        local = _Local(store)
         if store is not None:
             try:
                 record = records.lookup(store, clean)
-            except Exception:
+            except Exception as error:
                 logger.exception("Registry database lookup failed for %s", clean)
+                local.failed(error)
                 record = None
             if record is not None:
                 return record
-        if settings.offline():
-            return None
-        return self._online().lookup(clean, store)
+        if not settings.offline():
+            answer = self._consult(lambda client: client.consult(clean, store),
+                                   lambda client: client.lookup(clean, store))
+            if answer.unavailable is None:
+                return answer.record
+            return local.settle(answer.unavailable)
+        return local.settle(None)
 
     def search_companies(self, name: str, uf: Optional[str] = None) -> Optional[dict[str, Any]]:
         """The registry record of the company best matching ``name`` (optionally in the state ``uf``):
-        local database first (active companies first), then Casa dos Dados; None when neither finds it."""
+        local database first (active companies first), then Casa dos Dados.
+
+        None when no source finds it; ``RegistryUnavailableError`` when no source
+        could answer (see the module's notes).
+        """
         if not isinstance(name, str) or len(name) < 3:
             return None
         from quillon.registry import records, settings
 
         store = _registry()
+        local = _Local(store)
         if store is not None:
             try:
                 record = records.search(store, name, uf)
-            except Exception:
+            except Exception as error:
                 logger.exception("Registry database search failed for %r", name)
+                local.failed(error)
                 record = None
             if record is not None:
                 return record
-        if settings.offline():
-            return None
-        return self._online().search(name, uf, store)
+        if not settings.offline():
+            answer = self._consult(lambda client: client.consult_search(name, uf, store),
+                                   lambda client: client.search(name, uf, store))
+            if answer.unavailable is None:
+                return answer.record
+            return local.settle(answer.unavailable)
+        return local.settle(None)
+
+    def _consult(self, consult, plain):
+        """What the web client came to; a client without ``consult`` (one a caller gave) answers plainly."""
+        from quillon.registry.online import Consultation
+
+        client = self._online()
+        if hasattr(client, "consult") and hasattr(client, "consult_search"):
+            return consult(client)
+        return Consultation(plain(client))
+
+
+class _Local:
+    """What the local database can say of a company it does not hold."""
+
+    def __init__(self, store):
+        self.store = store
+        self.error: Optional[str] = None
+
+    def failed(self, error: BaseException) -> None:
+        self.error = f"cadastro local com erro ({type(error).__name__})"
+
+    def settle(self, web_failure: Optional[str]) -> None:
+        """None when the database holds a whole release; else RegistryUnavailableError with why."""
+        if self.store is None:
+            local = "sem cadastro local"
+        elif self.error is not None:
+            local = self.error
+        else:
+            try:
+                if self.store.holds_complete_release():
+                    return None  # absent from a whole release: no such company
+                local = "cadastro local incompleto"
+            except Exception as error:
+                logger.warning("Registry database unreadable: %s", error)
+                local = f"cadastro local com erro ({type(error).__name__})"
+        raise RegistryUnavailableError(f"{web_failure if web_failure is not None else 'modo offline'}; {local}")
