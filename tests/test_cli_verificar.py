@@ -107,6 +107,25 @@ def test_missing_openai_key_says_so(monkeypatch, tmp_path):
     assert "OpenAI API key não configurada" in done.stderr and done.stderr.count("\n") == 1
 
 
+def test_missing_openai_package_is_an_error_naming_it(tmp_path):
+    # A key and no openai client: the command must say what to install, for
+    # every contract, and give no verdict.
+    import os
+
+    (tmp_path / "openai.py").write_text("raise ModuleNotFoundError(\"No module named 'openai'\", name='openai')\n")
+    env = {k: v for k, v in os.environ.items() if k not in ("QUILLON_PROVIDER", "AZURE_API_KEY")}
+    env.update(OPENAI_API_KEY="sk-test", PYTHONPATH=os.pathsep.join(filter(None, [str(tmp_path),
+                                                                                  env.get("PYTHONPATH")])))
+    sample = EXAMPLES / "contrato_servicos_aprovado.pdf"
+    done = run("verificar", sample, sample, "--jsonl", env=env)
+    assert done.returncode == 3 and "Traceback" not in done.stderr
+    records = [json.loads(line) for line in done.stdout.splitlines()]
+    assert len(records) == 2 and all(list(r) == ["arquivo", "erro"] for r in records)
+    for line in [r["erro"] for r in records] + done.stderr.splitlines():
+        assert "'openai'" in line and "pip install 'quillon[openai]'" in line and "sk-test" not in line
+    assert "PENDENTE" not in done.stdout and "Quillon não disponível" not in done.stdout + done.stderr
+
+
 def test_cnpj_lookup_offline(db):
     done = run("cnpj", "consultar", "06.990.590/0001-23", "--offline", "--registry-db", db)
     assert done.returncode == 0 and json.loads(done.stdout)["razao_social"] == "GOOGLE BRASIL INTERNET LTDA."

@@ -41,7 +41,10 @@ class Server:
                 body = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
                 outer.requests.append(body)
                 status = outer.script.pop(0) if outer.script else 200
-                if status != 200:
+                if status == 401:  # a server that quotes the credential it refuses
+                    payload = {"error": {"message": f"Incorrect API key provided: {self.headers['Authorization']}",
+                                         "type": "invalid_request_error", "code": "invalid_api_key"}}
+                elif status != 200:
                     payload = {"error": {"message": f"status {status}", "type": "server_error", "code": None}}
                 else:
                     name = body["response_format"]["json_schema"]["name"]
@@ -127,6 +130,40 @@ def test_server_error_storm_opens_the_breaker(server):
     with pytest.raises(CircuitOpenError):
         engine.process_text(CONTRACT)
     assert len(s.requests) == sent  # the open breaker kept the call from the network
+
+
+# A backslash and a quote: the client's text shows the key escaped, as repr() writes it.
+ECHOED_KEY = "sk-live-4f\\9'Zq"
+
+
+def test_error_text_never_carries_the_key(server):
+    s = server([401] * 10)
+    engine = quillon.Quillon(provider="openai", api_key=ECHOED_KEY, base_url=s.url, retry_min_wait=0, retry_max_wait=0)
+    engine.add_question(quillon.Question(config=quillon.QuestionConfig(id="e", name="e", tag="e"), user_prompt="{texto}",
+                                         keywords=["cnpj"], response_model=ExtracaoEmpresas))
+    with pytest.raises(ModelError) as caught:
+        engine.process_text(CONTRACT)
+    text = str(caught.value)
+    assert "HTTP 401" in text and "Incorrect API key provided: Bearer ***" in text
+    assert "sk-live" not in text and caught.value.__cause__ is None and caught.value.__suppress_context__
+
+
+def test_command_error_line_and_record_never_carry_the_key(server):
+    import os
+    import subprocess
+    import sys
+
+    from extraction_scoring import EXAMPLES
+
+    s = server([401] * 10)
+    env = {k: v for k, v in os.environ.items() if k not in ("QUILLON_PROVIDER", "AZURE_API_KEY")}
+    env.update(OPENAI_API_KEY=ECHOED_KEY, OPENAI_BASE_URL=s.url)
+    done = subprocess.run([sys.executable, "-m", "quillon", "verificar", str(EXAMPLES / "contrato_servicos_aprovado.pdf"),
+                           "--jsonl"], capture_output=True, text=True, env=env, timeout=120)
+    assert done.returncode == 3 and s.requests  # the server was asked and refused
+    [record] = [json.loads(line) for line in done.stdout.splitlines()]
+    assert "HTTP 401" in record["erro"] and "Bearer ***" in record["erro"] and "HTTP 401" in done.stderr
+    assert "sk-live" not in done.stdout + done.stderr
 
 
 def test_non_contract_costs_nothing(server):

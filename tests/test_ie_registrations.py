@@ -123,6 +123,17 @@ def test_request_failures_warn_without_the_key(net, dead_ends, monkeypatch, end,
     assert (level, msg, cnpj) == ("WARNING", "CNPJá request failed for %s: %s", AMBEV) and text in error
 
 
+@pytest.mark.parametrize("key", ["chave-são-paulo-ā", "chave-€", "🔑"])
+def test_a_key_no_header_can_carry_fails_the_request_without_raising(net, monkeypatch, key):
+    # Latin-1 is what an HTTP header carries; "são" is, "ā", "€" and "🔑" are not.
+    monkeypatch.setenv("CNPJA_API_KEY", key)
+    net.answer("cnpja", AMBEV, AMBEV_ANSWER)
+    assert mod.buscar_ie_por_cnpj(AMBEV) is None and net.requests("cnpja") == []
+    [(level, msg, (cnpj, error))] = net.logs("ie")
+    assert (level, msg, cnpj) == ("WARNING", "CNPJá request failed for %s: %s", AMBEV)
+    assert "CNPJA_API_KEY" in error and key not in error
+
+
 def test_errors_outside_the_request_family_are_not_swallowed(net, monkeypatch):
     def get(url, **kw):
         raise RuntimeError("bug")

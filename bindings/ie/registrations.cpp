@@ -55,22 +55,12 @@ nb::dict normalize_registration(nb::handle reg_arg) {
     return out;
 }
 
-// `text` with every trace of the credential replaced by "***": the key as
-// read, its escaped form (as repr() shows a key holding a line break) and the
-// key without surrounding white space.
+// `text` scrubbed of the credential by the package's one rule for error
+// texts (quillon.redaction.scrub), so this module and the model providers
+// hide a key the same way.
 nb::str scrub(nb::str text, nb::handle api_key) {
-    if (!PyUnicode_Check(api_key.ptr()) || PyUnicode_GET_LENGTH(api_key.ptr()) == 0) return text;
-    nb::str key = nb::borrow<nb::str>(api_key);
-    nb::object repr = nb::steal(PyObject_Repr(api_key.ptr()));
-    if (!repr.is_valid()) throw nb::python_error();
-    nb::object escaped = repr[nb::slice(1, -1)];
-    nb::object stripped = key.attr("strip")();
-    nb::object result = text;
-    for (nb::handle secret : {nb::handle(key), nb::handle(escaped), nb::handle(stripped)}) {
-        if (PyUnicode_GET_LENGTH(secret.ptr()) == 0) continue;
-        result = result.attr("replace")(secret, "***");
-    }
-    return nb::borrow<nb::str>(result);
+    nb::object scrubbed = nb::module_::import_("quillon.redaction").attr("scrub")(text, api_key);
+    return nb::borrow<nb::str>(scrubbed);
 }
 
 nb::str kind_of(nb::handle h) { return nb::str(Py_TYPE(h.ptr())->tp_name); }
@@ -93,6 +83,15 @@ nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
     }
 
     nb::object cnpj_limpo = ie_ns.call(kLimparCnpj, cnpj_arg);
+    // An HTTP header carries Latin-1 only: a key beyond it cannot be sent (the
+    // transport would fail with an encoding error, outside the request-error
+    // family), so the request fails here, as a request that could not be made.
+    if (PyUnicode_Check(api_key.ptr()) && PyUnicode_MAX_CHAR_VALUE(api_key.ptr()) > 0xFF) {
+        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo,
+                    nb::str("{} holds characters an HTTP header cannot carry (Latin-1 only)").format(env_name));
+        return nb::none();
+    }
+
     nb::object url = fill_url(ie_ns.get(kCnpjaApiUrl), cnpj_limpo);
     // The service takes the key as the whole Authorization value, no scheme.
     nb::dict headers;

@@ -94,13 +94,38 @@ def _get_checker():
         if _options.provider:
             kwargs["provider"] = _options.provider
         try:
-            _checker = ContractChecker("BR", **kwargs)
+            checker = ContractChecker("BR", **kwargs)
         except ValueError as exc:
             message = str(exc)
             if "OpenAI API key" in message:
                 message += " Sem chave, use --provider local."
             raise UserError(message) from None
+        _start_engine(checker)
+        _checker = checker  # only a started one: each file after a failure fails the same way
     return _checker
+
+
+def _start_engine(checker) -> None:
+    """Start the checker's extraction engine now, and fail with its reason.
+
+    A checker whose engine cannot start answers every contract PENDENTE with a
+    generic text; for the command that is an error of the installation (a
+    missing optional package, say), said once with its real cause.  The
+    checker reports the cause through its ``_log``, which is quiet when it is
+    not verbose, so the lines are collected here while it starts.
+    """
+    lines: list[str] = []
+    checker._log = lambda msg, emoji="": lines.append(str(msg))
+    try:
+        started = checker._init_quillon()
+    finally:
+        del checker._log
+    if not started:
+        from quillon.redaction import scrub_environment
+
+        reason = lines[-1].strip() if lines else "motor de extração indisponível"
+        reason = reason.removeprefix("Erro ao inicializar Quillon: ")
+        raise UserError(scrub_environment(f"não foi possível iniciar a extração: {reason}"))
 
 
 def _check_pdf(path: str) -> None:
@@ -205,8 +230,12 @@ def registry_unavailable(record: dict[str, Any]) -> Optional[str]:
 
 
 def describe_error(exc: BaseException, path: str = "") -> str:
+    """One line for a failure: the error's first line, credentials scrubbed, prefixed with the file."""
+    from quillon.redaction import scrub_environment
+
     name = type(exc).__name__
-    text = str(exc).strip().splitlines()[0] if str(exc).strip() else name
+    text = scrub_environment(str(exc)).strip()
+    text = text.splitlines()[0] if text else name
     if name in ("FileDataError", "EmptyFileError") or "Failed to open" in text or "cannot open" in text.lower():
         return f"{path}: não é um PDF legível ({text})"
     if isinstance(exc, FileNotFoundError):

@@ -19,14 +19,34 @@ from quillon.engine.pricing import cost_usd
 from quillon.engine.questions import Question
 from quillon.engine.results import Answer, Metrics
 from quillon.exceptions import ModelError
+from quillon.redaction import scrub
 
 logger = logging.getLogger("quillon.engine")
 
-__all__ = ["OpenAIProvider", "strict_schema", "CircuitOpenError"]
+__all__ = ["OpenAIProvider", "strict_schema", "CircuitOpenError", "MissingClientError"]
+
+#: What to install for the chat-model providers.
+CLIENT_EXTRA = "pip install 'quillon[openai]'"
 
 
 class CircuitOpenError(ModelError):
     """The provider failed too often in a row; calls are held back for a while."""
+
+
+class MissingClientError(ImportError):
+    """The optional ``openai`` package, which the openai and azure providers need, is not installed."""
+
+
+def _import_client(provider: str):
+    try:
+        import openai
+    except ImportError as exc:
+        raise MissingClientError(
+            f"o provedor {provider} precisa do pacote Python 'openai', que não está instalado "
+            f"({exc}); instale-o com: {CLIENT_EXTRA}",
+            name="openai",
+        ) from None
+    return openai
 
 
 def strict_schema(schema: dict[str, Any]) -> dict[str, Any]:
@@ -80,11 +100,12 @@ class OpenAIProvider:
         breaker: Any = None,
         temperature: Optional[float] = 0.0,
     ) -> None:
-        import openai
+        openai = _import_client(provider)
 
         from quillon.resilience import CircuitBreaker, create_retry_decorator
 
         self.name = provider
+        self._secret = api_key  # scrubbed from every error text
         if provider == "azure":
             self.client = openai.AzureOpenAI(
                 api_key=api_key, azure_endpoint=azure_endpoint, api_version=api_version,
@@ -124,7 +145,10 @@ class OpenAIProvider:
             self.breaker.record_failure()
             if isinstance(exc, ModelError):
                 raise
-            raise ModelError(f"{self.name}: falha ao chamar o modelo {self.model}{_status(exc)}: {exc}") from exc
+            # The client's text quotes the server's answer, which may echo the
+            # key; the original exception (and its text) is not chained.
+            text = scrub(f"{self.name}: falha ao chamar o modelo {self.model}{_status(exc)}: {exc}", self._secret)
+            raise ModelError(text) from None
         self.breaker.record_success()
         return response
 
@@ -151,7 +175,8 @@ class OpenAIProvider:
         response = self._guarded(messages, response_format)
         message = response.choices[0].message
         if getattr(message, "refusal", None):
-            raise ModelError(f"{self.name}: o modelo recusou a pergunta {question.id!r}: {message.refusal}")
+            raise ModelError(scrub(f"{self.name}: o modelo recusou a pergunta {question.id!r}: {message.refusal}",
+                                   self._secret))
         content = message.content or ""
         try:
             data = json.loads(content)
