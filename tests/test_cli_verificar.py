@@ -59,6 +59,55 @@ def test_folder_in_parallel_gives_one_line_per_contract(db, tmp_path):
     assert done.returncode == 1
 
 
+def _running(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as fh:
+            return fh.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def test_ctrl_c_ends_every_worker_and_exits_130(db, tmp_path):
+    # Ctrl-C reaches the whole process group, parent and workers, while a
+    # worker is in the middle of a long contract and long ones are queued:
+    # nothing may wait for the queue.  Tried a few times, since the way the
+    # interruption meets the workers varies with the timing.
+    import os
+    import select
+    import signal
+
+    import pymupdf
+
+    sample = EXAMPLES / "contrato_servicos_aprovado.pdf"
+    (tmp_path / "00-first.pdf").write_bytes(sample.read_bytes())
+    long_one, src = pymupdf.open(), pymupdf.open(sample)
+    for _ in range(150):
+        long_one.insert_pdf(src)
+    long_one.save(tmp_path / "long-00.pdf")
+    for i in range(1, 30):
+        os.link(tmp_path / "long-00.pdf", tmp_path / f"long-{i:02d}.pdf")
+    for _ in range(3):
+        p = subprocess.Popen([sys.executable, "-m", "quillon", "verificar", tmp_path, "--jobs", "2", "--jsonl",
+                              "--provider", "local", "--offline", "--registry-db", db],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+        try:
+            ready, _, _ = select.select([p.stdout], [], [], 60)
+            assert ready and p.stdout.readline(), "no contract verified before the interruption"
+            with open(f"/proc/{p.pid}/task/{p.pid}/children") as fh:
+                workers = [int(pid) for pid in fh.read().split()]
+            assert len(workers) == 2
+            os.killpg(p.pid, signal.SIGINT)
+            assert p.wait(timeout=20) == 130  # waiting on the queue fails here
+            assert not [pid for pid in workers if _running(pid)]
+            assert "Traceback" not in p.stderr.read().decode()
+        finally:
+            if p.poll() is None:
+                os.killpg(p.pid, signal.SIGKILL)
+                p.wait()
+            p.stdout.close()
+            p.stderr.close()
+
+
 def test_scanned_without_ocr_is_pending_never_approved(db, tmp_path):
     # A picture of a page with no text to read: nothing verified, so PENDENTE.
     import pymupdf

@@ -146,20 +146,13 @@ def _verificar(args: argparse.Namespace) -> int:
         for path in files:
             emit(batch.verify(path))
     else:
-        import multiprocessing
-        from concurrent.futures import ProcessPoolExecutor, as_completed
-
         # Modules the workers need, loaded once here and shared by fork.
         import pymupdf  # noqa: F401
         import quillon.contract.checker  # noqa: F401
         import quillon.engine.extractor  # noqa: F401
+        from quillon.workers import verify_in_workers
 
-        context = multiprocessing.get_context("fork")
-        with ProcessPoolExecutor(max_workers=jobs, mp_context=context, initializer=batch.init_worker,
-                                 initargs=(options,)) as pool:
-            futures = [pool.submit(batch.verify, path) for path in files]
-            for future in as_completed(futures):
-                emit(future.result())
+        verify_in_workers(files, options, jobs, emit)
     progress.close()
     if args.json:
         _dump(records[0] if len(files) == 1 and records else records)
@@ -375,6 +368,19 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+def _interrupted(exc: BaseException) -> bool:
+    """Whether ``exc`` stands for a Ctrl-C: an extension module whose loading was
+    interrupted reports an ImportError caused by the KeyboardInterrupt."""
+    seen: set[int] = set()
+    cause: BaseException | None = exc
+    while cause is not None and id(cause) not in seen:
+        if isinstance(cause, KeyboardInterrupt):
+            return True
+        seen.add(id(cause))
+        cause = cause.__cause__ or cause.__context__
+    return False
+
+
 def main(argv: Sequence[str] | None = None) -> int:
     _light_pymupdf()
     args = build_parser().parse_args(argv)
@@ -388,6 +394,8 @@ def main(argv: Sequence[str] | None = None) -> int:
         print(f"erro: {exc}", file=sys.stderr)
         return EXIT_ERROR
     except Exception as exc:  # a failure we did not foresee: still one line
+        if _interrupted(exc):
+            return 130
         from quillon.batch import describe_error
 
         print(f"erro: {describe_error(exc)}", file=sys.stderr)

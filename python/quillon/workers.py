@@ -1,0 +1,103 @@
+"""Verification of many files in forked worker processes that end when the parent does.
+
+Each worker has its own pipe: the parent hands it one file at a time and
+reads its ``batch.Outcome`` back.  Workers ignore SIGINT: an interruption
+(Ctrl-C reaches the whole process group) is the parent's to handle, and the
+parent then ends every worker itself (SIGTERM, then SIGKILL for one that does
+not go) instead of waiting for queued work, so the command stops at once.  A
+worker that dies in the middle of a file (a crash in a PDF library, say)
+costs that file an error line; a fresh worker takes its place.
+"""
+
+from __future__ import annotations
+
+import multiprocessing
+import signal
+from multiprocessing.connection import Connection, wait
+from typing import Callable, Iterator, Optional
+
+from quillon import batch
+
+__all__ = ["verify_in_workers"]
+
+#: Seconds a worker is given to end after SIGTERM before it is killed.
+TERMINATE_GRACE = 0.5
+
+
+def _serve(conn: Connection, options: batch.Options) -> None:
+    """A worker's life: verify each path received, send its outcome back, stop on None or a closed pipe."""
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    batch.init_worker(options)
+    while True:
+        try:
+            path = conn.recv()
+        except (EOFError, OSError):
+            return
+        if path is None:
+            return
+        conn.send(batch.verify(path))
+
+
+class _Worker:
+    def __init__(self, context, options: batch.Options) -> None:
+        self.conn, child = context.Pipe()
+        self.process = context.Process(target=_serve, args=(child, options), daemon=True)
+        self.process.start()
+        child.close()  # the parent keeps only its end: a dead worker reads as EOF
+        self.path: Optional[str] = None
+
+    def give(self, path: Optional[str]) -> None:
+        self.path = path
+        self.conn.send(path)
+
+
+def _end(workers: list[_Worker]) -> None:
+    for w in workers:
+        if w.process.is_alive():
+            w.process.terminate()
+    for w in workers:
+        w.process.join(TERMINATE_GRACE)
+        if w.process.is_alive():
+            w.process.kill()
+            w.process.join()
+        w.conn.close()
+
+
+def verify_in_workers(files: list[str], options: batch.Options, jobs: int,
+                      emit: Callable[[batch.Outcome], None]) -> None:
+    """Verify ``files`` in ``jobs`` forked workers, calling ``emit`` with each outcome as it arrives.
+
+    Whatever ends the call early (KeyboardInterrupt included) ends every
+    worker before it propagates.
+    """
+    context = multiprocessing.get_context("fork")
+    pending: Iterator[str] = iter(files)
+    workers: list[_Worker] = []
+    try:
+        for _ in range(max(1, min(jobs, len(files)))):
+            worker = _Worker(context, options)
+            workers.append(worker)
+            worker.give(next(pending, None))
+        busy = {w.conn: w for w in workers if w.path is not None}
+        while busy:
+            for conn in wait(list(busy)):
+                worker = busy.pop(conn)
+                try:
+                    outcome = conn.recv()
+                except (EOFError, OSError):
+                    worker.process.join()
+                    outcome = batch.Outcome(path=worker.path, error=(
+                        f"{worker.path}: o processo de verificação terminou de forma inesperada "
+                        f"(código {worker.process.exitcode})"))
+                    conn.close()
+                    workers.remove(worker)
+                    worker = _Worker(context, options)
+                    workers.append(worker)
+                emit(outcome)
+                worker.give(next(pending, None))
+                if worker.path is not None:
+                    busy[worker.conn] = worker
+        for w in workers:
+            w.process.join()
+    finally:
+        _end(workers)
