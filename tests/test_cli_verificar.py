@@ -123,6 +123,11 @@ def test_scanned_without_ocr_is_pending_never_approved(db, tmp_path):
     record = json.loads(done.stdout)
     assert (done.returncode, record["resultado_final"]) == (2, "PENDENTE")
     assert record["paginas_ilegiveis"] == [1]
+    # The reason is the real one: with Tesseract installed, it ran and found nothing.
+    if tesseract_available():
+        assert record["justificativa"].endswith("o Tesseract não encontrou texto na página")
+    else:
+        assert "instale o Tesseract" in record["justificativa"]
 
 
 @pytest.mark.parametrize(

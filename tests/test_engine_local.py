@@ -60,6 +60,73 @@ def test_scanned_page_without_tesseract_is_unreadable():
     assert doc.unreadable == [1, 2] and doc.text.strip() == ""
 
 
+def _thin_pages_pdf(path):
+    """Page 1 a contract text, pages 2-4 blank, page 5 a picture of a (white) page."""
+    doc = pymupdf.open()
+    doc.new_page().insert_text((72, 72), "\n".join(["CONTRATO DE PRESTAÇÃO DE SERVIÇOS"] * 6))
+    for _ in range(3):
+        doc.new_page()
+    pix = pymupdf.Pixmap(pymupdf.csGRAY, pymupdf.IRect(0, 0, 60, 60), False)
+    pix.clear_with(255)
+    page = doc.new_page()
+    page.insert_image(page.rect, pixmap=pix)
+    doc.save(path)
+    return str(path)
+
+
+def _spy(monkeypatch, owner, name):
+    calls = []
+    real = getattr(owner, name)
+    monkeypatch.setattr(owner, name, lambda *a, **k: calls.append(a) or real(*a, **k))
+    return calls
+
+
+def test_thin_pages_are_not_rendered_without_an_ocr_service(monkeypatch, tmp_path):
+    from quillon import ocr
+    from quillon.engine import documents
+
+    monkeypatch.delenv("AZURE_AI_VISION_KEY", raising=False)
+    rendered = _spy(monkeypatch, ocr, "render_page_as_image")
+    tesseract = _spy(monkeypatch, documents, "ocr_page_with_tesseract")
+    doc = read_document(_thin_pages_pdf(tmp_path / "thin.pdf"))
+    assert rendered == []  # no Azure key: no picture for Azure
+    assert len(tesseract) == (1 if tesseract_available() else 0)  # the picture only, not the blank pages
+    assert [p.number for p in doc.pages] == [1, 2, 3, 4, 5] and doc.page_count == 5
+    assert [p.source for p in doc.pages] == ["text"] + ["ocr_failed"] * 4
+    assert doc.unreadable == [5] and list(doc.reasons) == [5]
+    assert "CONTRATO DE PRESTAÇÃO" in doc.text
+
+
+def test_thin_pages_go_to_azure_when_it_is_configured(monkeypatch, tmp_path):
+    from quillon import ocr
+
+    monkeypatch.setenv("AZURE_AI_VISION_ENDPOINT", "https://x.cognitiveservices.azure.com/")
+    monkeypatch.setenv("AZURE_AI_VISION_KEY", "k")
+    rendered = _spy(monkeypatch, ocr, "render_page_as_image")
+    monkeypatch.setattr(ocr, "perform_azure_ocr", lambda image, image_format="png": None)  # the cloud reads nothing
+    doc = read_document(_thin_pages_pdf(tmp_path / "thin.pdf"), use_tesseract=False)
+    assert len(rendered) == 4 and doc.unreadable == [5]
+    assert doc.reasons[5] == "o OCR Azure não retornou texto e a leitura com o Tesseract foi desligada"
+
+
+@pytest.mark.skipif(not tesseract_available(), reason="Tesseract with Portuguese data not installed")
+def test_unreadable_pages_say_why_when_tesseract_is_installed(monkeypatch, tmp_path):
+    monkeypatch.delenv("AZURE_AI_VISION_KEY", raising=False)
+    doc = pymupdf.open()
+    page = doc.new_page(width=14400, height=14400)  # the largest page PDF allows: too big to render at 300 DPI
+    pix = pymupdf.Pixmap(pymupdf.csGRAY, pymupdf.IRect(0, 0, 200, 200), False)
+    pix.clear_with(128)
+    page.insert_image(page.rect, pixmap=pix)
+    page = doc.new_page()
+    page.insert_image(page.rect, pixmap=pix)  # an ordinary page, a picture with nothing written
+    doc.save(tmp_path / "huge.pdf")
+    read = read_document(str(tmp_path / "huge.pdf"))
+    assert read.unreadable == [1, 2]
+    assert "Tesseract não conseguiu ler a página" in read.reasons[1] and "large" in read.reasons[1]
+    assert read.reasons[2] == "o Tesseract não encontrou texto na página"
+    assert not any("instale" in r for r in read.reasons.values())
+
+
 PHRASINGS = [
     # (text, CNPJ, name, role, address, representative, cargo)
     ("ACME COMÉRCIO DE PEÇAS LTDA, sociedade empresária limitada, inscrita no CNPJ/MF sob o nº 11.222.333/0001-81, "

@@ -151,7 +151,7 @@ def _adjust(record: dict[str, Any], result: Any) -> dict[str, Any]:
         if not result.extracted:
             if result.unreadable_pages and len(result.unreadable_pages) >= len(result.pages):
                 reason = ("Documento sem texto legível (páginas " + ", ".join(map(str, result.unreadable_pages))
-                          + "): instale o Tesseract (tesseract-ocr, tesseract-ocr-por) ou configure o OCR Azure")
+                          + "): " + _unreadable_because(result))
             elif triagem is not None and not triagem.get("eh_contrato"):
                 motivo = triagem.get("exclusao") or f"{triagem.get('quantidade', 0)} termo(s) de contrato"
                 reason = f"Documento não parece ser um contrato (triagem: {triagem.get('motivo')}, {motivo})"
@@ -172,6 +172,15 @@ def _adjust(record: dict[str, Any], result: Any) -> dict[str, Any]:
             record["total_pendentes"] = len(pend)
             record["total_campos"] = record["total_aprovados"] + record["total_reprovados"] + len(pend)
     return record
+
+
+def _unreadable_because(result: Any) -> str:
+    """The reasons the reader gave for the unreadable pages, each once, in page order."""
+    reasons = getattr(result, "unreadable_reasons", None) or {}
+    distinct = list(dict.fromkeys(reasons[n] for n in result.unreadable_pages if n in reasons))
+    if not distinct:
+        return "instale o Tesseract (tesseract-ocr, tesseract-ocr-por) ou configure o OCR Azure"
+    return "; ".join(distinct)
 
 
 def _report(checker, record: dict[str, Any], result: Any, path: str) -> str:

@@ -291,6 +291,8 @@ def _ocr(args: argparse.Namespace) -> int:
     for page in doc.pages:
         line = {"page": page.number, "source": page.source, "unreadable": page.number in doc.unreadable,
                 "text": page.text}
+        if page.number in doc.reasons:
+            line["motivo"] = doc.reasons[page.number]
         print(json.dumps(line, ensure_ascii=False))
     return 0
 

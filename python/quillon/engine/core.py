@@ -132,6 +132,7 @@ class Quillon:
             document=os.fspath(path),
             pages=[{"page": p.number, "source": p.source, "chars": len(p.text)} for p in doc.pages],
             unreadable_pages=list(doc.unreadable),
+            unreadable_reasons=dict(doc.reasons),
         )
         self._answer(result, doc.page_texts())
         result.total_metrics.time_seconds = time.perf_counter() - started

@@ -1,11 +1,12 @@
 """Reading a contract PDF into page texts.
 
-Pages come from ``quillon.ocr.process_pdf_smart``: the text layer where it is
-thick enough, Azure OCR for thin pages when it is configured.  Pages it could
-not read (no text layer and no Azure credentials) are read with Tesseract
+Pages come from ``quillon.ocr``: the text layer where it is thick enough,
+Azure OCR for thin pages when it is configured (when it is not, thin pages are
+neither rendered nor sent: nothing could read the image).  Thin pages that
+hold something to look at and that no service read are read with Tesseract
 through PyMuPDF when Tesseract and its Portuguese data are installed (Debian:
 ``tesseract-ocr``, ``tesseract-ocr-por``); otherwise they are reported as
-unreadable.
+unreadable, each with the reason (``Document.reasons``).
 """
 
 from __future__ import annotations
@@ -40,6 +41,8 @@ class Document:
     pages: list[PageText] = field(default_factory=list)
     page_count: int = 0
     unreadable: list[int] = field(default_factory=list)
+    #: Why each unreadable page could not be read, by page number.
+    reasons: dict[int, str] = field(default_factory=dict)
 
     @property
     def text(self) -> str:
@@ -84,6 +87,11 @@ def ocr_page_with_tesseract(page, dpi: int = TESSERACT_DPI, language: str = TESS
     return page.get_text(textpage=textpage).strip()
 
 
+def _has_content(page) -> bool:
+    """Whether a page without a usable text layer holds anything an OCR could read."""
+    return bool(page.get_images(full=False)) or bool(page.get_drawings())
+
+
 def needs_tesseract(page_record: Any, page=None) -> bool:
     """Whether a page the loader could not read should go to Tesseract."""
     meta = page_record.metadata
@@ -91,9 +99,52 @@ def needs_tesseract(page_record: Any, page=None) -> bool:
         return False
     residue = page_record.text.strip()
     if len(residue) < UNREADABLE_CHARS:
-        return True
+        # A page with nothing drawn on it is blank, not unread.
+        return page is None or _has_content(page)
     # A thin text layer over a picture of the page (a stamp, a page number).
     return page is not None and bool(page.get_images(full=False))
+
+
+def azure_ocr_configured() -> bool:
+    """Whether the OCR loader has Azure credentials to send thin pages with."""
+    from quillon import ocr
+
+    try:
+        _, key = ocr.get_azure_config()
+    except Exception:  # a configuration that cannot be read configures nothing
+        return False
+    return bool(key)
+
+
+def _pages_without_ocr_service(path: str) -> list:
+    """The loader's pages when no OCR service is configured: text layers only,
+    no page rendered.  Thin pages come back as the OCR path gives them when
+    recognition fails ("source" "ocr_failed", their residue as text), blank
+    ones included, so that the rest of the reading sees one shape."""
+    from quillon.models.result import Page
+    from quillon.ocr import load_pdf_with_ocr
+
+    import pymupdf
+
+    by_number = {int(r.metadata.get("page", 0)): r for r in load_pdf_with_ocr(path, use_azure=False)}
+    with pymupdf.open(path) as opened:
+        count = opened.page_count
+    records = []
+    for number in range(1, count + 1):
+        record = by_number.get(number)
+        if record is not None and "ocr_failed" not in record.metadata:
+            records.append(record)  # a text page
+        else:
+            residue = record.text if record is not None else ""
+            records.append(Page(text=residue, metadata={"page": number, "source": "ocr_failed", "ocr_failed": True}))
+    return records
+
+
+def _missing_tesseract_reason() -> str:
+    if shutil.which("tesseract"):
+        return (f"o Tesseract não tem os dados do idioma {TESSERACT_LANGUAGE!r} (instale tesseract-ocr-por) "
+                "e o OCR Azure não está configurado")
+    return "sem OCR: instale o Tesseract (tesseract-ocr, tesseract-ocr-por) ou configure o OCR Azure"
 
 
 def read_document(
@@ -105,11 +156,22 @@ def read_document(
     """The pages of the PDF at ``path``, numbered from 1, in order."""
     from quillon.ocr import process_pdf_smart
 
-    records = process_pdf_smart(path)
+    azure = azure_ocr_configured()
+    records = process_pdf_smart(path) if azure else _pages_without_ocr_service(path)
     doc = Document(path=str(path))
     thin = [r for r in records if r.metadata.get("source") == "ocr_failed"]
     opened = None
     tesseract = use_tesseract and bool(thin) and tesseract_available()
+    if not use_tesseract:
+        unread_reason = ("o OCR Azure não retornou texto e a leitura com o Tesseract foi desligada" if azure
+                         else "a leitura com o Tesseract foi desligada e o OCR Azure não está configurado")
+    elif not tesseract:
+        unread_reason = "o OCR Azure não retornou texto" if azure else _missing_tesseract_reason()
+        if azure and not tesseract_available():
+            unread_reason += " e o Tesseract não está disponível"
+    else:
+        unread_reason = ("nem o OCR Azure nem o Tesseract encontraram texto na página" if azure
+                         else "o Tesseract não encontrou texto na página")
     try:
         if thin:
             import pymupdf
@@ -122,8 +184,14 @@ def read_document(
             text, source = record.text.strip(), str(record.metadata.get("source", "text"))
             if source == "ocr_failed":
                 page = opened.load_page(number - 1)
+                reason = unread_reason
                 if tesseract and needs_tesseract(record, page):
-                    read = ocr_page_with_tesseract(page)
+                    try:
+                        read = ocr_page_with_tesseract(page)
+                    except Exception as exc:  # one page the OCR cannot take does not sink the document
+                        logger.warning("%s: page %d not read by Tesseract: %s", path, number, exc)
+                        read = ""
+                        reason = f"o Tesseract não conseguiu ler a página ({exc})"
                     if len(read) >= UNREADABLE_CHARS:
                         text = f"{text}\n\n{read}".strip() if len(text) >= UNREADABLE_CHARS else read
                         source = "tesseract"
@@ -133,6 +201,7 @@ def read_document(
                 # A blank page is not unreadable; a picture of one is.
                 if len(text) < UNREADABLE_CHARS and page.get_images(full=False):
                     doc.unreadable.append(number)
+                    doc.reasons[number] = reason
             doc.pages.append(PageText(number=number, text=text, source=source))
     finally:
         if opened is not None:

@@ -48,6 +48,8 @@ class ExtractionResult:
     pages: List[Dict[str, Any]] = field(default_factory=list)
     #: Pages that could not be read (no text layer and no OCR), numbered from 1.
     unreadable_pages: List[int] = field(default_factory=list)
+    #: Why each unreadable page could not be read, by page number.
+    unreadable_reasons: Dict[int, str] = field(default_factory=dict)
     #: The screening of the text before extraction (see Quillon.precheck).
     triagem: Optional[Dict[str, Any]] = None
     #: Whether the questions were put to the provider (False when the
