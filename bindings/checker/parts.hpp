@@ -78,6 +78,17 @@ bool registry_not_consulted(nb::handle empresa);
 // Truth value of getattr(obj, name).
 inline bool attr_truth(nb::handle obj, const char* name) { return truth(obj.attr(name)); }
 
+// "QSA: A, B, C..." from the first three partner names of a record, or "QSA vazio".
+nb::str qsa_summary(nb::handle dados);
+
+// Whether the checker asks for corroborated signature validation
+// (self.corroborar_assinaturas), and that validation for one identified
+// signatory whose represented company's record, if any, is `dados`
+// (corroboration.cpp).
+bool corroborates(nb::handle self);
+nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::handle nome, nb::object dados,
+                                  nb::handle cache);
+
 void register_setup(nb::class_<ContractChecker>& cls);
 void register_workflow(nb::module_& m, nb::class_<ContractChecker>& cls);
 void register_companies(nb::class_<ContractChecker>& cls);

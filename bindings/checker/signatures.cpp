@@ -201,7 +201,8 @@ nb::object campo(const char* label, const char* status, nb::handle valor_contrat
                            nb::arg("mensagem") = mensagem);
 }
 
-// "QSA: A, B, C..." from the first three partner names, or "QSA vazio".
+}  // namespace
+
 nb::str qsa_summary(nb::handle dados) {
     nb::object socios = map_get(dados, "socios", nb::list());
     if (!truth(socios)) return nb::str("QSA vazio");
@@ -215,6 +216,8 @@ nb::str qsa_summary(nb::handle dados) {
     return join_text("QSA: ", nb::str(", ").attr("join")(names), "...");
 }
 
+namespace {
+
 nb::object cache_get(nb::handle cache, nb::handle key) {
     PyObject* v = PyDict_GetItemWithError(cache.ptr(), key.ptr());
     if (!v && PyErr_Occurred()) throw nb::python_error();
@@ -227,6 +230,7 @@ nb::list validar_assinaturas(nb::handle self, nb::handle assinaturas_arg, nb::ha
     nb::list out;
     log_line(self, "\n--- Verificando Assinaturas ---", "✍️");
     QsaSearch qsa(self, nb::none());
+    const bool corroborate = corroborates(self);
 
     for (nb::handle assinatura : assinaturas) {
         nb::object nome = assinatura.attr("nome_signatario");
@@ -248,6 +252,10 @@ nb::list validar_assinaturas(nb::handle self, nb::handle assinaturas_arg, nb::ha
         nb::object dados = nb::none();
         if (truth(cnpj_empresa)) dados = cache_get(cache, checker_ns.call(names::limpar_cnpj, cnpj_empresa));
         if (!truth(dados) && truth(empresa)) dados = cache_get(cache, self.attr("_normalizar_texto")(empresa));
+        if (corroborate) {
+            out.append(corroborated_signature(self, assinatura, nome, dados, cache));
+            continue;
+        }
 
         qsa.set_name(nome);
         bool tem_poder = false;

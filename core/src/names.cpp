@@ -76,4 +76,16 @@ bool match_normalized(std::u32string_view n1, std::u32string_view n2) {
     return words::count_common(w1, w2) >= kMinCommonWords;
 }
 
+MatchKind match_kind_normalized(std::u32string_view n1, std::u32string_view n2) {
+    if (!match_normalized(n1, n2)) return MatchKind::None;
+    if (n1 == n2) return MatchKind::Full;
+    auto w1 = words::long_words(n1, kMinWordLength);
+    auto w2 = words::long_words(n2, kMinWordLength);
+    const std::size_t common = words::count_common(w1, w2);
+    if (common >= kFullNameCommonWords) return MatchKind::Full;
+    // The same words, told apart only by short ones ("da", "de") or spacing.
+    if (common >= kMinCommonWords && common == w1.size() && common == w2.size()) return MatchKind::Full;
+    return MatchKind::Fragment;
+}
+
 }  // namespace quillon::names

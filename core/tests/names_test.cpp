@@ -75,3 +75,41 @@ TEST(NamePrepared, OneToManyAgreesWithTheOneOffComparison) {
             EXPECT_EQ(names::match(pa, pb), expected) << a << " / " << b;
         }
 }
+
+// --- kinds of match ------------------------------------------------------------
+
+namespace {
+
+names::MatchKind kind(std::string_view a, std::string_view b) {
+    return names::match_kind(names::Prepared::from_normalized(names::normalize(text::from_utf8(a))),
+                             names::Prepared::from_normalized(names::normalize(text::from_utf8(b))));
+}
+
+}  // namespace
+
+using KindCase = std::tuple<std::string, std::string, names::MatchKind>;
+
+class NameMatchKind : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(NameMatchKind, IsSymmetricAndAgreesWithMatch) {
+    auto [a, b, expected] = GetParam();
+    EXPECT_EQ(kind(a, b), expected) << a << " / " << b;
+    EXPECT_EQ(kind(b, a), expected) << b << " / " << a;
+    EXPECT_EQ(kind(a, b) != names::MatchKind::None, match(a, b)) << a << " / " << b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, NameMatchKind,
+    ::testing::Values(
+        KindCase{"JOSE SILVA", "FABIO JOSE SILVA COELHO", names::MatchKind::Fragment},  // a strict part
+        KindCase{"A", "ANA MARIA", names::MatchKind::Fragment},
+        KindCase{"Ana", "Anabela Costa", names::MatchKind::Fragment},
+        KindCase{"Maria Silva", "MARIA DA SILVA SANTOS", names::MatchKind::Fragment},
+        KindCase{"Jose Silva Souza", "JOSE SILVA COELHO", names::MatchKind::Fragment},  // two words, each its own
+        KindCase{"Fábio José Silva Coelho", "FABIO JOSE SILVA COELHO", names::MatchKind::Full},
+        KindCase{"  Haydée Svab ", "HAYDEE SVAB", names::MatchKind::Full},
+        KindCase{"Jose da Silva", "JOSE  SILVA", names::MatchKind::Full},  // the same words
+        KindCase{"Jose Carlos", "Carlos Jose", names::MatchKind::Full},
+        KindCase{"Maria Silva Santos", "MARIA DA SILVA SANTOS PEREIRA", names::MatchKind::Full},  // three words
+        KindCase{"João Souza", "João Pereira", names::MatchKind::None},
+        KindCase{"", "ANA", names::MatchKind::None}));

@@ -100,6 +100,10 @@ def _get_checker():
             if "OpenAI API key" in message:
                 message += " Sem chave, use --provider local."
             raise UserError(message) from None
+        # A fragment of a name never approves a signatory here: names are
+        # weighed with the CPFs of contract and registry (the library's
+        # default keeps the tolerant name rule alone).
+        checker.corroborar_assinaturas = True
         _start_engine(checker)
         _checker = checker  # only a started one: each file after a failure fails the same way
     return _checker

@@ -8,6 +8,10 @@
 // contains the other as a substring (of code points, not words: "ana" is in
 // "anabela costa"), or else when their sets of words of three or more code
 // points share at least two words.  The test is symmetric.
+//
+// match_kind(): how strongly two names match, for checks that need more than
+// the tolerant rule (a signatory approved against a partner list): the same
+// name, or only part of one (see MatchKind).
 #pragma once
 
 #include <cstddef>
@@ -96,6 +100,30 @@ private:
 };
 
 bool match(const Prepared& a, const Prepared& b) noexcept;
+
+// How two names match.
+enum class MatchKind {
+    None,      // match() is false
+    // A match by part of a name only: the names differ and have fewer than
+    // three words of three or more code points in common, so one is a strict
+    // part of the other ("JOSE SILVA" in "FABIO JOSE SILVA COELHO", "A" in
+    // "ANA MARIA") or they share two words beside words of their own
+    // ("JOSE SILVA SOUZA", "JOSE SILVA COELHO").
+    Fragment,
+    // The same name: equal normalised forms, or the same set of at least two
+    // long words ("Jose da Silva", "JOSE SILVA"), or at least three long
+    // words in common ("Maria Silva Santos", "MARIA DA SILVA SANTOS").
+    Full,
+};
+
+inline constexpr std::size_t kFullNameCommonWords = 3;
+
+// The kind of match of two names already normalised.
+MatchKind match_kind_normalized(std::u32string_view n1, std::u32string_view n2);
+
+inline MatchKind match_kind(const Prepared& a, const Prepared& b) {
+    return match(a, b) ? match_kind_normalized(a.text(), b.text()) : MatchKind::None;
+}
 
 // The comparison of two names already normalised.
 bool match_normalized(std::u32string_view n1, std::u32string_view n2);

@@ -131,6 +131,13 @@ class AssinaturaVerificada(BaseModel):
     tem_poder_assinatura: bool = False
     qualificacao_qsa: Optional[str] = None
     problemas: List[str] = Field(default_factory=list)
+    #: What decided the "Poder de Assinatura" field when the checker
+    #: corroborates signatures (``corroborar_assinaturas``): "cpf" (name and CPF
+    #: agree), "nome" (the whole name), "nome_parcial" (only part of the name,
+    #: no CPF to confirm it: pending), "cpf_divergente" (the CPFs differ),
+    #: "nome_ausente" (nobody of that name in the QSA), "sem_cadastro" (no
+    #: record to look in); None when the tolerant name rule alone decided.
+    evidencia: Optional[str] = None
 
 
 class ClassificacaoLegitimidade(str, Enum):

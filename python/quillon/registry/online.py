@@ -258,6 +258,8 @@ class OnlineClient:
             if outcome == OK:
                 try:
                     record = build(data, clean)
+                    if record and name == BRASIL_API:
+                        _add_partner_documents(record, data)
                 except ValueError as error:  # an answer that does not name the company
                     logger.warning("%s answer unusable for %s: %s", name, clean, error)
                     failures.append(f"{name}: resposta sem os dados da empresa")
@@ -321,6 +323,21 @@ class OnlineClient:
             answer.record["busca_por_nome"] = True
             answer.record["termo_busca"] = nome
         return answer
+
+
+def _add_partner_documents(record: dict[str, Any], answer: Any) -> None:
+    """Each partner entry completed with the partner's CPF or CNPJ as BrasilAPI publishes it
+    ("cnpj_cpf_do_socio": a CPF masked to its six middle digits, "***456789**"), which
+    corroborates or refutes a signatory's CPF.  The entries are built from the answer's
+    ``qsa`` in its order, one per element."""
+    qsa = answer.get("qsa") if isinstance(answer, dict) else None
+    socios = record.get("socios")
+    if not isinstance(qsa, list) or not isinstance(socios, list) or len(qsa) != len(socios):
+        return
+    for socio, element in zip(socios, qsa):
+        documento = element.get("cnpj_cpf_do_socio") if isinstance(element, dict) else None
+        if isinstance(socio, dict) and isinstance(documento, str):
+            socio["cnpj_cpf_do_socio"] = documento
 
 
 def _first_hit(answer: Any, nome: str) -> Optional[str]:
