@@ -108,6 +108,46 @@ def test_ctrl_c_ends_every_worker_and_exits_130(db, tmp_path):
             p.stderr.close()
 
 
+def test_a_worker_that_dies_costs_its_file_only(db, tmp_path):
+    # A worker killed in the middle of a contract (as a crash in a PDF library
+    # would end it): that file gets an error line, a new worker takes the rest.
+    import os
+    import select
+    import signal
+
+    import pymupdf
+
+    sample = EXAMPLES / "contrato_servicos_aprovado.pdf"
+    (tmp_path / "00-first.pdf").write_bytes(sample.read_bytes())
+    long_one, src = pymupdf.open(), pymupdf.open(sample)
+    for _ in range(150):
+        long_one.insert_pdf(src)
+    long_one.save(tmp_path / "long-0.pdf")
+    for i in range(1, 4):
+        os.link(tmp_path / "long-0.pdf", tmp_path / f"long-{i}.pdf")
+    p = subprocess.Popen([sys.executable, "-m", "quillon", "verificar", tmp_path, "--jobs", "2", "--jsonl",
+                          "--provider", "local", "--offline", "--registry-db", db],
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, start_new_session=True)
+    try:
+        ready, _, _ = select.select([p.stdout], [], [], 60)
+        first = p.stdout.readline()
+        assert ready and first
+        with open(f"/proc/{p.pid}/task/{p.pid}/children") as fh:
+            victim = int(fh.read().split()[0])
+        os.kill(victim, signal.SIGKILL)
+        out, err = p.communicate(timeout=120)
+    finally:
+        if p.poll() is None:
+            os.killpg(p.pid, signal.SIGKILL)
+            p.wait()
+    records = [json.loads(line) for line in (first + out).splitlines()]
+    assert sorted(pathlib.Path(r["arquivo"]).name for r in records) == [
+        "00-first.pdf", "long-0.pdf", "long-1.pdf", "long-2.pdf", "long-3.pdf"]
+    failed = [r for r in records if "erro" in r]
+    assert len(failed) == 1 and "terminou de forma inesperada" in failed[0]["erro"]
+    assert p.returncode == 3 and "Traceback" not in err
+
+
 def test_scanned_without_ocr_is_pending_never_approved(db, tmp_path):
     # A picture of a page with no text to read: nothing verified, so PENDENTE.
     import pymupdf

@@ -134,6 +134,17 @@ def test_a_key_no_header_can_carry_fails_the_request_without_raising(net, monkey
     assert "CNPJA_API_KEY" in error and key not in error
 
 
+def test_command_takes_the_key_from_its_option(net, monkeypatch, capsys):
+    from quillon import cli
+
+    monkeypatch.delenv("CNPJA_API_KEY")
+    net.answer("cnpja", AMBEV, AMBEV_ANSWER)
+    assert cli.main(["ie", AMBEV_FMT, "--api-key", "chave-da-opcao"]) == 0
+    assert json.loads(capsys.readouterr().out)["cnpj"] == AMBEV_FMT
+    [request] = net.requests("cnpja")
+    assert request.headers["Authorization"] == "chave-da-opcao"
+
+
 def test_errors_outside_the_request_family_are_not_swallowed(net, monkeypatch):
     def get(url, **kw):
         raise RuntimeError("bug")

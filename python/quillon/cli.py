@@ -211,8 +211,10 @@ def _ie(args: argparse.Namespace) -> int:
         raise CommandError(f"CNPJ inválido: {args.cnpj}")
     if not (args.api_key or os.environ.get("CNPJA_API_KEY")):
         raise CommandError("a consulta de inscrições estaduais usa o CNPJá: defina CNPJA_API_KEY ou passe --api-key")
-    kwargs = {"api_key": args.api_key} if args.api_key else {}
-    result = buscar_ie_por_cnpj(args.cnpj, **kwargs)
+    if args.api_key:
+        # The lookup reads its key from the environment at each call.
+        os.environ["CNPJA_API_KEY"] = args.api_key
+    result = buscar_ie_por_cnpj(args.cnpj)
     if result is None:
         raise CommandError("consulta ao CNPJá falhou (sem resposta utilizável)")
     _dump(result)

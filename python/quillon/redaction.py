@@ -19,7 +19,7 @@ __all__ = ["scrub", "scrub_environment", "CREDENTIAL_VARIABLES", "MASK"]
 MASK = "***"
 
 #: Environment variables that hold credentials of the services quillon calls.
-CREDENTIAL_VARIABLES = ("OPENAI_API_KEY", "AZURE_API_KEY", "CNPJA_API_KEY")
+CREDENTIAL_VARIABLES = ("OPENAI_API_KEY", "AZURE_API_KEY", "AZURE_AI_VISION_KEY", "CNPJA_API_KEY")
 
 
 def _forms(secret: str) -> set[str]:
@@ -48,6 +48,13 @@ def scrub(text: str, *secrets: Optional[str]) -> str:
     return text
 
 
+#: Environment values shorter than this are placeholders, not credentials:
+#: replacing every "k" of an error text would only garble it.
+MIN_ENVIRONMENT_SECRET = 8
+
+
 def scrub_environment(text: str, names: Iterable[str] = CREDENTIAL_VARIABLES) -> str:
-    """``text`` scrubbed of the credentials the environment holds now."""
-    return scrub(text, *(os.environ.get(name) for name in names))
+    """``text`` scrubbed of the credentials the environment holds now (values
+    of at least ``MIN_ENVIRONMENT_SECRET`` characters)."""
+    values = (os.environ.get(name) or "" for name in names)
+    return scrub(text, *(v for v in values if len(v.strip()) >= MIN_ENVIRONMENT_SECRET))
