@@ -131,8 +131,42 @@ def fuzz_comparar_enderecos(data: bytes) -> None:
         assert got == oracle.comparar_enderecos(contrato, dados, threshold), (contrato, endereco, threshold, got)
 
 
+_CHECKER = None
+CPF_FORMS = ["100.133.807-37", "123.456.789-09", "12345678909", "***133807**", "***456789**", "***000000**",
+             "06947283000160", "*", "-", "."]
+
+
+@atheris.instrument_func
+def make_cpf(fdp: atheris.FuzzedDataProvider) -> str:
+    return fdp.PickValueInList(CPF_FORMS) if fdp.ConsumeBool() else make_text(fdp, 3)
+
+
+@atheris.instrument_func
+def fuzz_corroborated_signature(data: bytes) -> None:
+    global _CHECKER
+    from quillon.contract.checker import ContractChecker
+    from quillon.contract.models import AssinaturaExtraida
+
+    if _CHECKER is None:
+        _CHECKER = ContractChecker("BR", provider="local", verbose=False)
+        _CHECKER.corroborar_assinaturas = True
+    fdp = atheris.FuzzedDataProvider(data)
+    nome, cpf = make_text(fdp, 6), make_cpf(fdp)
+    socios = [{"nome": make_text(fdp, 6), "cnpj_cpf_do_socio": make_cpf(fdp), "qualificacao": "Sócio",
+               "nome_representante": make_text(fdp, 4) if fdp.ConsumeBool() else "",
+               "cpf_representante": make_cpf(fdp), "qualificacao_representante": "Procurador"}
+              for _ in range(fdp.ConsumeIntInRange(0, 3))]
+    signature = AssinaturaExtraida(nome_signatario=nome, cpf=cpf, cnpj_empresa="06990590000123")
+    [got] = _CHECKER._validar_assinaturas([signature], {"06990590000123": {"socios": socios}})
+    texts = nome + cpf + "".join(s["nome"] + s["nome_representante"] + s["cnpj_cpf_do_socio"] + s["cpf_representante"]
+                                 for s in socios)
+    if nome and nome != "N/A" and comparable(texts):
+        assert got.evidencia == oracle.evidencia(nome, cpf, socios), (nome, cpf, socios, got.evidencia)
+
+
 TARGETS = {
     "normalizar_texto": fuzz_normalizar_texto,
+    "corroborated_signature": fuzz_corroborated_signature,
     "validar_documento_contrato": fuzz_validar_documento_contrato,
     "_normalizar_endereco": fuzz_normalizar_endereco,
     "comparar_enderecos": fuzz_comparar_enderecos,

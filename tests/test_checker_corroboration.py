@@ -121,3 +121,40 @@ def test_representatives_and_companies_missing_from_the_cache(registry):
         ("nao_verificado", None, None),
     ]
     assert result[2].campos[0].valor_receita == "FABIO JOSE SILVA COELHO"
+
+
+# --- the compiled rules against their plain-Python formulation -----------------------
+
+from hypothesis import given, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+import text_oracles as oracle  # noqa: E402
+
+WORDS = ["JOSÉ", "jose", "SILVA", "Silva", "FABIO", "COELHO", "DA", "A", "ANA", "MARIA", "Ana Maria", "Σ", "ΣΟΦΙΑ"]
+CPFS = [None, "", "100.133.807-37", "123.456.789-09", "529.746.608-35", "123.456.789-00", "111.111.111-11",
+        "12345678909", "１２３.４５６.７８９-０９", "CPF 123"]
+PUBLISHED = ["", "***133807**", "***456789**", "***746608**", "***000000**", "06947283000160", "12345678909",
+             "***.456.789-**", "***45678X**", None]
+
+names = st.lists(st.sampled_from(WORDS), min_size=0, max_size=4).map(" ".join)
+partners = st.lists(st.fixed_dictionaries({
+    "nome": names, "qualificacao": st.just("Sócio"), "cnpj_cpf_do_socio": st.sampled_from(PUBLISHED),
+    "nome_representante": st.one_of(st.just(""), names), "cpf_representante": st.sampled_from(PUBLISHED),
+    "qualificacao_representante": st.just("Procurador"),
+}), max_size=4)
+
+
+@settings(max_examples=300, deadline=None)
+@given(nome=names.filter(lambda n: n.strip() and n != "N/A"), cpf=st.sampled_from(CPFS), socios=partners)
+def test_evidence_agrees_with_the_oracle(nome, cpf, socios):
+    checker = ContractChecker("BR", provider="local", verbose=False)
+    checker.corroborar_assinaturas = True
+    [signature] = checker._validar_assinaturas([sign(nome, cpf, "06.990.590/0001-23")],
+                                               {GOOGLE: {"socios": socios}})
+    expected = oracle.evidencia(nome, cpf, socios)
+    assert signature.evidencia == expected
+    status = {"cpf": "aprovado", "nome": "aprovado", "nome_parcial": "pendente"}.get(expected, "reprovado")
+    assert signature.campos[0].status == status
+    # The documented rule, unchanged beside it.
+    assert checker._comparar_nomes(nome, socios[0]["nome"] if socios else "") == oracle.comparar_nomes(
+        nome, socios[0]["nome"] if socios else "")

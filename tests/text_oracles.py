@@ -182,3 +182,79 @@ def triar(pages, validacao, exclusao, titulos, outros, partes, qualificacao, min
         qualified = any(_fold_spaced(q) and _fold_spaced(q) in whole for q in qualificacao)
         verdict.update(eh_contrato=parties and qualified, motivo="termos" if parties and qualified else "sem_partes")
     return verdict
+
+# --- signatories weighed by name and CPF -------------------------------------------
+
+def comparar_nomes(nome1: str, nome2: str) -> bool:
+    """The documented tolerant rule: containment, or two words of three letters in common."""
+    a, b = fold(nome1).strip(), fold(nome2).strip()
+    if not a or not b:
+        return False
+    if a in b or b in a:
+        return True
+    return len({w for w in a.split() if len(w) >= 3} & {w for w in b.split() if len(w) >= 3}) >= 2
+
+
+def tipo_de_coincidencia(nome1: str, nome2: str) -> str:
+    """"nenhuma", "parcial" (a fragment: fewer than three long words in common, names not the
+    same) or "completa" (equal, the same long words, or three long words in common)."""
+    if not comparar_nomes(nome1, nome2):
+        return "nenhuma"
+    a, b = fold(nome1).strip(), fold(nome2).strip()
+    wa, wb = {w for w in a.split() if len(w) >= 3}, {w for w in b.split() if len(w) >= 3}
+    if a == b or len(wa & wb) >= 3 or (len(wa & wb) >= 2 and wa == wb):
+        return "completa"
+    return "parcial"
+
+
+def cpf_digitos(texto: str) -> str:
+    """The eleven digits of a valid CPF written with ASCII digits and . - / space, or ""."""
+    if any(c not in "0123456789.-/ " for c in texto):
+        return ""
+    d = [int(c) for c in texto if c.isdigit()]
+    if len(d) != 11 or len(set(d)) == 1:
+        return ""
+    for n in (9, 10):
+        r = sum(d[i] * (n + 1 - i) for i in range(n)) % 11
+        if d[n] != (0 if r < 2 else 11 - r):
+            return ""
+    return "".join(map(str, d))
+
+
+def cpf_confere(cpf: str, publicado: object) -> str:
+    """"confere", "difere" or "desconhecido": a CPF's digits against a published, masked one."""
+    if len(cpf) != 11 or not isinstance(publicado, str):
+        return "desconhecido"
+    places = [c for c in publicado if c not in ".-/ "]
+    if len(places) != 11 or any(c not in "0123456789*" for c in places):
+        return "desconhecido"
+    shown = [(i, c) for i, c in enumerate(places) if c != "*"]
+    if not shown or all(c == "0" for _, c in shown):
+        return "desconhecido"
+    return "confere" if all(cpf[i] == c for i, c in shown) else "difere"
+
+
+EVIDENCIAS = ("nome_ausente", "cpf_divergente", "nome_parcial", "nome", "cpf")  # weakest first
+
+
+def evidencia(nome: str, cpf_texto, socios: list) -> str:
+    """The strongest evidence over a partner list (partners and their representatives)."""
+    cpf = cpf_digitos(cpf_texto) if isinstance(cpf_texto, str) else ""
+    best = 0
+
+    def weigh(outro, publicado):
+        tipo = tipo_de_coincidencia(nome, outro) if isinstance(outro, str) else "nenhuma"
+        if tipo == "nenhuma":
+            return 0
+        confere = cpf_confere(cpf, publicado)
+        if confere == "difere":
+            return 1
+        if confere == "confere":
+            return 4
+        return 3 if tipo == "completa" else 2
+
+    for s in socios:
+        best = max(best, weigh(s.get("nome", ""), s.get("cnpj_cpf_do_socio", "")))
+        if s.get("nome_representante"):
+            best = max(best, weigh(s["nome_representante"], s.get("cpf_representante", "")))
+    return EVIDENCIAS[best]
