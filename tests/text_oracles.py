@@ -183,6 +183,7 @@ def triar(pages, validacao, exclusao, titulos, outros, partes, qualificacao, min
         verdict.update(eh_contrato=parties and qualified, motivo="termos" if parties and qualified else "sem_partes")
     return verdict
 
+
 # --- signatories weighed by name and CPF -------------------------------------------
 
 def comparar_nomes(nome1: str, nome2: str) -> bool:
