@@ -36,8 +36,10 @@ BAIXADA = {
     "cnpj": "08.942.107/0001-60",
     "endereco": "Rua Rio da Prata, nº 1550, Bangu, Rio de Janeiro/RJ",
 }
-FABIO = ("FABIO JOSE SILVA COELHO", "Administrador")
-HAYDEE = ("HAYDEE SVAB", "Presidente")
+# Representatives' CPFs agree with the six middle digits the registry publishes
+# of the partners' CPFs ("***133807**"), as a real contract's would.
+FABIO = ("FABIO JOSE SILVA COELHO", "Administrador", "100.133.807-37")
+HAYDEE = ("HAYDEE SVAB", "Presidente", "100.112.108-26")
 JOSE_RENATO = ("JOSE RENATO CARDOZO MOURA", "Presidente")
 OUTSIDER = ("MARCOS ANTONIO PEREIRA", "Diretor Executivo")
 
@@ -181,7 +183,7 @@ def servicos(contratante, rep1, contratada, rep2, *, title, objeto, valor, vigen
         f"Pelo presente instrumento particular, de um lado, {contratante['razao_social']}, pessoa jurídica de "
         f"direito privado, inscrita no CNPJ sob o nº {contratante['cnpj']}, com sede na {contratante['endereco']}, "
         f"neste ato representada por seu {rep1[1]}, Sr. {rep1[0]}, brasileiro, inscrito no CPF sob o nº "
-        f"123.456.789-09, doravante denominada CONTRATANTE, e, de outro lado, {contratada['razao_social']}, "
+        f"{rep1[2]}, doravante denominada CONTRATANTE, e, de outro lado, {contratada['razao_social']}, "
         f"associação civil sem fins lucrativos, inscrita no CNPJ/MF sob o nº {contratada['cnpj']}, com sede na "
         f"{contratada['endereco']}, neste ato representada por sua {rep2[1]}, {rep2[0]}, doravante denominada "
         "CONTRATADA, têm entre si justo e contratado o seguinte:",
