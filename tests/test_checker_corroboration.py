@@ -4,6 +4,10 @@ partner's name never approves, the registry's masked CPF confirms or refutes.
 The contracts are real PDFs read by the local extractor; the registry answers
 are the published BrasilAPI answers, served on loopback."""
 
+import json
+import subprocess
+import sys
+
 import pymupdf
 import pytest
 
@@ -92,6 +96,23 @@ def test_library_default_keeps_the_tolerant_name_rule(registry):
                                                                    cnpj_empresa="06.990.590/0001-23")], cache)
     assert (signature.tem_poder_assinatura, signature.campos[0].status, signature.evidencia) == (
         True, "aprovado", None)
+
+
+@pytest.mark.parametrize(("cpf", "status", "evidencia"), [
+    (CPF_OF_FABIO, "aprovado", "cpf"),
+    (OTHER_CPF, "reprovado", "cpf_divergente"),
+])
+def test_offline_registry_corroborates_with_the_partners_published_cpf(tmp_path, cpf, status, evidencia):
+    # The open-data files publish the partner's masked CPF too: with no network
+    # at all the command weighs the CPF as it does with BrasilAPI's answer.
+    db = tmp_path / "registry.sqlite3"
+    quillon = [sys.executable, "-m", "quillon"]
+    built = subprocess.run([*quillon, "registry", "sample", "--registry-db", str(db)], capture_output=True, text=True)
+    assert built.returncode == 0, built.stderr
+    done = subprocess.run([*quillon, "verificar", contract_pdf(tmp_path / "contrato.pdf", "JOSE SILVA", cpf),
+                           "--provider", "local", "--offline", "--registry-db", str(db), "--json"],
+                          capture_output=True, text=True)
+    assert power(json.loads(done.stdout), "JOSE SILVA")[:2] == (status, evidencia), done.stderr
 
 
 def sign(name, cpf=None, cnpj=None, empresa=None):

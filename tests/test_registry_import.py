@@ -33,7 +33,8 @@ def test_latin1_quotes_separators_and_empty_fields(store, tmp_path):
     assert (record["capital_social"], record["email"], record["data_situacao"]) == (1234.56, None, None)
     assert record["socios"] == [{"nome": "JOÃO D'ÁVILA", "qualificacao": "Sócio-Administrador",
                                  "data_entrada": "2020-01-02", "cpf_representante": "",
-                                 "nome_representante": "", "qualificacao_representante": "Não informada"}]
+                                 "nome_representante": "", "qualificacao_representante": "Não informada",
+                                 "cnpj_cpf_do_socio": "***123456**"}]
 
 
 @pytest.mark.parametrize(("bad", "reason"), [

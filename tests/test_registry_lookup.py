@@ -9,8 +9,9 @@ import pytest
 
 from opendata_files import empresa, estabelecimento, release
 from quillon.contract.countries.br import cnpj as cnpj_mod
-from quillon.registry import records
+from quillon.registry import open_store, records
 from quillon.registry.importer import import_folder
+from quillon.registry.online import _add_partner_documents
 from quillon.registry.sample import SAMPLE_CNPJS, build_sample
 from registry_backends import store  # noqa: F401  (fixture)
 from registry_servers import published
@@ -39,14 +40,28 @@ def test_records_have_the_shape_of_the_online_lookup(sample, cnpj):
     assert list(record["endereco"]) == ["logradouro", "numero", "complemento", "bairro", "cidade", "uf", "cep"]
     for partner in record["socios"]:
         assert list(partner) == ["nome", "qualificacao", "data_entrada", "cpf_representante", "nome_representante",
-                                 "qualificacao_representante"]
+                                 "qualificacao_representante", "cnpj_cpf_do_socio"]
 
 
 @pytest.mark.parametrize("cnpj", BRASIL_API)
 def test_a_record_equals_brasilapis_for_the_same_company(sample, cnpj):
-    online = cnpj_mod._registro_brasil_api(json.loads(published(f"brasilapi/{BRASIL_API[cnpj]}")), cnpj)
+    # As the adapter's web client gives it: with each partner's published CPF or CNPJ.
+    answer = json.loads(published(f"brasilapi/{BRASIL_API[cnpj]}"))
+    online = cnpj_mod._registro_brasil_api(answer, cnpj)
+    _add_partner_documents(online, answer)
     local = records.lookup(sample, cnpj)
     assert {**local, "fonte": online["fonte"]} == online
+
+
+def test_a_database_of_an_earlier_version_gains_the_partner_document_column(sample):
+    # Made before the partners' CPF was kept: opened again, it has the column
+    # (empty until the next import) and its lookups work.
+    sample.transaction([("ALTER TABLE socios DROP COLUMN cnpj_cpf_do_socio", ())])
+    again = open_store(sample.dialect.name, sample.location)
+    try:
+        assert [p["cnpj_cpf_do_socio"] for p in records.lookup(again, "19131243000197")["socios"]] == [""]
+    finally:
+        again.close()
 
 
 @pytest.mark.parametrize("cnpj", RECEITA_WS)

@@ -119,6 +119,7 @@ ESTABELECIMENTOS = FileKind("Estabelecimentos", "ESTABELE", 30, (
 SOCIOS = FileKind("Socios", "SOCIOCSV", 11, (
     ("cnpj_basico", TEXT, 1),
     ("nome", TEXT, 3),
+    ("cnpj_cpf_do_socio", TEXT, 4),
     ("qualificacao", CODE, 5),
     ("data_entrada", DATE, 6),
     ("cpf_representante", TEXT, 8),

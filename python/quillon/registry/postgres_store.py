@@ -39,6 +39,11 @@ class PostgresStore(RegistryStore):
     def _table_exists(self, name: str) -> bool:
         return self._conn.execute("SELECT to_regclass(%s) IS NOT NULL", (name,)).fetchone()[0]
 
+    def _columns(self, table: str) -> set[str]:
+        rows = self._conn.execute("SELECT column_name FROM information_schema.columns "
+                                  "WHERE table_schema = current_schema() AND table_name = %s", (table,))
+        return {row[0] for row in rows.fetchall()}
+
     def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple]) -> None:
         columns = ", ".join(kind.table_columns)
         with self._conn.cursor() as cur, cur.copy(f"COPY {table} ({columns}) FROM STDIN") as copy:

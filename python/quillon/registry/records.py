@@ -1,7 +1,9 @@
 """Registry records from the database, in the shape of the online lookup.
 
 The record has the thirteen keys of the online lookup, in its order, with the
-nested address (seven keys) and the partner list (six keys per partner). The
+nested address (seven keys) and the partner list (six keys per partner, then
+``cnpj_cpf_do_socio``: the partner's CPF masked to its six middle digits, or
+CNPJ, as the file publishes it; it corroborates a signatory's CPF). The
 open data is what BrasilAPI serves, so the values follow BrasilAPI's answers
 for the same company:
 
@@ -92,8 +94,9 @@ def lookup(store: RegistryStore, cnpj: str) -> Optional[dict[str, Any]]:
                 "cpf_representante": cpf_rep,
                 "nome_representante": nome_rep,
                 "qualificacao_representante": _described(qual_rep, qual_rep_text),
+                "cnpj_cpf_do_socio": documento or "",
             }
-            for nome, qual, qual_text, data_entrada, cpf_rep, nome_rep, qual_rep, qual_rep_text
+            for nome, qual, qual_text, data_entrada, cpf_rep, nome_rep, qual_rep, qual_rep_text, documento
             in store.socios(basico)
         ],
     }

@@ -44,20 +44,33 @@ INDEXES: dict[str, tuple[tuple[str, ...], ...]] = {
 }
 
 
+def column_definitions(kind: FileKind, d: Dialect) -> dict[str, str]:
+    """The data columns of `kind`'s table, each with its SQL type, in table order."""
+    columns = {}
+    for column, op, _ in kind.fields:
+        if column in _KEY_COLUMNS:
+            columns[column] = d.key_text
+        elif op == CODE:
+            columns[column] = d.integer
+        else:
+            columns[column] = "TEXT"
+    return columns
+
+
 def data_table(kind: FileKind, name: str, d: Dialect) -> str:
     columns = []
     if kind is SOCIOS:
         # Partners are listed in the order of the file.
         columns.append(f"ordem {d.ordinal}")
-    for column, op, _ in kind.fields:
-        if column in _KEY_COLUMNS:
-            kind_sql = d.key_text
-        elif op == CODE:
-            kind_sql = d.integer
-        else:
-            kind_sql = "TEXT"
-        columns.append(f"{column} {kind_sql}")
+    columns.extend(f"{column} {sql}" for column, sql in column_definitions(kind, d).items())
     return f"CREATE TABLE IF NOT EXISTS {name} ({', '.join(columns)})"
+
+
+def added_columns(kind: FileKind, existing: set[str], d: Dialect) -> list[str]:
+    """ALTER TABLE statements giving a table made by an earlier version the columns it lacks
+    (empty until the next import fills them)."""
+    return [f"ALTER TABLE {kind.table} ADD COLUMN {column} {sql}"
+            for column, sql in column_definitions(kind, d).items() if column not in existing]
 
 
 def index_statements(table: str, name: str, run: int) -> list[str]:

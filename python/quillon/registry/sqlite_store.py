@@ -30,6 +30,9 @@ class SqliteStore(RegistryStore):
         row = self._conn.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone()
         return row is not None
 
+    def _columns(self, table: str) -> set[str]:
+        return {row[1] for row in self._conn.execute(f"PRAGMA table_info({table})")}
+
     def tune_for_import(self) -> None:
         # A bounded page cache (64 MiB) whatever the size of the files.
         self._conn.execute("PRAGMA cache_size=-65536")

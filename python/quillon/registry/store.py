@@ -32,8 +32,8 @@ _EMPRESA = (
 _SOCIOS = (
     "SELECT nome, qualificacao, (SELECT descricao FROM qualificacoes WHERE codigo = s.qualificacao LIMIT 1), "
     "data_entrada, cpf_representante, nome_representante, qualificacao_representante, "
-    "(SELECT descricao FROM qualificacoes WHERE codigo = s.qualificacao_representante LIMIT 1) "
-    "FROM socios s WHERE cnpj_basico = ? ORDER BY ordem")
+    "(SELECT descricao FROM qualificacoes WHERE codigo = s.qualificacao_representante LIMIT 1), "
+    "cnpj_cpf_do_socio FROM socios s WHERE cnpj_basico = ? ORDER BY ordem")
 
 # Search candidates: (cnpj, situacao, matriz_filial, length of the matched key).
 _BY_LEGAL_NAME = (
@@ -65,6 +65,9 @@ class RegistryStore(abc.ABC):
 
     @abc.abstractmethod
     def _table_exists(self, name: str) -> bool: ...
+
+    @abc.abstractmethod
+    def _columns(self, table: str) -> set[str]: ...
 
     @abc.abstractmethod
     def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple]) -> None:
@@ -123,6 +126,9 @@ class RegistryStore(abc.ABC):
             if not self._table_exists(kind.table):
                 statements.append((schema.data_table(kind, kind.table, self.dialect), ()))
                 statements.extend((sql, ()) for sql in schema.index_statements(kind.table, kind.table, 0))
+            else:
+                statements.extend((sql, ()) for sql in
+                                  schema.added_columns(kind, self._columns(kind.table), self.dialect))
         self.transaction(statements)
 
     def holds_complete_release(self) -> bool:
