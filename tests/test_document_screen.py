@@ -108,6 +108,17 @@ def test_screen_matches_the_plain_python_screen(pages):
     assert {k: got[k] for k in want} == want
 
 
+@settings(max_examples=300, deadline=None)
+@given(st.lists(_PAGE, max_size=5))
+def test_a_settled_screen_is_the_screen_of_the_whole_document(pages):
+    # A reader stops at the first prefix the screen calls settled.
+    whole = triar_documento(pages)["eh_contrato"]
+    for n in range(len(pages) + 1):
+        prefix = triar_documento(pages[:n])
+        if prefix["definitivo"]:
+            assert prefix["eh_contrato"] == whole, n
+
+
 @settings(max_examples=200, deadline=None)
 @given(st.lists(_PAGE, max_size=3), st.lists(st.sampled_from(_WORDS + [""]), max_size=4),
        st.lists(st.tuples(st.sampled_from(_WORDS + [""]), st.sampled_from(_WORDS)), max_size=3))

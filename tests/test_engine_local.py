@@ -87,10 +87,11 @@ def test_thin_pages_are_not_rendered_without_an_ocr_service(monkeypatch, tmp_pat
 
     monkeypatch.delenv("AZURE_AI_VISION_KEY", raising=False)
     rendered = _spy(monkeypatch, ocr, "render_page_as_image")
-    tesseract = _spy(monkeypatch, documents, "ocr_page_with_tesseract")
+    tesseract = _spy(monkeypatch, documents, "read_pages")
     doc = read_document(_thin_pages_pdf(tmp_path / "thin.pdf"))
     assert rendered == []  # no Azure key: no picture for Azure
-    assert len(tesseract) == (1 if tesseract_available() else 0)  # the picture only, not the blank pages
+    # The picture only, not the blank pages.
+    assert [list(pages) for _, pages in tesseract] == ([[5]] if tesseract_available() else [])
     assert [p.number for p in doc.pages] == [1, 2, 3, 4, 5] and doc.page_count == 5
     assert [p.source for p in doc.pages] == ["text"] + ["ocr_failed"] * 4
     assert doc.unreadable == [5] and list(doc.reasons) == [5]
@@ -122,7 +123,7 @@ def test_unreadable_pages_say_why_when_tesseract_is_installed(monkeypatch, tmp_p
     doc.save(tmp_path / "huge.pdf")
     read = read_document(str(tmp_path / "huge.pdf"))
     assert read.unreadable == [1, 2]
-    assert "Tesseract não conseguiu ler a página" in read.reasons[1] and "large" in read.reasons[1]
+    assert "Tesseract não conseguiu ler a página" in read.reasons[1] and "grande demais" in read.reasons[1]
     assert read.reasons[2] == "o Tesseract não encontrou texto na página"
     assert not any("instale" in r for r in read.reasons.values())
 

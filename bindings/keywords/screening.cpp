@@ -40,7 +40,9 @@ constexpr const char* kDoc =
     "Returns:\n"
     "    dict: eh_contrato, motivo ('titulo', 'termos', 'exclusao',\n"
     "    'poucos_termos', 'sem_partes', 'vazio'), quantidade, keywords, exclusao\n"
-    "    (o título de outro documento ou o termo de exclusão que decidiu), titulo";
+    "    (o título de outro documento ou o termo de exclusão que decidiu), titulo,\n"
+    "    definitivo (as páginas que viessem depois destas não mudariam eh_contrato:\n"
+    "    quem lê as páginas em ordem pode parar aqui)";
 
 nb::handle attr(const char* name) {
     PyObject* v = PyDict_GetItemString(module_dict, name);  // borrowed
@@ -160,6 +162,7 @@ nb::dict triar_documento(nb::handle paginas) {
     else
         out["exclusao"] = nb::none();
     out["titulo"] = v.title.empty() ? nb::object(nb::none()) : nb::object(make_str(v.title));
+    out["definitivo"] = nb::bool_(v.settled);
     return out;
 }
 

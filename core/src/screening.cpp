@@ -238,18 +238,19 @@ Verdict Screener::screen(const std::vector<std::u32string_view>& pages) const {
     if (contract_title) {
         v.contract = enough;
         v.reason = enough ? Reason::kTitle : Reason::kTooFewTerms;
+        v.settled = enough;
     } else if (v.other_title != Verdict::npos || v.exclusion != Verdict::npos) {
         v.reason = Reason::kExcluded;
-    } else if (!enough) {
-        v.reason = Reason::kTooFewTerms;
+        v.settled = true;
     } else {
         bool parties = false, qualified = false;
         for (const auto& [a, b] : party_folded_)
             if (!a.empty() && !b.empty() && contains(opening, a) && contains(opening, b)) parties = true;
         for (const auto& q : qualification_folded_)
             if (!q.empty() && contains(folded, q)) qualified = true;
-        v.contract = parties && qualified;
-        v.reason = v.contract ? Reason::kTerms : Reason::kNoParties;
+        v.contract = enough && parties && qualified;
+        v.reason = !enough ? Reason::kTooFewTerms : v.contract ? Reason::kTerms : Reason::kNoParties;
+        v.settled = v.contract || (!parties && pages_with_text >= tables_.opening_pages);
     }
     return v;
 }

@@ -166,3 +166,31 @@ TEST(Screening, PhrasesMatchAcrossLinesAndInvisibleCharacters) {
                                 kClauses});
     EXPECT_EQ(qualified.reason, Reason::kTerms);
 }
+
+// A reader that stops at the first settled prefix must reach the verdict of
+// the whole document: checked on every prefix of documents of each kind.
+TEST(Screening, SettledVerdictsDoNotChangeWithLaterPages) {
+    const std::u32string title = U"CONTRATO Nº 077/2025\n";
+    const std::vector<std::vector<std::u32string>> documents{
+        {title + kBody, U"cláusula", U"foro"},                        // settled on its first page
+        {U"", title + U"Objeto", U"cláusula", kBody},                  // a title, vocabulary later on
+        {U"TERMO DE REFERÊNCIA\n" + kBody, kPreamble},                 // another document's title
+        {U"Secretaria\n" + kClauses, U"vigência", kPreamble, kBody},   // parties only past the opening
+        {U"Secretaria\nCONTRATANTE e CONTRATADA\n", U"valor", kPreamble, kBody},  // qualified later
+        {U"  ", U"Secretaria\n" + kClauses},
+    };
+    for (const auto& pages : documents) {
+        const bool whole = screen(pages).contract;
+        for (std::size_t n = 0; n <= pages.size(); ++n) {
+            Verdict v = screen({pages.begin(), pages.begin() + static_cast<std::ptrdiff_t>(n)});
+            if (v.settled) EXPECT_EQ(v.contract, whole) << "after " << n << " pages";
+        }
+    }
+    EXPECT_TRUE(screen({title + kBody}).settled);
+    EXPECT_FALSE(screen({title + U"Objeto"}).settled);  // vocabulary may still come
+    EXPECT_TRUE(screen({U"TERMO DE REFERÊNCIA\n" + kBody}).settled);
+    EXPECT_FALSE(screen({U"Secretaria\n" + kClauses}).settled);  // the second page may name the parties
+    EXPECT_TRUE(screen({U"Secretaria\n" + kClauses, U"vigência"}).settled);
+    EXPECT_FALSE(screen({U"Secretaria\nCONTRATANTE e CONTRATADA\n", U"valor"}).settled);
+    EXPECT_FALSE(screen({U"", U" "}).settled);
+}

@@ -21,7 +21,7 @@ import argparse
 import json
 import os
 import sys
-from typing import Iterable, Sequence
+from typing import Callable, Iterable, Optional, Sequence
 
 EXIT_ERROR = 3
 
@@ -222,7 +222,10 @@ def _ie(args: argparse.Namespace) -> int:
 
 
 # --- triagem, ocr ------------------------------------------------------------------
-def _read_pages(path: str, progress_label: str = "Lendo páginas") -> list[str]:
+def _read_pages(path: str, progress_label: str = "Lendo páginas",
+                enough: Optional[Callable[[list[str]], bool]] = None) -> tuple[list[str], int]:
+    """The page texts of a PDF or a text file (pages split at form feeds), and the
+    document's page count; reading a PDF's scanned pages stops where ``enough`` says."""
     from quillon import batch
 
     if not os.path.exists(path):
@@ -232,7 +235,8 @@ def _read_pages(path: str, progress_label: str = "Lendo páginas") -> list[str]:
     if b"%PDF-" not in head:
         try:
             with open(path, encoding="utf-8") as fh:
-                return fh.read().split("\f")
+                pages = fh.read().split("\f")
+                return pages, len(pages)
         except UnicodeDecodeError:
             raise CommandError(f"{path} não é um PDF nem um texto UTF-8") from None
     from quillon.engine.documents import read_document
@@ -240,17 +244,20 @@ def _read_pages(path: str, progress_label: str = "Lendo páginas") -> list[str]:
 
     with Progress(0, progress_label) as bar:
         try:
-            doc = read_document(path, progress=bar.update)
+            doc = read_document(path, progress=bar.update, enough=enough)
         except Exception as exc:
             raise CommandError(batch.describe_error(exc, path)) from None
-    return [p.text for p in doc.pages]
+    return [p.text for p in doc.pages], doc.page_count
 
 
 def _triagem(args: argparse.Namespace) -> int:
     from quillon.contract.countries.br.keywords import triar_documento
 
-    pages = _read_pages(args.arquivo)
+    # A scanned document is read until the screen is settled: the pages after
+    # it would not change whether it is a contract.
+    pages, count = _read_pages(args.arquivo, enough=lambda texts: triar_documento(texts)["definitivo"])
     verdict = triar_documento(pages)
+    verdict.update(paginas=count, paginas_lidas=len(pages))
     try:
         from quillon.contract.countries.br.keywords import validar_documento_contrato
 
@@ -271,6 +278,8 @@ def _triagem(args: argparse.Namespace) -> int:
             "sem_partes": "sem título, e as partes não são nomeadas e qualificadas como num contrato",
             "vazio": "documento sem texto",
         }.get(verdict["motivo"], verdict["motivo"])
+        if len(pages) < count:
+            detail += f" (lidas {len(pages)} de {count} páginas)"
         print(f"{head}\t{verdict['quantidade']} termo(s)\t{detail}")
     return 0 if verdict["eh_contrato"] else 1
 

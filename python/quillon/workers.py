@@ -11,12 +11,16 @@ costs that file an error line; a fresh worker takes its place.
 
 from __future__ import annotations
 
+import dataclasses
 import multiprocessing
+import os
 import signal
+import sys
 from multiprocessing.connection import Connection, wait
 from typing import Callable, Iterator, Optional
 
 from quillon import batch
+from quillon.engine.tesseract_pages import default_workers
 
 __all__ = ["verify_in_workers"]
 
@@ -27,6 +31,9 @@ TERMINATE_GRACE = 0.5
 def _serve(conn: Connection, options: batch.Options) -> None:
     """A worker's life: verify each path received, send its outcome back, stop on None or a closed pipe."""
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    # Ended by the parent: unwind, so that what the worker started (Tesseract
+    # processes reading pages) is stopped too.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     batch.init_worker(options)
     while True:
         try:
@@ -71,10 +78,15 @@ def verify_in_workers(files: list[str], options: batch.Options, jobs: int,
     worker before it propagates.
     """
     context = multiprocessing.get_context("fork")
+    jobs = max(1, min(jobs, len(files)))
+    if "QUILLON_OCR_WORKERS" not in os.environ and "QUILLON_OCR_WORKERS" not in options.environ:
+        # The cores are shared: each worker reads its scanned pages on its share.
+        share = str(max(1, default_workers() // jobs))
+        options = dataclasses.replace(options, environ={**options.environ, "QUILLON_OCR_WORKERS": share})
     pending: Iterator[str] = iter(files)
     workers: list[_Worker] = []
     try:
-        for _ in range(max(1, min(jobs, len(files)))):
+        for _ in range(jobs):
             worker = _Worker(context, options)
             workers.append(worker)
             worker.give(next(pending, None))

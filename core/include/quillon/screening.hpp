@@ -79,6 +79,13 @@ struct Verdict {
     std::size_t exclusion = npos;          // first exclusion term (table order) in the heading
     std::size_t other_title = npos;        // the other document's title that decided (index into other_titles)
     std::u32string title;                  // the deciding title line as written, trimmed; empty when none
+    // Whether pages after these could not change `contract`: pages are read
+    // in order, and a reader may stop here.  The heading is that of the first
+    // page with text and the vocabulary and the qualification only grow, so a
+    // contract stays one, a title of another document or an exclusion term
+    // stays decisive, and a document whose opening pages (all read) name no
+    // pair of parties never becomes one without a contract title.
+    bool settled = false;
 };
 
 class Screener {

@@ -127,7 +127,8 @@ class Quillon:
         from quillon.engine.documents import read_document
 
         started = time.perf_counter()
-        doc = read_document(os.fspath(path), use_tesseract=self.ocr, progress=self.progress)
+        doc = read_document(os.fspath(path), use_tesseract=self.ocr, progress=self.progress,
+                            enough=self._settled_as_no_contract if self.precheck else None)
         result = ExtractionResult(
             document=os.fspath(path),
             pages=[{"page": p.number, "source": p.source, "chars": len(p.text)} for p in doc.pages],
@@ -138,6 +139,13 @@ class Quillon:
         result.total_metrics.time_seconds = time.perf_counter() - started
         self.last_result = result
         return result
+
+    @staticmethod
+    def _settled_as_no_contract(pages: list[str]) -> bool:
+        """Whether the pages read already settle that the document is no contract:
+        no question will be asked, so its scanned pages left need no reading."""
+        verdict = screen_pages(pages)
+        return bool(verdict.get("definitivo")) and not verdict.get("eh_contrato")
 
     def process_text(self, texto: str, name: str = "<texto>") -> ExtractionResult:
         """Answer every registered question about a text (pages split at form feeds)."""

@@ -19,6 +19,8 @@ import subprocess
 from dataclasses import dataclass, field
 from typing import Any, Callable, Optional
 
+from quillon.engine.tesseract_pages import PageNotRead, read_pages
+
 logger = logging.getLogger("quillon.engine")
 
 #: A page with fewer characters than this after OCR holds nothing to read.
@@ -43,6 +45,8 @@ class Document:
     unreadable: list[int] = field(default_factory=list)
     #: Why each unreadable page could not be read, by page number.
     reasons: dict[int, str] = field(default_factory=dict)
+    #: False when reading stopped early: the caller had what it needed.
+    complete: bool = True
 
     @property
     def text(self) -> str:
@@ -79,12 +83,6 @@ def _tessdata() -> Optional[str]:
         if os.path.exists(os.path.join(candidate, f"{TESSERACT_LANGUAGE}.traineddata")):
             return candidate
     return None
-
-
-def ocr_page_with_tesseract(page, dpi: int = TESSERACT_DPI, language: str = TESSERACT_LANGUAGE) -> str:
-    """The text Tesseract reads on a PyMuPDF page (its text layer ignored)."""
-    textpage = page.get_textpage_ocr(language=language, dpi=dpi, full=True, tessdata=_tessdata())
-    return page.get_text(textpage=textpage).strip()
 
 
 def _has_content(page) -> bool:
@@ -152,8 +150,16 @@ def read_document(
     *,
     use_tesseract: bool = True,
     progress: Optional[Callable[[int, int], None]] = None,
+    enough: Optional[Callable[[list[str]], bool]] = None,
+    workers: Optional[int] = None,
 ) -> Document:
-    """The pages of the PDF at ``path``, numbered from 1, in order."""
+    """The pages of the PDF at ``path``, numbered from 1, in order.
+
+    Scanned pages are read by ``workers`` Tesseract processes at once (default:
+    the cores available, ``QUILLON_OCR_WORKERS``).  ``enough``, given the page
+    texts read so far, says when the caller has what it needs; it is asked
+    before each page that needs Tesseract (text pages cost nothing to read),
+    reading stops at the first yes, and ``Document.complete`` is then False."""
     from quillon.ocr import process_pdf_smart
 
     azure = azure_ocr_configured()
@@ -162,50 +168,65 @@ def read_document(
     thin = [r for r in records if r.metadata.get("source") == "ocr_failed"]
     opened = None
     tesseract = use_tesseract and bool(thin) and tesseract_available()
-    if not use_tesseract:
-        unread_reason = ("o OCR Azure não retornou texto e a leitura com o Tesseract foi desligada" if azure
-                         else "a leitura com o Tesseract foi desligada e o OCR Azure não está configurado")
-    elif not tesseract:
-        unread_reason = "o OCR Azure não retornou texto" if azure else _missing_tesseract_reason()
-        if azure and not tesseract_available():
-            unread_reason += " e o Tesseract não está disponível"
-    else:
-        unread_reason = ("nem o OCR Azure nem o Tesseract encontraram texto na página" if azure
-                         else "o Tesseract não encontrou texto na página")
+    unread_reason = _unread_reason(azure, use_tesseract, tesseract)
+    readings = None
     try:
         if thin:
             import pymupdf
 
             opened = pymupdf.open(path)
             doc.page_count = opened.page_count
+        to_read = [int(r.metadata.get("page", 0)) for r in thin
+                   if tesseract and needs_tesseract(r, opened.load_page(int(r.metadata.get("page", 0)) - 1))]
+        wanted = set(to_read)
+        if to_read:
+            readings = read_pages(opened, to_read, dpi=TESSERACT_DPI, language=TESSERACT_LANGUAGE,
+                                  tessdata=_tessdata(), workers=workers)
         done = 0
         for record in records:
             number = int(record.metadata.get("page", 0))
             text, source = record.text.strip(), str(record.metadata.get("source", "text"))
+            if number in wanted and enough is not None and doc.pages and enough(doc.page_texts()):
+                doc.complete = False  # what was read decides: the scanned pages left are not read
+                break
             if source == "ocr_failed":
                 page = opened.load_page(number - 1)
                 reason = unread_reason
-                if tesseract and needs_tesseract(record, page):
-                    try:
-                        read = ocr_page_with_tesseract(page)
-                    except Exception as exc:  # one page the OCR cannot take does not sink the document
-                        logger.warning("%s: page %d not read by Tesseract: %s", path, number, exc)
-                        read = ""
-                        reason = f"o Tesseract não conseguiu ler a página ({exc})"
+                if readings is not None and number in wanted:
+                    _, read = next(readings)
+                    if isinstance(read, PageNotRead):
+                        logger.warning("%s: page %d not read by Tesseract: %s", path, number, read)
+                        reason, read = str(read), ""
                     if len(read) >= UNREADABLE_CHARS:
                         text = f"{text}\n\n{read}".strip() if len(text) >= UNREADABLE_CHARS else read
                         source = "tesseract"
                     done += 1
                     if progress:
-                        progress(done, len(thin))
+                        progress(done, len(to_read))
                 # A blank page is not unreadable; a picture of one is.
                 if len(text) < UNREADABLE_CHARS and page.get_images(full=False):
                     doc.unreadable.append(number)
                     doc.reasons[number] = reason
             doc.pages.append(PageText(number=number, text=text, source=source))
     finally:
+        if readings is not None:
+            readings.close()  # stops the readings still running
         if opened is not None:
             opened.close()
     if not doc.page_count:
-        doc.page_count = max((p.number for p in doc.pages), default=0)
+        doc.page_count = len(records) if records else max((p.number for p in doc.pages), default=0)
     return doc
+
+
+def _unread_reason(azure: bool, use_tesseract: bool, tesseract: bool) -> str:
+    """Why a thin page that holds a picture has no text."""
+    if not use_tesseract:
+        return ("o OCR Azure não retornou texto e a leitura com o Tesseract foi desligada" if azure
+                else "a leitura com o Tesseract foi desligada e o OCR Azure não está configurado")
+    if not tesseract:
+        reason = "o OCR Azure não retornou texto" if azure else _missing_tesseract_reason()
+        if azure and not tesseract_available():
+            reason += " e o Tesseract não está disponível"
+        return reason
+    return ("nem o OCR Azure nem o Tesseract encontraram texto na página" if azure
+            else "o Tesseract não encontrou texto na página")
