@@ -79,10 +79,17 @@ def iso_date(text: Optional[str]) -> Optional[str]:
 
 
 # -- reading -------------------------------------------------------------------
+#: The way scanned pages are read, part of the cache key.
+READING = "tesseract-processes"
+
+
 def read_pages(path: pathlib.Path, use_cache: bool) -> tuple[list[str], float]:
     """The page texts of a PDF as the command reads them, and the seconds it took."""
+    from quillon.engine.documents import TESSERACT_DPI
+
     sha = hashlib.sha256(path.read_bytes()).hexdigest()
-    cached = CACHE / f"{sha}.json"
+    # A reading made another way (another OCR route or resolution) is another entry.
+    cached = CACHE / f"{sha}-{READING}-{TESSERACT_DPI}.json"
     if use_cache and cached.exists():
         data = json.loads(cached.read_text(encoding="utf-8"))
         return data["pages"], data["seconds"]

@@ -59,6 +59,23 @@ def test_folder_in_parallel_gives_one_line_per_contract(db, tmp_path):
     assert done.returncode == 1
 
 
+def test_an_interrupted_batch_is_resumed_from_its_output(db, tmp_path):
+    folder = tmp_path / "lote"
+    folder.mkdir()
+    names = ["contrato_servicos_aprovado.pdf", "contrato_signatario_fora_do_qsa.pdf", "contrato_empresa_baixada.pdf"]
+    for name in names:
+        (folder / name).write_bytes((EXAMPLES / name).read_bytes())
+    earlier = tmp_path / "resultados.jsonl"
+    first = local(folder / names[0], "--jsonl", db=db)
+    # The run was killed while it wrote the second record: a line cut short.
+    earlier.write_text(first.stdout + '{"arquivo": "' + str(folder / names[1]), encoding="utf-8")
+    done = local(folder, "--jsonl", "--retomar", earlier, db=db)
+    assert sorted(pathlib.Path(json.loads(line)["arquivo"]).name for line in done.stdout.splitlines()) == sorted(names[1:])
+    assert "retomando: 1 contrato(s) já em" in done.stderr
+    again = local(folder / names[0], "--jsonl", "--retomar", earlier, db=db)
+    assert (again.returncode, again.stdout) == (0, "")
+
+
 def _running(pid):
     try:
         with open(f"/proc/{pid}/stat") as fh:

@@ -11,10 +11,11 @@ from __future__ import annotations
 
 import contextlib
 import io
+import json
 import os
 import pathlib
 from dataclasses import dataclass, field
-from typing import Any, Optional
+from typing import Any, Iterator, Optional
 
 #: Exit status of one contract, by verdict.
 EXIT_BY_VERDICT = {"APROVADO": 0, "REPROVADO": 1, "PENDENTE": 2}
@@ -230,6 +231,43 @@ def verify(path: str) -> Outcome:
         raise
     except Exception as exc:  # one line per failed file, the rest go on
         return Outcome(path=path, error=describe_error(exc, path))
+
+
+def verificar_lote(caminhos: list[str], executor: Any = None, options: Optional[Options] = None) -> Iterator[Outcome]:
+    """Verify many contracts: each one's ``Outcome`` as it finishes, every file once.
+
+    ``caminhos`` are PDFs or folders of PDFs; ``executor`` is where the work runs,
+    ``quillon.executors.LocalPool(jobs)`` (the default, one process) or
+    ``quillon.executors.RayCluster(address)``.  A contract that fails gives its
+    error outcome and the batch goes on."""
+    from quillon.executors import LocalPool
+
+    files = pdf_files(list(caminhos))
+    outcomes = (executor or LocalPool()).outcomes(files, options or Options(human=False))
+    try:
+        yield from outcomes
+    finally:
+        outcomes.close()  # an early stop ends the workers
+
+
+def already_reported(path: str) -> set[str]:
+    """The files an earlier ``--jsonl`` output reports (a record or an error line), to skip
+    when a batch is resumed.  A last line cut short by an interruption is not a report."""
+    done: set[str] = set()
+    try:
+        with open(path, encoding="utf-8") as fh:
+            for line in fh:
+                try:
+                    entry = json.loads(line)
+                except ValueError:
+                    continue
+                if isinstance(entry, dict) and isinstance(entry.get("arquivo"), str):
+                    done.add(os.path.abspath(entry["arquivo"]))
+    except FileNotFoundError:
+        return done  # nothing done yet: the first run of a batch meant to be resumed
+    except OSError as exc:
+        raise UserError(f"não foi possível ler {path}: {exc.strerror or exc}") from None
+    return done
 
 
 def registry_unavailable(record: dict[str, Any]) -> Optional[str]:

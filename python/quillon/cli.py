@@ -1,7 +1,7 @@
 """The ``quillon`` command.
 
-    quillon verificar contrato.pdf [mais.pdf | pasta/] [--json | --jsonl] [--jobs N]
-             [--provider local|openai|azure] [--offline] [--registry-db ARQUIVO]
+    quillon verificar contrato.pdf [mais.pdf | pasta/] [--json | --jsonl] [--jobs N | --ray [ENDEREÇO]]
+             [--retomar RESULTADOS.jsonl] [--provider local|openai|azure] [--offline] [--registry-db ARQUIVO]
     quillon cnpj validar|formatar|limpar|consultar CNPJ...
     quillon ie CNPJ
     quillon triagem arquivo.pdf|arquivo.txt [--json]
@@ -108,9 +108,21 @@ def _verificar(args: argparse.Namespace) -> int:
         provider = args.provider.strip().lower()
     else:
         provider = None
+    if args.retomar:
+        done = batch.already_reported(args.retomar)
+        skipped = [f for f in files if os.path.abspath(f) in done]
+        files = [f for f in files if os.path.abspath(f) not in done]
+        if skipped:
+            print(f"retomando: {len(skipped)} contrato(s) já em {args.retomar}, {len(files)} a verificar",
+                  file=sys.stderr)
+        if not files:
+            return 0
     options = batch.Options(provider=provider, model=args.model, precheck=not args.no_precheck,
                             human=not (args.json or args.jsonl), environ=env)
-    jobs = max(1, min(args.jobs or 1, len(files)))
+    from quillon.executors import executor_for
+
+    executor = executor_for(jobs=max(1, min(args.jobs or 1, len(files))), ray_address=args.ray or None,
+                            use_ray=args.ray is not None)
 
     from quillon.progress import Progress
 
@@ -141,18 +153,14 @@ def _verificar(args: argparse.Namespace) -> int:
         sys.stdout.flush()
         progress.advance()
 
-    if jobs == 1:
-        batch.init_worker(options)
-        for path in files:
-            emit(batch.verify(path))
-    else:
-        # Modules the workers need, loaded once here and shared by fork.
-        import pymupdf  # noqa: F401
-        import quillon.contract.checker  # noqa: F401
-        import quillon.engine.extractor  # noqa: F401
-        from quillon.workers import verify_in_workers
-
-        verify_in_workers(files, options, jobs, emit)
+    outcomes = executor.outcomes(files, options)
+    try:
+        for outcome in outcomes:
+            emit(outcome)
+    except batch.UserError as exc:  # the executor cannot run this batch (no Ray, a registry out of reach)
+        raise CommandError(str(exc)) from None
+    finally:
+        outcomes.close()  # an interruption ends the workers before it propagates
     progress.close()
     if args.json:
         _dump(records[0] if len(files) == 1 and records else records)
@@ -349,6 +357,11 @@ def build_parser() -> argparse.ArgumentParser:
     ver.add_argument("--model", default="gpt-4o", help="modelo dos provedores openai/azure")
     ver.add_argument("--jobs", "-j", type=int, default=1, metavar="N", help="processos em paralelo")
     ver.add_argument("--no-precheck", action="store_true", help="extrai mesmo o que a triagem não tem por contrato")
+    ver.add_argument("--ray", nargs="?", const="", metavar="ENDEREÇO",
+                     help='verifica num cluster Ray (pip install "quillon[ray]"): "auto" entra no cluster que roda '
+                          "aqui; sem endereço, QUILLON_RAY_ADDRESS ou um Ray novo nesta máquina")
+    ver.add_argument("--retomar", metavar="RESULTADOS.jsonl",
+                     help="pula os contratos já numa saída --jsonl anterior (um lote interrompido continua)")
     _registry_options(ver)
     ver.set_defaults(run=_verificar)
 

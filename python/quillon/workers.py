@@ -22,7 +22,7 @@ from typing import Callable, Iterator, Optional
 from quillon import batch
 from quillon.engine.tesseract_pages import default_workers
 
-__all__ = ["verify_in_workers"]
+__all__ = ["outcomes_from_workers", "verify_in_workers"]
 
 #: Seconds a worker is given to end after SIGTERM before it is killed.
 TERMINATE_GRACE = 0.5
@@ -77,6 +77,16 @@ def verify_in_workers(files: list[str], options: batch.Options, jobs: int,
     Whatever ends the call early (KeyboardInterrupt included) ends every
     worker before it propagates.
     """
+    for outcome in outcomes_from_workers(files, options, jobs):
+        emit(outcome)
+
+
+def outcomes_from_workers(files: list[str], options: batch.Options, jobs: int) -> Iterator[batch.Outcome]:
+    """The outcomes of ``files`` verified in ``jobs`` forked workers, as they finish.
+
+    Closing the iterator early, or an exception in the caller's loop
+    (KeyboardInterrupt included), ends every worker.
+    """
     context = multiprocessing.get_context("fork")
     jobs = max(1, min(jobs, len(files)))
     if "QUILLON_OCR_WORKERS" not in os.environ and "QUILLON_OCR_WORKERS" not in options.environ:
@@ -105,7 +115,7 @@ def verify_in_workers(files: list[str], options: batch.Options, jobs: int,
                     workers.remove(worker)
                     worker = _Worker(context, options)
                     workers.append(worker)
-                emit(outcome)
+                yield outcome
                 worker.give(next(pending, None))
                 if worker.path is not None:
                     busy[worker.conn] = worker
