@@ -120,10 +120,11 @@ def resolutions(folder: pathlib.Path, dpis: list[int]) -> None:
     labels = [dict(label, path=(folder / label["file"]).resolve())
               for label in json.loads((folder / "labels.json").read_text(encoding="utf-8"))
               if not label.get("text_layer", True)]
-    if not any(label["path"] == SCANNED.resolve() for label in labels):
+    if not any(label["path"].name == SCANNED.name for label in labels):
         labels.append({"file": SCANNED.name, "kind": "contract", "path": SCANNED})
     print(f"\n== resolution: {len(labels)} scanned documents, character error rate against 300 dpi")
     print(f"{'document':58s} " + " ".join(f"{d:>4d}dpi s/page  CER  " for d in dpis))
+    chosen = documents.TESSERACT_DPI
     readings: dict[int, dict[str, list[str]]] = {d: {} for d in dpis}
     per_page = {d: [] for d in dpis}
     errors = {d: [0, 0] for d in dpis}
@@ -145,7 +146,7 @@ def resolutions(folder: pathlib.Path, dpis: list[int]) -> None:
             errors[dpi][1] += len(reference or "")
             shown.append(f"{seconds:9.2f} {distance / max(1, len(reference or '')):5.1%}")
         print(f"{pathlib.Path(label['file']).name[:58]:58s} " + "  ".join(shown))
-    documents.TESSERACT_DPI = 300
+    documents.TESSERACT_DPI = chosen
     print(f"{'all':58s} " + "  ".join(
         f"{sum(per_page[d]) / len(per_page[d]):9.2f} {errors[d][0] / max(1, errors[d][1]):5.1%}" for d in dpis))
 
