@@ -124,3 +124,17 @@ def test_a_real_scanned_contract_is_screened_on_its_first_page():
     verdict = triagem(SCANNED_CONTRACT)
     assert (verdict["eh_contrato"], verdict["motivo"], verdict["paginas_lidas"], verdict["paginas"]) == (
         True, "titulo", 1, 8)
+
+
+def test_ctrl_c_stops_the_reading_at_once(tmp_path):
+    path = scanned_pdf(tmp_path / "digitalizado.pdf", WORDS * 3)
+    reader = subprocess.Popen([sys.executable, "-m", "quillon", "ocr", path], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, start_new_session=True)
+    deadline = time.monotonic() + 30
+    while not tesseract_children(reader.pid) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    readers = tesseract_children(reader.pid)
+    assert readers, "the reader started no Tesseract"
+    os.killpg(reader.pid, signal.SIGINT)  # Ctrl-C reaches the terminal's whole process group
+    assert reader.wait(timeout=5) == 130
+    assert not any(_alive(pid) for pid in readers)
