@@ -5,7 +5,7 @@ from __future__ import annotations
 from typing import Sequence
 
 from quillon.registry import schema
-from quillon.registry.layout import FileKind
+from quillon.registry.layout import KINDS, FileKind
 from quillon.registry.store import RegistryStore
 
 
@@ -35,6 +35,14 @@ class PostgresStore(RegistryStore):
             return "<URL inválida>"
         info.pop("password", None)
         return make_conninfo(**info)
+
+    def _begin_read(self) -> None:
+        # One snapshot for every query, and the tables held against the swap of an import
+        # (DROP and RENAME wait for the block to end): a table renamed in between would be
+        # looked up by name afresh and read as the new release's.  Locked in the order the
+        # swap drops them, so neither waits on the other in a circle.
+        self.execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
+        self.execute(f"LOCK TABLE {', '.join(k.table for k in KINDS)} IN ACCESS SHARE MODE")
 
     def _table_exists(self, name: str) -> bool:
         return self._conn.execute("SELECT to_regclass(%s) IS NOT NULL", (name,)).fetchone()[0]

@@ -9,6 +9,7 @@ connection holds the store's lock.
 from __future__ import annotations
 
 import abc
+import contextlib
 import threading
 from typing import Any, Iterable, Optional, Sequence
 
@@ -72,6 +73,33 @@ class RegistryStore(abc.ABC):
 
     def tune_for_import(self) -> None:
         """Settings that speed a bulk load up without risking the database."""
+
+    def _begin_read(self) -> None:
+        """Open a read transaction whose queries all see one committed state."""
+        self.execute("BEGIN")
+
+    @contextlib.contextmanager
+    def reading(self):
+        """One read transaction around the queries of the block (a lookup's three, a search's).
+
+        An import swaps its release in with one transaction; the queries of one
+        block see the release before it or the one after, never parts of both.
+        Inside a transaction already open on this connection, the block joins it."""
+        with self.lock:
+            if self._in_transaction:
+                yield
+                return
+            self._begin_read()
+            self._in_transaction = True
+            try:
+                yield
+            except BaseException:
+                self._in_transaction = False
+                with contextlib.suppress(Exception):
+                    self.execute("ROLLBACK")
+                raise
+            self._in_transaction = False
+            self.execute("COMMIT")
 
     # --- plumbing ---------------------------------------------------------------------------------
     def _sql(self, sql: str) -> str:
