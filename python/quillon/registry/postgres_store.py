@@ -2,11 +2,16 @@
 
 from __future__ import annotations
 
+import contextlib
+import zlib
 from typing import Sequence
 
 from quillon.registry import schema
 from quillon.registry.layout import KINDS, FileKind
-from quillon.registry.store import RegistryStore
+from quillon.registry.store import ImportBusy, RegistryStore
+
+# The advisory lock key of imports (any number the database's other users do not take).
+_IMPORT_LOCK = zlib.crc32(b"quillon.registry.import")
 
 
 class PostgresStore(RegistryStore):
@@ -47,8 +52,27 @@ class PostgresStore(RegistryStore):
     def _table_exists(self, name: str) -> bool:
         return self._conn.execute("SELECT to_regclass(%s) IS NOT NULL", (name,)).fetchone()[0]
 
-    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple]) -> None:
+    def _columns(self, table: str) -> set[str]:
+        rows = self._conn.execute("SELECT column_name FROM information_schema.columns WHERE table_name = %s "
+                                  "AND table_schema = current_schema()", (table,)).fetchall()
+        return {name for (name,) in rows}
+
+    @contextlib.contextmanager
+    def import_lock(self):
+        # A session lock: the server lets it go when this connection ends, however it ends.
+        with self.lock:
+            held = self._conn.execute("SELECT pg_try_advisory_lock(%s)", (_IMPORT_LOCK,)).fetchone()[0]
+        if not held:
+            raise ImportBusy(self.display)
+        try:
+            yield
+        finally:
+            with self.lock:
+                self._conn.execute("SELECT pg_advisory_unlock(%s)", (_IMPORT_LOCK,))
+
+    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple], file_no: int) -> None:
         columns = ", ".join(kind.table_columns)
-        with self._conn.cursor() as cur, cur.copy(f"COPY {table} ({columns}) FROM STDIN") as copy:
+        tail = (file_no,)
+        with self._conn.cursor() as cur, cur.copy(f"COPY {table} ({columns}, {schema.FILE_COLUMN}) FROM STDIN") as copy:
             for row in rows:
-                copy.write_row(row)
+                copy.write_row(row + tail)

@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import contextlib
+import fcntl
 import os
 import pathlib
 import sqlite3
@@ -9,7 +11,7 @@ from typing import Sequence
 
 from quillon.registry import schema
 from quillon.registry.layout import FileKind
-from quillon.registry.store import RegistryStore
+from quillon.registry.store import ImportBusy, RegistryStore
 
 
 class SqliteStore(RegistryStore):
@@ -30,11 +32,30 @@ class SqliteStore(RegistryStore):
         row = self._conn.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone()
         return row is not None
 
+    def _columns(self, table: str) -> set[str]:
+        return {row[1] for row in self._conn.execute(f"PRAGMA table_info({table})")}
+
+    @contextlib.contextmanager
+    def import_lock(self):
+        # A lock on a file beside the database: the kernel lets it go when the process ends,
+        # however it ends, so a killed import never leaves the database locked.
+        path = f"{self.location}.import-lock"
+        fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o644)
+        try:
+            try:
+                fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except BlockingIOError:
+                raise ImportBusy(self.location) from None
+            yield
+        finally:
+            os.close(fd)  # releases the lock
+
     def tune_for_import(self) -> None:
         # A bounded page cache (64 MiB) whatever the size of the files.
         self._conn.execute("PRAGMA cache_size=-65536")
 
-    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple]) -> None:
+    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple], file_no: int) -> None:
         columns = kind.table_columns
-        sql = f"INSERT INTO {table} ({', '.join(columns)}) VALUES ({', '.join('?' * len(columns))})"
+        sql = (f"INSERT INTO {table} ({', '.join(columns)}, {schema.FILE_COLUMN}) "
+               f"VALUES ({', '.join('?' * len(columns))}, {int(file_no)})")
         self._conn.executemany(sql, rows)

@@ -46,6 +46,10 @@ _BY_TRADE_NAME = (
     "WHERE {match}{uf} LIMIT {limit}")
 
 
+class ImportBusy(Exception):
+    """Another import holds the database's import lock."""
+
+
 class RegistryStore(abc.ABC):
     """One registry database (SQLite file or PostgreSQL database)."""
 
@@ -68,8 +72,17 @@ class RegistryStore(abc.ABC):
     def _table_exists(self, name: str) -> bool: ...
 
     @abc.abstractmethod
-    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple]) -> None:
-        """Append rows (in the kind's column order) to a data table; inside the open transaction."""
+    def _columns(self, table: str) -> set[str]: ...
+
+    @abc.abstractmethod
+    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple], file_no: int) -> None:
+        """Append rows (in the kind's column order) of the import's file `file_no` to a staging table;
+        inside the open transaction."""
+
+    @abc.abstractmethod
+    def import_lock(self):
+        """A context manager that holds this database's import lock, or raises ImportBusy at once
+        when another import (another process, another connection) holds it."""
 
     def tune_for_import(self) -> None:
         """Settings that speed a bulk load up without risking the database."""
@@ -147,6 +160,10 @@ class RegistryStore(abc.ABC):
 
     def _ensure_tables(self) -> None:
         statements = [(sql, ()) for sql in schema.bookkeeping(self.dialect)]
+        if self._table_exists("import_files"):  # made by an older version: add what it lacks
+            have = self._columns("import_files")
+            statements += [(f"ALTER TABLE import_files ADD COLUMN {column} {sql_type}", ())
+                           for column, sql_type in schema.import_file_columns(self.dialect) if column not in have]
         for kind in KINDS:
             if not self._table_exists(kind.table):
                 statements.append((schema.data_table(kind, kind.table, self.dialect), ()))
