@@ -7,6 +7,8 @@ answer:
 - answers are kept in the registry database's ``web_cache`` for a time to live
   (one day by default; the registry data is published monthly), a company
   that a service does not know too, so that a batch asks about each CNPJ once;
+  the write never waits: while an import holds the database, answers are kept
+  in memory and written with a later one (``RegistryStore.cache_put``);
 - requests are paced per service (BrasilAPI at most 3 a second, ReceitaWS 3 a
   minute, Casa dos Dados 1 a second, by default);
 - a 429 answer holds the next request to that service back by its

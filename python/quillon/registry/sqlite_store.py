@@ -14,6 +14,9 @@ from quillon.registry.layout import FileKind
 from quillon.registry.store import ImportBusy, RegistryStore
 
 
+BUSY_TIMEOUT_MS = 30_000  # how long a statement waits for another writer, the web cache's excepted
+
+
 class SqliteStore(RegistryStore):
     dialect = schema.SQLITE
 
@@ -22,7 +25,8 @@ class SqliteStore(RegistryStore):
         path.parent.mkdir(parents=True, exist_ok=True)
         # Transactions are begun and ended explicitly (isolation_level None); the store's
         # lock, not sqlite3's thread check, keeps threads apart.
-        conn = sqlite3.connect(os.fspath(path), isolation_level=None, check_same_thread=False, timeout=30)
+        conn = sqlite3.connect(os.fspath(path), isolation_level=None, check_same_thread=False,
+                               timeout=BUSY_TIMEOUT_MS / 1000)
         # Readers go on while an import writes; a commit does not wait for the disk.
         conn.execute("PRAGMA journal_mode=WAL")
         conn.execute("PRAGMA synchronous=NORMAL")
@@ -31,6 +35,17 @@ class SqliteStore(RegistryStore):
     def _table_exists(self, name: str) -> bool:
         row = self._conn.execute("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", (name,)).fetchone()
         return row is not None
+
+    @contextlib.contextmanager
+    def _not_waiting(self):
+        self._conn.execute("PRAGMA busy_timeout = 0")
+        try:
+            yield
+        finally:
+            self._conn.execute(f"PRAGMA busy_timeout = {BUSY_TIMEOUT_MS}")
+
+    def _busy(self, error: BaseException) -> bool:
+        return isinstance(error, sqlite3.OperationalError) and any(w in str(error) for w in ("locked", "busy"))
 
     def _columns(self, table: str) -> set[str]:
         return {row[1] for row in self._conn.execute(f"PRAGMA table_info({table})")}

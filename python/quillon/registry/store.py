@@ -46,6 +46,12 @@ _BY_TRADE_NAME = (
     "WHERE {match}{uf} LIMIT {limit}")
 
 
+# Web answers kept in memory at most while the database is busy (an import writing).
+UNWRITTEN_CACHE_MAX = 10_000
+_CACHE_PUT = ("INSERT INTO web_cache (cache_key, answer, stored_at) VALUES (?, ?, ?) ON CONFLICT (cache_key) "
+              "DO UPDATE SET answer = excluded.answer, stored_at = excluded.stored_at")
+
+
 class ImportBusy(Exception):
     """Another import holds the database's import lock."""
 
@@ -60,6 +66,7 @@ class RegistryStore(abc.ABC):
         self.location = location
         self.lock = threading.RLock()
         self._in_transaction = False
+        self._unwritten: dict[str, tuple[Optional[str], float]] = {}  # cache entries not yet written
         self._conn = self._connect()
         with self.lock:
             self._ensure_tables()
@@ -220,13 +227,42 @@ class RegistryStore(abc.ABC):
     # --- web answers cache ------------------------------------------------------------------------
     def cache_get(self, key: str) -> Optional[tuple[Optional[str], float]]:
         """(answer, stored_at) kept under `key`, or None."""
+        with self.lock:
+            if key in self._unwritten:
+                return self._unwritten[key]
         row = self.fetchone("SELECT answer, stored_at FROM web_cache WHERE cache_key = ?", (key,))
         return None if row is None else (row[0], row[1])
 
     def cache_put(self, key: str, answer: Optional[str], stored_at: float) -> None:
-        self.transaction([(
-            "INSERT INTO web_cache (cache_key, answer, stored_at) VALUES (?, ?, ?) ON CONFLICT (cache_key) "
-            "DO UPDATE SET answer = excluded.answer, stored_at = excluded.stored_at", (key, answer, stored_at))])
+        """Keep an answer, without waiting: when another writer (an import) holds the database, the
+        entry stays in memory (``cache_get`` sees it) and is written with a later put."""
+        with self.lock:
+            self._unwritten.pop(key, None)
+            self._unwritten[key] = (answer, stored_at)
+            while len(self._unwritten) > UNWRITTEN_CACHE_MAX:
+                del self._unwritten[next(iter(self._unwritten))]
+            if self._in_transaction:  # an import's transaction on this connection: later
+                return
+            entries = list(self._unwritten.items())
+            try:
+                with self._not_waiting():
+                    self.transaction([(_CACHE_PUT, (k, a, t)) for k, (a, t) in entries])
+            except Exception as error:
+                if not self._busy(error):
+                    raise
+                return
+            for k, entry in entries:
+                if self._unwritten.get(k) == entry:
+                    del self._unwritten[k]
+
+    @contextlib.contextmanager
+    def _not_waiting(self):
+        """Writes in the block fail at once, rather than wait, when another writer holds the database."""
+        yield
+
+    def _busy(self, error: BaseException) -> bool:
+        """Whether `error` says another writer holds the database."""
+        return False
 
     def cache_purge(self, older_than: float) -> None:
         self.transaction([("DELETE FROM web_cache WHERE stored_at < ?", (older_than,))])
