@@ -196,3 +196,49 @@ def test_load_pdf_with_ocr_survives_a_source_whose_read_rebinds_fitz(tmp_path):
     done = subprocess.run([sys.executable, "-c", script], env=dict(os.environ, PYTHONMALLOC="debug"),
                           capture_output=True, text=True, timeout=60)
     assert (done.returncode, done.stdout.strip()) == (0, "1"), done.stderr[-3000:]
+
+
+@pytest.mark.parametrize("method", ["_validar_empresas", "_validar_assinaturas"])
+def test_checker_survives_callbacks_that_empty_the_list_it_walks(method):
+    """The adapter (companies) or a signature's attribute (signatures) clears the list being walked."""
+    script = textwrap.dedent("""
+        import sys
+        sys.path.insert(0, %r)
+        from quillon.contract import checker
+        from quillon.contract.models import AssinaturaExtraida, EmpresaExtraida
+        from checker_fakes import registro, socio
+
+        work = []
+        class Adapter:
+            def validate_company_id(self, cnpj):
+                work.clear()  # the list the checker walks: its items and its storage go
+                return True
+            def lookup_company(self, cnpj):
+                return registro(cnpj, "ACME SERVICOS LTDA", "ATIVA", [socio("MARIA DA SILVA")])
+            def search_companies(self, name):
+                return None
+        checker.get_adapter = lambda country: Adapter()
+        c = checker.ContractChecker("BR", openai_api_key="sk-test", verbose=False)
+
+        class Signature:
+            def __init__(self):
+                self.signature = AssinaturaExtraida(nome_signatario="MARIA DA SILVA", cnpj_empresa="11222333000181")
+            @property
+            def nome_signatario(self):
+                work.clear()
+                return "MARIA DA SILVA"
+            def __getattr__(self, name):
+                return getattr(self.signature, name)
+
+        if %r == "_validar_empresas":
+            work.extend(EmpresaExtraida(razao_social=f"EMPRESA {k}", cnpj="11.222.333/0001-81") for k in range(3))
+            out, _ = c._validar_empresas(work)
+        else:
+            work.extend(Signature() for k in range(3))
+            out = c._validar_assinaturas(work, {"11222333000181": registro("11222333000181", "ACME", "ATIVA",
+                                                                                [socio("MARIA DA SILVA")])})
+        print(len(out))
+        """ % (str(HERE), method))
+    done = subprocess.run([sys.executable, "-c", script], env=dict(os.environ, PYTHONMALLOC="debug"),
+                          capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stdout.strip()) == (0, "3"), done.stderr[-3000:]
