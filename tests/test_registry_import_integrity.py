@@ -57,12 +57,19 @@ def small_chunks(monkeypatch):
 
 
 # --- a damaged download -------------------------------------------------------------------------
-def test_a_member_failing_its_crc_leaves_no_row_and_is_read_again_whole(store, tmp_path, small_chunks):
+@pytest.fixture
+def damaged(tmp_path, small_chunks):
+    """(folder, its Empresas zip damaged in place, the good bytes of that zip)."""
     folder = tmp_path / "in"
     names = [GOOD] + [f"EMPRESA {k}" for k in range(2, 301)]  # beyond the 4 KiB zipfile reads ahead
     zip_path = stored_release(folder, names)
     good = zip_path.read_bytes()
     damage(zip_path, GOOD, BAD)
+    return folder, zip_path, good
+
+
+def test_a_member_failing_its_crc_leaves_no_row_and_is_read_again_whole(store, damaged):
+    folder, zip_path, good = damaged
     seen = []
 
     def committed(source, line):
@@ -83,12 +90,8 @@ def test_a_member_failing_its_crc_leaves_no_row_and_is_read_again_whole(store, t
     assert count(store, "empresas") == 300 and count(store, "socios") == 300
 
 
-def test_a_file_resumed_in_the_middle_is_checked_against_what_was_read(store, tmp_path, small_chunks):
-    folder = tmp_path / "in"
-    names = [GOOD] + [f"EMPRESA {k}" for k in range(2, 301)]  # beyond the 4 KiB zipfile reads ahead
-    zip_path = stored_release(folder, names)
-    good = zip_path.read_bytes()
-    damage(zip_path, GOOD, BAD)
+def test_a_file_resumed_in_the_middle_is_checked_against_what_was_read(store, damaged):
+    folder, zip_path, good = damaged
 
     def interrupt(source, line):
         if source.kind.name == "Empresas" and line >= 9:
