@@ -150,7 +150,7 @@ class Importer:
     def _numbered_staging(self) -> bool:
         """Whether the staging tables number their rows' files (those of older versions do not:
         such an import starts over)."""
-        return all(schema.FILE_COLUMN in self.store._columns(_staging(k.table)) for k in KINDS)
+        return all(schema.FILE_COLUMN in self.store.columns(_staging(k.table)) for k in KINDS)
 
     def _forget(self, run: int, file_no: int, source: Source) -> None:
         """Take a file's rows out of its staging table and clear its progress: it is read from its start."""

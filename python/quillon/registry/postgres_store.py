@@ -52,7 +52,7 @@ class PostgresStore(RegistryStore):
     def _table_exists(self, name: str) -> bool:
         return self._conn.execute("SELECT to_regclass(%s) IS NOT NULL", (name,)).fetchone()[0]
 
-    def _columns(self, table: str) -> set[str]:
+    def columns(self, table: str) -> set[str]:
         rows = self._conn.execute("SELECT column_name FROM information_schema.columns WHERE table_name = %s "
                                   "AND table_schema = current_schema()", (table,)).fetchall()
         return {name for (name,) in rows}

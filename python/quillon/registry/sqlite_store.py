@@ -17,6 +17,11 @@ from quillon.registry.store import ImportBusy, RegistryStore
 BUSY_TIMEOUT_MS = 30_000  # how long a statement waits for another writer, the web cache's excepted
 
 
+def is_busy(error: BaseException) -> bool:
+    """Whether an SQLite error says another connection holds the database (a wait that ran out)."""
+    return isinstance(error, sqlite3.OperationalError) and any(w in str(error) for w in ("locked", "busy"))
+
+
 class SqliteStore(RegistryStore):
     dialect = schema.SQLITE
 
@@ -45,9 +50,9 @@ class SqliteStore(RegistryStore):
             self._conn.execute(f"PRAGMA busy_timeout = {BUSY_TIMEOUT_MS}")
 
     def _busy(self, error: BaseException) -> bool:
-        return isinstance(error, sqlite3.OperationalError) and any(w in str(error) for w in ("locked", "busy"))
+        return is_busy(error)
 
-    def _columns(self, table: str) -> set[str]:
+    def columns(self, table: str) -> set[str]:
         return {row[1] for row in self._conn.execute(f"PRAGMA table_info({table})")}
 
     @contextlib.contextmanager

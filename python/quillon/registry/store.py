@@ -79,7 +79,8 @@ class RegistryStore(abc.ABC):
     def _table_exists(self, name: str) -> bool: ...
 
     @abc.abstractmethod
-    def _columns(self, table: str) -> set[str]: ...
+    def columns(self, table: str) -> set[str]:
+        """The column names of a table (none when it does not exist)."""
 
     @abc.abstractmethod
     def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple], file_no: int) -> None:
@@ -168,7 +169,7 @@ class RegistryStore(abc.ABC):
     def _ensure_tables(self) -> None:
         statements = [(sql, ()) for sql in schema.bookkeeping(self.dialect)]
         if self._table_exists("import_files"):  # made by an older version: add what it lacks
-            have = self._columns("import_files")
+            have = self.columns("import_files")
             statements += [(f"ALTER TABLE import_files ADD COLUMN {column} {sql_type}", ())
                            for column, sql_type in schema.import_file_columns(self.dialect) if column not in have]
         for kind in KINDS:

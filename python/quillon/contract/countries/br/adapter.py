@@ -48,9 +48,9 @@ def _unreadable(backend: str, location: str, error: BaseException) -> Optional[R
     """The error to report when ``error`` says an existing SQLite file cannot be read, else None.
 
     A busy or locked database is a wait that ran out, not a broken file."""
-    if backend != "sqlite" or not os.path.exists(location):
-        return None
-    if isinstance(error, sqlite3.OperationalError) and any(w in str(error) for w in ("locked", "busy")):
+    from quillon.registry.sqlite_store import is_busy
+
+    if backend != "sqlite" or not os.path.exists(location) or is_busy(error):
         return None
     if isinstance(error, (sqlite3.DatabaseError, PermissionError, IsADirectoryError)):
         return RegistryDatabaseError(location, str(error) or type(error).__name__)
