@@ -77,9 +77,12 @@ CASES = {
     "process_pdf_smart": ("ocr", "ocr.process_pdf_smart(PDF, ocr_fallback='force', llm_caller=lambda m, s: 'texto')"),
     "perform_vision_fallback": ("ocr", "ocr.perform_vision_fallback(PNG, llm_caller=lambda m, s: 'texto')"),
     "render_page_as_image": ("ocr", "ocr.render_page_as_image(DOC, 0)"),
+    "render_page_as_pdf": ("ocr", "ocr.render_page_as_pdf(DOC, 0)"),
+    "perform_azure_ocr": ("ocr", "ocr.perform_azure_ocr(PNG)"),
     "CircuitBreaker": ("resilience", "BREAKER(churn.stand_in(1), churn.stand_in(0.0))"),
     "create_retry_decorator": ("resilience", "resilience.create_retry_decorator(max_retries=2, min_wait=0, max_wait=0)(FLAKY)()"),
     "ContractChecker.verificar": ("checker", "checker.ContractChecker('BR', openai_api_key='sk-test').verificar(CONTRACT)"),
+    "verificar_contrato": ("checker", "checker.verificar_contrato(CONTRACT, 'BR', openai_api_key='sk-test')"),
     }
 
 SETUP = {
