@@ -187,11 +187,13 @@ class Importer:
         self.store.transaction(statements)
         return run
 
-    def _finish_run(self, run: int) -> None:
+    def _finish_run(self, run: int, sources: list[Source]) -> None:
         # Indexes first, on the staging tables (the long part; lookups still see the old release) ...
         for kind in KINDS:
             for sql in schema.index_statements(kind.table, _staging(kind.table), run):
                 self.store.transaction([(sql, ())])
+        # ... the row counts (counted on an index, quicker than on the table) ...
+        self._check_counts(run, sources)
         # ... then the swap, all at once.
         statements = []
         for kind in KINDS:
@@ -259,9 +261,8 @@ class Importer:
                 spent = report.seconds_by_kind.get(source.kind.name, 0.0) + time.perf_counter() - t0
                 report.seconds_by_kind[source.kind.name] = spent
             bar.finish()
-            self._check_counts(run, sources)
             t0 = time.perf_counter()
-            self._finish_run(run)
+            self._finish_run(run, sources)
             report.seconds_by_kind["indexes"] = time.perf_counter() - t0
         finally:
             bar.close()
