@@ -57,12 +57,12 @@ test-python: install
 	  cd tests && QUILLON_TEST_POSTGRES_URL="$$url" $(PYTHON) -m pytest -q; rc=$$?; \
 	  cd .. && [ -n "$${QUILLON_TEST_POSTGRES_URL:-}" ] || tools/test_postgres.sh stop; exit $$rc
 
-# The keyword, address and checker modules built with ASan/UBSan, for the fuzz targets.
+# The keyword, address, checker and open-data reader modules built with ASan/UBSan, for the fuzz targets.
 fuzz-build: deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_BINDINGS=ON \
 	  -DQUILLON_BUILD_TESTS=OFF -DQUILLON_SANITIZE=ON \
 	  -DPython_EXECUTABLE="$$($(PYTHON) -c 'import sys; print(sys.executable)')" >/dev/null
-	cmake --build $(FUZZ_BUILD) --target keywords cnpj checker
+	cmake --build $(FUZZ_BUILD) --target keywords cnpj checker opendata
 
 fuzz: install fuzz-build
 	PYTHON=$(PYTHON) fuzz/run.sh $(FUZZ_SECONDS) $(FUZZ_BUILD)/stage

@@ -1,6 +1,7 @@
 """quillon verificar, triagem, ocr and registry, run as a user runs them."""
 
 import json
+import os
 import pathlib
 import subprocess
 import sys
@@ -256,3 +257,49 @@ def test_triagem_and_ocr_commands(tmp_path):
     done = run("ocr", EXAMPLES / "contrato_signatario_fora_do_qsa.pdf", "--sem-tesseract")
     pages = [json.loads(line) for line in done.stdout.splitlines()]
     assert [p["page"] for p in pages] == [1, 2] and pages[0]["source"] == "text"
+
+
+def _unreadable_copies(db, folder):
+    data = db.read_bytes()
+    copies = {"not_a_database": b"contratos.csv\nnada de banco aqui\n" * 100,
+              "truncated": data[:len(data) // 3],
+              "header_damaged": data[:16] + b"\xff" * 84 + data[100:]}
+    paths = {}
+    for name, content in copies.items():
+        paths[name] = folder / f"{name}.sqlite3"
+        paths[name].write_bytes(content)
+    return paths
+
+
+@pytest.mark.parametrize("damage", ["not_a_database", "truncated", "header_damaged"])
+@pytest.mark.parametrize("offline", [True, False], ids=["offline", "online"])
+def test_unreadable_registry_is_an_error_naming_it_never_a_verdict(db, tmp_path, damage, offline):
+    bad = _unreadable_copies(db, tmp_path)[damage]
+    args = ["verificar", EXAMPLES / "contrato_servicos_aprovado.pdf", "--provider", "local", "--registry-db", bad]
+    # With the web services allowed too: the broken file is reported before anything is asked.
+    done = run(*args, *(["--offline"] if offline else []))
+    assert done.returncode == 3, done.stdout[-2000:] + done.stderr
+    assert "RESULTADO FINAL" not in done.stdout
+    errors = done.stderr.strip().splitlines()
+    assert len(errors) == 1 and str(bad) in errors[0] and "cadastro local ilegível" in errors[0], done.stderr
+
+
+def test_unreadable_registry_in_a_batch_is_each_contracts_error_line(db, tmp_path):
+    bad = _unreadable_copies(db, tmp_path)["not_a_database"]
+    for name in ("contrato_servicos_aprovado.pdf", "contrato_signatario_fora_do_qsa.pdf"):
+        (tmp_path / name).write_bytes((EXAMPLES / name).read_bytes())
+    done = local(tmp_path, "--jobs", "2", "--jsonl", db=bad)
+    lines = [json.loads(line) for line in done.stdout.splitlines()]
+    assert sorted(pathlib.Path(r["arquivo"]).name for r in lines) == [
+        "contrato_servicos_aprovado.pdf", "contrato_signatario_fora_do_qsa.pdf"]
+    assert all(str(bad) in r["erro"] and "resultado_final" not in r for r in lines)
+    assert done.returncode == 3
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="root reads every file")
+def test_registry_without_read_permission_is_an_error_naming_it(db, tmp_path):
+    locked = tmp_path / "locked.sqlite3"
+    locked.write_bytes(db.read_bytes())
+    locked.chmod(0)
+    done = local(EXAMPLES / "contrato_servicos_aprovado.pdf", db=locked)
+    assert done.returncode == 3 and str(locked) in done.stderr and len(done.stderr.strip().splitlines()) == 1

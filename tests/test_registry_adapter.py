@@ -33,6 +33,16 @@ def test_a_database_hit_asks_no_service(net, sample_db):
     assert net.requests("brasilapi") == net.requests("casadosdados") == []
 
 
+@pytest.mark.parametrize("typed", ["１９．１３１．２４３／０００１－９７", "١٩١٣١٢٤٣٠٠٠١٩٧", "19.131.243/0001-97"],
+                         ids=["full-width", "arabic-indic", "ascii"])
+def test_a_cnpj_typed_in_any_digits_is_found_in_the_database(net, sample_db, typed):
+    adapter = registry.get_adapter("BR")
+    assert adapter.validate_company_id(typed)
+    record = adapter.lookup_company(typed)
+    assert (record["fonte"], record["cnpj"]) == (records.FONTE, "19.131.243/0001-97")
+    assert net.requests("brasilapi") == net.requests("receitaws") == []
+
+
 def test_a_database_miss_asks_the_web_and_caches_the_answer(net, sample_db):
     net.answer("brasilapi", UNKNOWN, published(OKBR_ANSWER))
     adapter = BrazilAdapter()

@@ -187,3 +187,57 @@ def test_settings_from_the_environment():
     assert client.services[RECEITA_WS].limiter.pace == Pace(2, 60.0)
     assert client.services[BRASIL_API].limiter.pace == Pace(3, 1.0)
     assert (client.ttl, client.retry_after_cap) == (60.0, 5.0)
+
+
+HOLD_WRITE_LOCK = """
+import pathlib, sys, time
+from opendata_files import empresa, estabelecimento, release
+from quillon.registry import open_store
+from quillon.registry.importer import import_folder
+from quillon.registry.sqlite_store import SqliteStore
+location, folder, flag, release_at = sys.argv[1:5]
+release(pathlib.Path(folder), [empresa("11222333", "ACME")], [estabelecimento("11222333000181")])
+insert = SqliteStore.insert_rows
+def slow_insert(self, *args):
+    insert(self, *args)  # inside the import's write transaction: the database's write lock is held
+    pathlib.Path(flag).touch()
+    while not pathlib.Path(release_at).exists():
+        time.sleep(0.05)
+SqliteStore.insert_rows = slow_insert
+import_folder(open_store("sqlite", location), folder, progress=False)
+"""
+
+
+def test_a_lookup_while_an_import_holds_the_database_does_not_wait_on_the_cache(net, tmp_path):
+    import os
+    import subprocess
+    import sys
+    import time
+
+    db = tmp_path / "r.sqlite3"
+    store = open_store("sqlite", str(db))
+    flag, release_at = tmp_path / "holding", tmp_path / "go"
+    importer = subprocess.Popen([sys.executable, "-c", HOLD_WRITE_LOCK, str(db), str(tmp_path / "in"), str(flag),
+                                 str(release_at)], env=dict(os.environ, PYTHONPATH=os.path.dirname(__file__)),
+                                stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.monotonic() + 60
+        while not flag.exists():
+            assert importer.poll() is None and time.monotonic() < deadline, importer.communicate()
+            time.sleep(0.02)
+        answer(net, "brasilapi", OKBR, published(OKBR_ANSWER))
+        client = OnlineClient()
+        started = time.monotonic()
+        assert client.lookup(OKBR, store)["razao_social"] == "OPEN KNOWLEDGE BRASIL"
+        assert time.monotonic() - started < 5  # not the 30 s a writer may wait for the database
+        assert store.cache_get(f"cnpj:{OKBR}") is not None  # answered from memory meanwhile
+    finally:
+        release_at.touch()
+        _, err = importer.communicate(timeout=120)
+    assert importer.returncode == 0, err
+    answer(net, "brasilapi", GOOGLE, published("brasilapi/brasilapi_active_google_qsa_representante_legal.json"))
+    client.lookup(GOOGLE, store)  # the next answer written takes the waiting one with it
+    other = open_store("sqlite", str(db))
+    assert other.cache_get(f"cnpj:{OKBR}") is not None and other.cache_get(f"cnpj:{GOOGLE}") is not None
+    other.close()
+    store.close()

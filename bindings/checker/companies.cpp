@@ -43,7 +43,7 @@ nb::object validar_empresas(nb::handle self, nb::handle empresas_arg) {
     nb::dict cache;
     nb::str empty("");
 
-    for (nb::handle empresa : empresas) {
+    for (nb::handle empresa : items_of(empresas)) {  // the adapter may edit the list
         nb::list campos, problemas;
         nb::object razao_social = empresa.attr("razao_social");
         nb::object cnpj_contrato = empresa.attr("cnpj");

@@ -232,7 +232,7 @@ nb::list validar_assinaturas(nb::handle self, nb::handle assinaturas_arg, nb::ha
     QsaSearch qsa(self, nb::none());
     const bool corroborate = corroborates(self);
 
-    for (nb::handle assinatura : assinaturas) {
+    for (nb::handle assinatura : items_of(assinaturas)) {  // the callbacks may edit the list
         nb::object nome = assinatura.attr("nome_signatario");
         if (!truth(nome) || nome.equal(nb::str("N/A"))) {
             nb::list campos, problemas;

@@ -44,9 +44,12 @@ constexpr const char* kDoc =
     "    definitivo (as páginas que viessem depois destas não mudariam eh_contrato:\n"
     "    quem lê as páginas em ordem pode parar aqui)";
 
-nb::handle attr(const char* name) {
-    PyObject* v = PyDict_GetItemString(module_dict, name);  // borrowed
-    return nb::handle(v);
+// The attribute's current value, held: reading a table runs Python code (its
+// __iter__, __index__), which may rebind or delete the attribute meanwhile.
+// An invalid object when the attribute is missing.
+nb::object attr(const char* name) {
+    PyObject* v = PyDict_GetItemString(module_dict, name);  // borrowed until the borrow below
+    return v ? nb::borrow(v) : nb::object();
 }
 
 std::u32string to_u32(nb::handle s) {
@@ -55,7 +58,7 @@ std::u32string to_u32(nb::handle s) {
 
 // A table attribute: a snapshot of its entries, each a str.
 std::vector<std::u32string> table(const char* name, const std::vector<std::u32string>& fallback) {
-    nb::handle value = attr(name);
+    nb::object value = attr(name);
     if (!value.is_valid()) return fallback;
     nb::object entries = nb::steal(PySequence_Tuple(value.ptr()));
     if (!entries.is_valid()) throw nb::python_error();
@@ -74,7 +77,7 @@ std::vector<std::u32string> table(const char* name, const std::vector<std::u32st
 // A table of pairs: each entry a 2-item sequence of str.
 std::vector<std::pair<std::u32string, std::u32string>> pair_table(
     const char* name, const std::vector<std::pair<std::u32string, std::u32string>>& fallback) {
-    nb::handle value = attr(name);
+    nb::object value = attr(name);
     if (!value.is_valid()) return fallback;
     nb::object entries = nb::steal(PySequence_Tuple(value.ptr()));
     if (!entries.is_valid()) throw nb::python_error();
@@ -94,7 +97,7 @@ std::vector<std::pair<std::u32string, std::u32string>> pair_table(
 }
 
 std::size_t count(const char* name, std::size_t fallback) {
-    nb::handle value = attr(name);
+    nb::object value = attr(name);
     if (!value.is_valid()) return fallback;
     long long n = integer_arg_ll(value, kFn, name);
     return n < 0 ? 0 : static_cast<std::size_t>(n);

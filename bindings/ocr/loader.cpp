@@ -69,7 +69,9 @@ Request check_request(const char* fn, nb::handle source, nb::handle filename, nb
 // The document of a source: a path is opened as a file, anything else is
 // content made into bytes by the host and opened as a PDF.
 nb::object open_document(const Request& r) {
-    nb::handle fitz = ocr_ns.get(kFitz);
+    // Held: turning a file-like source into bytes runs its read(), which may
+    // rebind the module's fitz.
+    nb::object fitz = ocr_ns.get(kFitz);
     if (is_path_source(r.source)) {
         if (PyUnicode_Check(r.source.ptr()) && PyUnicode_GET_LENGTH(r.source.ptr()) == 0) {
             // An empty name would open a new, empty document: zero pages

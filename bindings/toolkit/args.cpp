@@ -77,6 +77,12 @@ double real_arg(nb::handle h, const char* fn, const char* param) {
     return r;
 }
 
+nb::tuple items_of(nb::handle list) {
+    PyObject* t = PySequence_Tuple(list.ptr());
+    if (!t) throw nb::python_error();
+    return nb::steal<nb::tuple>(t);
+}
+
 nb::list list_arg(nb::handle h, const char* fn, const char* param) {
     if (!PyList_Check(h.ptr())) raise_wrong_type(fn, param, "list", h);
     return nb::borrow<nb::list>(h);

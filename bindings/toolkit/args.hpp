@@ -43,6 +43,10 @@ double real_arg(nb::handle h, const char* fn, const char* param);
 
 // A list or dict (subclasses included).
 nb::list list_arg(nb::handle h, const char* fn, const char* param);
+// The items of a list as they are now, held: a loop whose body runs Python code
+// (which may clear or grow the list, freeing its items or moving its storage)
+// iterates this rather than the list itself.
+nb::tuple items_of(nb::handle list);
 nb::dict dict_arg(nb::handle h, const char* fn, const char* param);
 
 // Python truth value; errors of __bool__ propagate.

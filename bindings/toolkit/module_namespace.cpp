@@ -37,14 +37,14 @@ nb::module_ ModuleNamespace::module() const {
     return nb::steal<nb::module_>(mod);
 }
 
-nb::handle ModuleNamespace::get(const Name& name) const {
+nb::object ModuleNamespace::get(const Name& name) const {
     PyObject* v = dict_ ? PyDict_GetItemWithError(dict_, name.get()) : nullptr;
     if (!v && !PyErr_Occurred() && lazy_) return load_lazy(name.get());
     if (!v) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%s' is not defined", name.text());
         throw nb::python_error();
     }
-    return v;
+    return nb::borrow(v);
 }
 
 void ModuleNamespace::lazy_module(const char* as, const char* module) {
@@ -60,24 +60,23 @@ void ModuleNamespace::lazy_module(const char* as, const char* module) {
                                                     dotted_name_, attr.ptr());
                                        throw nb::python_error();
                                    }
-                                   return nb::borrow(load_lazy(attr.ptr()));
+                                   return load_lazy(attr.ptr());
                                },
                                nb::arg("name")));
     }
     if (PyDict_SetItemString(lazy_, as, nb::str(module).ptr()) < 0) throw nb::python_error();
 }
 
-nb::handle ModuleNamespace::load_lazy(PyObject* key) const {
+nb::object ModuleNamespace::load_lazy(PyObject* key) const {
     PyObject* path = PyDict_GetItemWithError(lazy_, key);
     if (!path) {
         if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name %R is not defined", key);
         throw nb::python_error();
     }
-    PyObject* mod = PyImport_Import(path);
-    if (!mod) throw nb::python_error();
-    int rc = PyDict_SetItem(dict_, key, mod);
-    Py_DECREF(mod);  // the dictionary holds it now
-    if (rc < 0) throw nb::python_error();
+    nb::object keep_path = nb::borrow(path);  // the import may run code that edits the table
+    nb::object mod = nb::steal(PyImport_Import(path));
+    if (!mod.is_valid()) throw nb::python_error();
+    if (PyDict_SetItem(dict_, key, mod.ptr()) < 0) throw nb::python_error();
     return mod;
 }
 

@@ -41,9 +41,11 @@ public:
     nb::module_ module() const;
     const char* dotted_name() const noexcept { return dotted_name_; }
 
-    // The attribute's current value (borrowed).  A deleted attribute raises
-    // NameError, as a Python module's global look-up would.
-    nb::handle get(const Name& name) const;
+    // The attribute's current value, as a strong reference: code that calls
+    // into Python while it uses the value (iterating it, calling it) must not
+    // see it freed when that code rebinds or deletes the attribute.  A deleted
+    // attribute raises NameError, as a Python module's global look-up would.
+    nb::object get(const Name& name) const;
     // Whether the attribute still holds `own` (the module's own object).
     bool holds(const Name& name, nb::handle own) const { return get(name).is(own); }
 
@@ -67,11 +69,11 @@ public:
     // Calls the attribute with positional arguments.
     template <class... Args>
     nb::object call(const Name& name, Args&&... args) const {
-        return nb::borrow<nb::object>(get(name))(std::forward<Args>(args)...);
+        return get(name)(std::forward<Args>(args)...);
     }
 
 private:
-    nb::handle load_lazy(PyObject* key) const;
+    nb::object load_lazy(PyObject* key) const;
 
     PyObject* dict_ = nullptr;  // strong reference, released at exit
     PyObject* lazy_ = nullptr;  // {attribute: module path}, kept in the module dict

@@ -9,6 +9,10 @@ decorators of ``quillon.resilience.create_retry_decorator``.
 its registry could answer (services down, slow, refusing, a breaker open,
 offline work without a complete local copy): the company may well exist.  An
 adapter that returns None says the registry has no such company.
+
+``RegistryDatabaseError`` is a local registry database that is there but
+cannot be read (not a database, damaged, no permission): a fault of the
+installation, reported as an error, never taken for a company's absence.
 """
 
 
@@ -42,4 +46,21 @@ class RegistryUnavailableError(QuillonError):
         self.reason = reason
 
 
-__all__ = ["QuillonError", "ModelError", "RateLimitError", "RegistryUnavailableError"]
+class RegistryDatabaseError(QuillonError):
+    """The local registry database exists but cannot be read.
+
+    Raised by the Brazilian adapter's ``lookup_company`` and
+    ``search_companies`` when the SQLite file it was pointed at is not a
+    database, is damaged or may not be read.  Unlike
+    ``RegistryUnavailableError`` this is no verdict's business: the command
+    reports it as an error (the contract's error line), naming the file.
+    ``location`` is the file, ``reason`` the database's own words.
+    """
+
+    def __init__(self, location: str, reason: str):
+        super().__init__(f"cadastro local ilegível: {location} ({reason})")
+        self.location = location
+        self.reason = reason
+
+
+__all__ = ["QuillonError", "ModelError", "RateLimitError", "RegistryUnavailableError", "RegistryDatabaseError"]

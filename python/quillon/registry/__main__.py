@@ -41,6 +41,8 @@ def _print_import(report, out) -> None:
               "consultado nos serviços web, ou fica pendente com --offline.", file=out)
     for name in report.ignored:
         print(f"Ignorado: {name}", file=out)
+    for duplicate in report.duplicates:
+        print(f"Ignorado (cópia): {duplicate}", file=out)
 
 
 def main(argv: list[str] | None = None) -> int:

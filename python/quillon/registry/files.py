@@ -5,6 +5,11 @@ text files already taken out of them (``K3241.K03200Y0.D40510.EMPRECSV``), or
 both. Each text file is one *source*; its identity (name, size and CRC-32 for a
 zip member, name, size and modification time for a plain file) tells an
 import that resumes whether it is still the same file.
+
+A text file found twice (inside its zip and taken out beside it, or in two
+copies of a zip) is read once: from the zip, whose CRC-32 vouches for its
+bytes; the other copy is reported as a duplicate.  A zip that cannot be read
+is an ``UnreadableFile`` naming it.
 """
 
 from __future__ import annotations
@@ -16,11 +21,25 @@ import os
 import pathlib
 import re
 import zipfile
+import zlib
 from typing import BinaryIO, Iterator
 
 from quillon.registry.layout import KINDS, FileKind, kind_of_member, kind_of_zip
 
 CHUNK = 1 << 20  # bytes handed to the line reader at a time
+
+#: What reading a damaged or truncated file raises (zip structure, CRC, deflate stream, the disk).
+READ_ERRORS = (zipfile.BadZipFile, zipfile.LargeZipFile, zlib.error, EOFError, OSError)
+
+
+class UnreadableFile(ValueError):
+    """A published file that cannot be read (not a zip, truncated, failing its CRC): its message names it."""
+
+    def __init__(self, path: os.PathLike | str, error: BaseException, member: str | None = None):
+        where = os.fspath(path) + (f" ({member})" if member else "")
+        reason = str(error) or type(error).__name__
+        super().__init__(f"{where}: arquivo ilegível ou danificado: {reason}")
+        self.path = pathlib.Path(path)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -73,36 +92,60 @@ def _natural(name: str) -> list:
     return [int(part) if part.isdigit() else part for part in re.split(r"(\d+)", name)]
 
 
-def find_sources(folder: str | os.PathLike) -> tuple[list[Source], list[pathlib.Path]]:
-    """The sources of a folder in import order, and the files that are none (ignored)."""
+@dataclasses.dataclass
+class Found:
+    """What a folder holds: the sources in import order, the files that are none, the duplicates."""
+
+    sources: list[Source]
+    ignored: list[pathlib.Path]
+    #: "<file> (já lido de <zip>)" for each copy of a text file that is read from elsewhere.
+    duplicates: list[str]
+
+
+def find_sources(folder: str | os.PathLike) -> Found:
+    """The sources of a folder (see the module's notes); UnreadableFile for a zip that cannot be read."""
     folder = pathlib.Path(folder)
     if not folder.is_dir():
         raise NotADirectoryError(f"Pasta não encontrada: {folder}")
-    sources: list[Source] = []
-    ignored: list[pathlib.Path] = []
-    for path in sorted(folder.iterdir(), key=lambda p: _natural(p.name)):
-        if not path.is_file():
-            continue
-        if path.suffix.lower() == ".zip":
-            sources_of_zip = list(_zip_sources(path))
-            sources.extend(sources_of_zip)
-            if not sources_of_zip:
-                ignored.append(path)
-            continue
+    paths = sorted((p for p in folder.iterdir() if p.is_file()), key=lambda p: _natural(p.name))
+    found = Found([], [], [])
+    chosen: dict[str, Source] = {}  # text file name: where it is read from
+
+    def add(source: Source) -> None:
+        name = pathlib.PurePath(source.member or source.path.name).name
+        first = chosen.setdefault(name, source)
+        if first is source:
+            found.sources.append(source)
+        else:
+            found.duplicates.append(f"{source.key} (já lido de {first.key})")
+
+    # Zips first: a text file inside a zip is read from there.
+    for path in (p for p in paths if p.suffix.lower() == ".zip"):
+        sources_of_zip = list(_zip_sources(path))
+        for source in sources_of_zip:
+            add(source)
+        if not sources_of_zip:
+            found.ignored.append(path)
+    for path in (p for p in paths if p.suffix.lower() != ".zip"):
         kind = kind_of_member(path.name)
         if kind is None:
-            ignored.append(path)
+            found.ignored.append(path)
             continue
         stat = path.stat()
-        sources.append(Source(kind, path, None, stat.st_size, f"{path.name}:{stat.st_size}:{stat.st_mtime_ns}"))
+        add(Source(kind, path, None, stat.st_size, f"{path.name}:{stat.st_size}:{stat.st_mtime_ns}"))
     order = {kind.name: i for i, kind in enumerate(KINDS)}
-    sources.sort(key=lambda s: (order[s.kind.name], _natural(s.key)))
-    return sources, ignored
+    found.sources.sort(key=lambda s: (order[s.kind.name], _natural(s.key)))
+    found.ignored.sort(key=lambda p: _natural(p.name))
+    return found
 
 
 def _zip_sources(path: pathlib.Path) -> Iterator[Source]:
     zip_kind = kind_of_zip(path.name)
-    with zipfile.ZipFile(path) as archive:
+    try:
+        archive = zipfile.ZipFile(path)
+    except READ_ERRORS as error:
+        raise UnreadableFile(path, error) from None
+    with archive:
         for info in archive.infolist():
             if info.is_dir():
                 continue
@@ -117,17 +160,3 @@ def fingerprint(sources: list[Source]) -> str:
     """One text that changes when any file of the set does."""
     data = json.dumps([s.identity for s in sources]).encode()
     return hashlib.sha256(data).hexdigest()
-
-
-def chunks(stream: BinaryIO, skip: int = 0) -> Iterator[bytes]:
-    """The bytes of a stream in chunks, after its first `skip` bytes."""
-    while skip > 0:
-        got = stream.read(min(CHUNK, skip))
-        if not got:
-            return
-        skip -= len(got)
-    while True:
-        chunk = stream.read(CHUNK)
-        if not chunk:
-            return
-        yield chunk

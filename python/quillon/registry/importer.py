@@ -13,6 +13,22 @@ twice and nothing is lost. Files that changed start a new import.
 Idempotence. Importing the files that the last complete import read does
 nothing.
 
+One import at a time. An import holds the database's import lock
+(``RegistryStore.import_lock``) from start to end; a second one started
+meanwhile (a scheduled job and a manual run) is refused with a message
+saying so, and touches nothing.
+
+Completeness. Each file's row count is recorded with its progress; before
+the swap, every staging table must hold exactly the rows its files recorded,
+or the import is refused and starts over when run again.
+
+Damaged files. A file that cannot be read to its end (a zip member failing
+its CRC, a truncated download) has its rows taken out of the staging tables
+and its progress cleared, and the import stops with one line naming it: run
+again (with the file downloaded anew) it is read from its start.  A file
+resumed in the middle is checked first: the CRC-32 of the bytes read before
+must match, else it is read again from its start.
+
 Malformed lines are reported on stderr with the file and line number (the
 first ``MAX_REPORTED`` of each file, then a count) and skipped; the import
 goes on.
@@ -24,14 +40,15 @@ import dataclasses
 import os
 import sys
 import time
-from typing import Callable, Optional, TextIO
+import zlib
+from typing import BinaryIO, Callable, Iterator, Optional, TextIO
 
 from quillon.registry import schema
-from quillon.registry.files import Source, chunks, find_sources, fingerprint
+from quillon.registry.files import CHUNK, READ_ERRORS, Source, UnreadableFile, find_sources, fingerprint
 from quillon.registry.layout import EMPRESAS, ESTABELECIMENTOS, KINDS, is_whole_release
 from quillon.registry.opendata import LineReader
 from quillon.registry.progress import Progress
-from quillon.registry.store import RegistryStore
+from quillon.registry.store import ImportBusy, RegistryStore
 
 COMMIT_EVERY = 200_000  # lines between commits
 MAX_REPORTED = 100  # malformed lines printed per file
@@ -48,11 +65,62 @@ class ImportReport:
     seconds: float = 0.0
     seconds_by_kind: dict[str, float] = dataclasses.field(default_factory=dict)  # and "indexes"
     ignored: list[str] = dataclasses.field(default_factory=list)
+    #: Copies of text files read from elsewhere (see ``files``): "<file> (já lido de <zip>)".
+    duplicates: list[str] = dataclasses.field(default_factory=list)
+    #: Rows of each file, by its key.
+    rows_by_file: dict[str, int] = dataclasses.field(default_factory=dict)
     complete: bool = False  # every part of a monthly release (layout.is_whole_release)
 
 
 class RegistryImportError(ValueError):
-    """A folder that cannot be imported (no companies or no establishments in it)."""
+    """An import that cannot be made: a folder without companies or establishments, a file that
+    cannot be read (named), another import under way, a release whose row counts do not add up."""
+
+
+@dataclasses.dataclass
+class _Progress:
+    """How far a file got, as its last commit recorded it."""
+
+    line: int = 0
+    offset: int = 0
+    done: bool = False
+    malformed: int = 0
+    rows: int = 0
+    checked_bytes: int = 0
+    checked_crc: int = 0
+
+
+class _FileChanged(Exception):
+    """The bytes before a resumed file's resume point are not those read before."""
+
+
+class _Stream:
+    """The chunks of a file after `skip` bytes, with the CRC-32 of every byte read from its start.
+
+    The first `checked_bytes` must give `checked_crc` (what the last commit saw), else
+    _FileChanged: the file is not the one that was partly read."""
+
+    def __init__(self, stream: BinaryIO, skip: int, progress: _Progress):
+        self.stream, self.skip, self.expected = stream, skip, progress
+        self.read_bytes = 0
+        self.crc = 0
+
+    def __iter__(self) -> Iterator[bytes]:
+        checked = self.expected.checked_bytes
+        while True:
+            chunk = self.stream.read(CHUNK)
+            if not chunk:
+                break
+            start = self.read_bytes
+            if start < checked <= start + len(chunk):
+                if zlib.crc32(chunk[:checked - start], self.crc) != self.expected.checked_crc:
+                    raise _FileChanged
+            self.crc = zlib.crc32(chunk, self.crc)
+            self.read_bytes += len(chunk)
+            if self.read_bytes > self.skip:
+                yield chunk if start >= self.skip else chunk[self.skip - start:]
+        if self.read_bytes < checked:
+            raise _FileChanged
 
 
 def _staging(table: str) -> str:
@@ -72,15 +140,45 @@ class Importer:
     def _runs(self):
         return self.store.fetchall("SELECT id, fingerprint, finished_at FROM import_runs ORDER BY id")
 
-    def _done_lines(self, run: int) -> dict[str, tuple[int, int, bool, int]]:
+    def _done_lines(self, run: int) -> dict[str, _Progress]:
         rows = self.store.fetchall(
-            "SELECT source, line, byte_offset, done, malformed FROM import_files WHERE run_id = ?", (run,))
-        return {source: (line, offset, bool(done), malformed) for source, line, offset, done, malformed in rows}
+            "SELECT source, line, byte_offset, done, malformed, row_count, checked_bytes, checked_crc "
+            "FROM import_files WHERE run_id = ?", (run,))
+        return {source: _Progress(line, offset, bool(done), malformed, count, checked, crc)
+                for source, line, offset, done, malformed, count, checked, crc in rows}
+
+    def _numbered_staging(self) -> bool:
+        """Whether the staging tables number their rows' files (those of older versions do not:
+        such an import starts over)."""
+        return all(schema.FILE_COLUMN in self.store.columns(_staging(k.table)) for k in KINDS)
+
+    def _forget(self, run: int, file_no: int, source: Source) -> None:
+        """Take a file's rows out of its staging table and clear its progress: it is read from its start."""
+        self.store.transaction([
+            (f"DELETE FROM {_staging(source.kind.table)} WHERE {schema.FILE_COLUMN} = ?", (file_no,)),
+            ("DELETE FROM import_files WHERE run_id = ? AND source = ?", (run, source.key))])
+
+    def _check_counts(self, run: int, sources: list[Source]) -> None:
+        """Every staging table holds the rows its files recorded, or the import is refused and
+        starts over when run again."""
+        progress = self._done_lines(run)
+        expected: dict[str, int] = {}
+        for source in sources:
+            expected[source.kind.table] = expected.get(source.kind.table, 0) + progress[source.key].rows
+        for table, rows in expected.items():
+            held = self.store.fetchone(f"SELECT count(*) FROM {_staging(table)}")[0]
+            if held != rows:
+                self.store.transaction([("DELETE FROM import_files WHERE run_id = ?", (run,)),
+                                        ("DELETE FROM import_runs WHERE id = ?", (run,))])
+                raise RegistryImportError(
+                    f"Importação incompleta: {table} tem {held} linhas, os arquivos registraram {rows}; "
+                    "nada foi substituído, rode a importação de novo.")
 
     def _start_run(self, fp: str, folder: str, previous: list) -> int:
         run = (previous[-1][0] + 1) if previous else 1
         statements = [(f"DROP TABLE IF EXISTS {_staging(k.table)}", ()) for k in KINDS]
-        statements += [(schema.data_table(k, _staging(k.table), self.store.dialect), ()) for k in KINDS]
+        statements += [(schema.data_table(k, _staging(k.table), self.store.dialect, file_column=True), ())
+                       for k in KINDS]
         statements += [("DELETE FROM import_files WHERE run_id IN (SELECT id FROM import_runs WHERE finished_at IS NULL)",
                         ()),
                        ("DELETE FROM import_runs WHERE finished_at IS NULL", ()),
@@ -89,11 +187,13 @@ class Importer:
         self.store.transaction(statements)
         return run
 
-    def _finish_run(self, run: int) -> None:
+    def _finish_run(self, run: int, sources: list[Source]) -> None:
         # Indexes first, on the staging tables (the long part; lookups still see the old release) ...
         for kind in KINDS:
             for sql in schema.index_statements(kind.table, _staging(kind.table), run):
                 self.store.transaction([(sql, ())])
+        # ... the row counts (counted on an index, quicker than on the table) ...
+        self._check_counts(run, sources)
         # ... then the swap, all at once.
         statements = []
         for kind in KINDS:
@@ -106,21 +206,33 @@ class Importer:
 
     # --- the import -----------------------------------------------------------------------------
     def run(self, folder: str | os.PathLike) -> ImportReport:
+        try:
+            with self.store.import_lock():
+                return self._run(folder)
+        except ImportBusy as busy:
+            raise RegistryImportError(f"Outra importação está em andamento neste cadastro ({busy}); aguarde ela "
+                                      "terminar e rode esta de novo.") from None
+
+    def _run(self, folder: str | os.PathLike) -> ImportReport:
         started = time.perf_counter()
-        sources, ignored = find_sources(folder)
+        try:
+            found = find_sources(folder)
+        except UnreadableFile as error:
+            raise RegistryImportError(str(error)) from None
+        sources, ignored = found.sources, found.ignored
         kinds = {s.kind.name for s in sources}
         missing = [k.name for k in (EMPRESAS, ESTABELECIMENTOS) if k.name not in kinds]
         if missing:
             raise RegistryImportError(f"Nenhum arquivo de {' nem de '.join(missing)} em {os.fspath(folder)}")
         fp = fingerprint(sources)
         report = ImportReport("imported", files=len(sources), ignored=[p.name for p in ignored],
-                              complete=is_whole_release(s.key for s in sources))
+                              duplicates=found.duplicates, complete=is_whole_release(s.key for s in sources))
         runs = self._runs()
         last = runs[-1] if runs else None
         if last and last[1] == fp and last[2] is not None:
             report.status, report.run = "unchanged", last[0]
             return report
-        if last and last[1] == fp and last[2] is None:
+        if last and last[1] == fp and last[2] is None and self._numbered_staging():
             run = last[0]
             progress_of = self._done_lines(run)
         else:
@@ -130,56 +242,75 @@ class Importer:
         self.store.tune_for_import()
         bar = Progress(sum(s.size for s in sources), self.err, enabled=self.progress)
         try:
-            for source in sources:
-                line, offset, done, malformed = progress_of.get(source.key, (0, 0, False, 0))
-                if line or done:
+            for file_no, source in enumerate(sources):
+                progress = progress_of.get(source.key, _Progress())
+                if progress.line or progress.done:
                     report.resumed_files += 1
-                if done:
-                    report.malformed += malformed
+                if progress.done:
+                    report.malformed += progress.malformed
+                    report.rows_by_file[source.key] = progress.rows
                     bar.advance(source.size)
                     continue
-                bar.advance(offset)
                 t0 = time.perf_counter()
-                self._import_source(run, source, line, offset, malformed, bar, report)
+                try:
+                    self._import_source(run, file_no, source, progress, bar, report)
+                except _FileChanged:
+                    bar.message(f"{source.key}: não é o arquivo lido antes; lido de novo desde o início")
+                    self._forget(run, file_no, source)
+                    self._import_source(run, file_no, source, _Progress(), bar, report)
                 spent = report.seconds_by_kind.get(source.kind.name, 0.0) + time.perf_counter() - t0
                 report.seconds_by_kind[source.kind.name] = spent
             bar.finish()
             t0 = time.perf_counter()
-            self._finish_run(run)
+            self._finish_run(run, sources)
             report.seconds_by_kind["indexes"] = time.perf_counter() - t0
         finally:
             bar.close()
         report.seconds = time.perf_counter() - started
         return report
 
-    def _import_source(self, run: int, source: Source, line: int, offset: int, malformed: int, bar: Progress,
+    def _import_source(self, run: int, file_no: int, source: Source, progress: _Progress, bar: Progress,
                        report: ImportReport) -> None:
         kind, store = source.kind, self.store
         table = _staging(kind.table)
-        reader = LineReader(kind.columns, kind.plan, line, offset)
-        committed_line = line
+        reader = LineReader(kind.columns, kind.plan, progress.line, progress.offset)
+        committed_line = progress.line
+        malformed, rows = progress.malformed, progress.rows
+        bar.advance(progress.offset)
 
-        def save(rows) -> None:
-            nonlocal malformed
-            if rows:
-                store.insert_rows(kind, table, rows)
-                report.rows += len(rows)
+        def save(new_rows) -> None:
+            nonlocal malformed, rows
+            if new_rows:
+                store.insert_rows(kind, table, new_rows, file_no)
+                rows += len(new_rows)
+                report.rows += len(new_rows)
             for number, reason in reader.take_errors():
                 malformed += 1
                 if malformed <= MAX_REPORTED:
                     bar.message(f"{source.key}:{number}: linha malformada: {reason}")
             bar.lines(report.rows)
 
+        def checkpoint(stream: _Stream, done: bool) -> None:
+            store.execute(
+                "INSERT INTO import_files (run_id, source, line, byte_offset, done, malformed, row_count, "
+                "checked_bytes, checked_crc) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (run_id, source) DO "
+                "UPDATE SET line = excluded.line, byte_offset = excluded.byte_offset, done = excluded.done, "
+                "malformed = excluded.malformed, row_count = excluded.row_count, "
+                "checked_bytes = excluded.checked_bytes, checked_crc = excluded.checked_crc",
+                (run, source.key, reader.line, reader.offset, int(done), malformed, rows, stream.read_bytes,
+                 stream.crc))
+
         with store.lock:
             store.begin()
             try:
-                with source.open() as stream:
-                    for chunk in chunks(stream, offset):
+                with source.open() as raw:
+                    stream = _Stream(raw, progress.offset, progress)
+                    for chunk in stream:
                         before = reader.offset
                         save(reader.feed(chunk))
                         bar.advance(reader.offset - before)
                         if reader.line - committed_line >= self.commit_every:
-                            self._checkpoint(run, source, reader, malformed, False)
+                            checkpoint(stream, False)
                             store.commit()
                             committed_line = reader.line
                             if self.on_commit:
@@ -188,21 +319,21 @@ class Importer:
                     before = reader.offset
                     save(reader.finish())
                     bar.advance(reader.offset - before)
-                self._checkpoint(run, source, reader, malformed, True)
+                checkpoint(stream, True)
                 store.commit()
+            except READ_ERRORS as error:
+                store.rollback()
+                self._forget(run, file_no, source)
+                raise RegistryImportError(f"{UnreadableFile(source.path, error, source.member)}; as linhas dele "
+                                          "foram descartadas: baixe-o de novo e rode a importação outra vez "
+                                          "(ele será lido desde o início).") from None
             except BaseException:
                 store.rollback()
                 raise
         if malformed > MAX_REPORTED:
             bar.message(f"{source.key}: {malformed} linhas malformadas ao todo ({MAX_REPORTED} mostradas)")
         report.malformed += malformed
-
-    def _checkpoint(self, run: int, source: Source, reader: LineReader, malformed: int, done: bool) -> None:
-        self.store.execute(
-            "INSERT INTO import_files (run_id, source, line, byte_offset, done, malformed) VALUES (?, ?, ?, ?, ?, ?) "
-            "ON CONFLICT (run_id, source) DO UPDATE SET line = excluded.line, byte_offset = excluded.byte_offset, "
-            "done = excluded.done, malformed = excluded.malformed",
-            (run, source.key, reader.line, reader.offset, int(done), malformed))
+        report.rows_by_file[source.key] = rows
 
 
 def import_folder(store: RegistryStore, folder: str | os.PathLike, **options) -> ImportReport:

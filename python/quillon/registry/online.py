@@ -7,6 +7,8 @@ answer:
 - answers are kept in the registry database's ``web_cache`` for a time to live
   (one day by default; the registry data is published monthly), a company
   that a service does not know too, so that a batch asks about each CNPJ once;
+  the write never waits: while an import holds the database, answers are kept
+  in memory and written with a later one (``RegistryStore.cache_put``);
 - requests are paced per service (BrasilAPI at most 3 a second, ReceitaWS 3 a
   minute, Casa dos Dados 1 a second, by default);
 - a 429 answer holds the next request to that service back by its
@@ -44,7 +46,6 @@ import logging
 import os
 import threading
 import time
-import unicodedata
 from typing import Any, Callable, Mapping, Optional
 
 import requests
@@ -52,6 +53,7 @@ import requests
 from quillon import bounded_requests
 from quillon.contract.countries.br import cnpj as _cnpj
 from quillon.registry.pacing import Pace, RateLimiter
+from quillon.registry.records import ascii_cnpj
 from quillon.registry.store import RegistryStore
 from quillon.resilience import CircuitBreaker
 
@@ -91,13 +93,6 @@ def _failure_text(error: BaseException) -> str:
     if isinstance(error, requests.ConnectionError):
         return "sem conexão"
     return "resposta ilegível"
-
-
-def _wire(clean: str) -> str:
-    """A clean CNPJ as the services read it: digits of any script as ASCII digits."""
-    if clean.isascii():
-        return clean
-    return "".join(str(unicodedata.decimal(c)) if c.isdecimal() else c for c in clean)
 
 
 def retry_after_seconds(value: Optional[str], now: float) -> Optional[float]:
@@ -241,7 +236,7 @@ class OnlineClient:
         hit, answer = self._cached(store, key)
         if hit:
             return Consultation(None if answer is None else json.loads(answer))
-        wire = _wire(clean)
+        wire = ascii_cnpj(clean)
         user_agent = _cnpj.USER_AGENT
         asks = (
             (BRASIL_API, _cnpj.BRASIL_API_URL, {"User-Agent": user_agent}, _cnpj._registro_brasil_api),

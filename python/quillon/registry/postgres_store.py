@@ -2,11 +2,16 @@
 
 from __future__ import annotations
 
+import contextlib
+import zlib
 from typing import Sequence
 
 from quillon.registry import schema
-from quillon.registry.layout import FileKind
-from quillon.registry.store import RegistryStore
+from quillon.registry.layout import KINDS, FileKind
+from quillon.registry.store import ImportBusy, RegistryStore
+
+# The advisory lock key of imports (any number the database's other users do not take).
+_IMPORT_LOCK = zlib.crc32(b"quillon.registry.import")
 
 
 class PostgresStore(RegistryStore):
@@ -36,16 +41,38 @@ class PostgresStore(RegistryStore):
         info.pop("password", None)
         return make_conninfo(**info)
 
+    def _begin_read(self) -> None:
+        # One snapshot for every query, and the tables held against the swap of an import
+        # (DROP and RENAME wait for the block to end): a table renamed in between would be
+        # looked up by name afresh and read as the new release's.  Locked in the order the
+        # swap drops them, so neither waits on the other in a circle.
+        self.execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY")
+        self.execute(f"LOCK TABLE {', '.join(k.table for k in KINDS)} IN ACCESS SHARE MODE")
+
     def _table_exists(self, name: str) -> bool:
         return self._conn.execute("SELECT to_regclass(%s) IS NOT NULL", (name,)).fetchone()[0]
 
-    def _columns(self, table: str) -> set[str]:
-        rows = self._conn.execute("SELECT column_name FROM information_schema.columns "
-                                  "WHERE table_schema = current_schema() AND table_name = %s", (table,))
-        return {row[0] for row in rows.fetchall()}
+    def columns(self, table: str) -> set[str]:
+        rows = self._conn.execute("SELECT column_name FROM information_schema.columns WHERE table_name = %s "
+                                  "AND table_schema = current_schema()", (table,)).fetchall()
+        return {name for (name,) in rows}
 
-    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple]) -> None:
+    @contextlib.contextmanager
+    def import_lock(self):
+        # A session lock: the server lets it go when this connection ends, however it ends.
+        with self.lock:
+            held = self._conn.execute("SELECT pg_try_advisory_lock(%s)", (_IMPORT_LOCK,)).fetchone()[0]
+        if not held:
+            raise ImportBusy(self.display)
+        try:
+            yield
+        finally:
+            with self.lock:
+                self._conn.execute("SELECT pg_advisory_unlock(%s)", (_IMPORT_LOCK,))
+
+    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple], file_no: int) -> None:
         columns = ", ".join(kind.table_columns)
-        with self._conn.cursor() as cur, cur.copy(f"COPY {table} ({columns}) FROM STDIN") as copy:
+        tail = (file_no,)
+        with self._conn.cursor() as cur, cur.copy(f"COPY {table} ({columns}, {schema.FILE_COLUMN}) FROM STDIN") as copy:
             for row in rows:
-                copy.write_row(row)
+                copy.write_row(row + tail)

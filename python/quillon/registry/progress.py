@@ -24,7 +24,9 @@ class Progress:
         self.done_bytes = 0
         self.line_count = 0
         self.start = clock()
-        self.last_draw = float("-inf")
+        # On a terminal the bar shows at once; into a log, a first line after 10 s (an import that
+        # fails on its first file leaves its one error line alone).
+        self.last_draw = float("-inf") if self.tty else self.start
         self.drawn = False
 
     def advance(self, n_bytes: int) -> None:

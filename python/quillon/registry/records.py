@@ -24,6 +24,7 @@ for the same company:
 
 from __future__ import annotations
 
+import unicodedata
 from typing import Any, Optional
 
 from quillon.registry.layout import PORTES, SITUACOES
@@ -56,8 +57,24 @@ def _formatted(cnpj: str) -> str:
     return formatar_cnpj(cnpj)
 
 
+def ascii_cnpj(clean: str) -> str:
+    """A clean CNPJ as the files and the web services write it: digits of any script
+    (full-width "１１２２...", Arabic-Indic...) as ASCII digits."""
+    if clean.isascii():
+        return clean
+    return "".join(str(unicodedata.decimal(c)) if c.isdecimal() else c for c in clean)
+
+
 def lookup(store: RegistryStore, cnpj: str) -> Optional[dict[str, Any]]:
-    """The registry record of a clean CNPJ, or None when the database does not have it."""
+    """The registry record of a clean CNPJ, or None when the database does not have it.
+
+    Its three parts (establishment, company, partners) are read in one read
+    transaction: an import that swaps releases meanwhile is seen whole or not at all."""
+    with store.reading():
+        return _lookup(store, ascii_cnpj(cnpj))
+
+
+def _lookup(store: RegistryStore, cnpj: str) -> Optional[dict[str, Any]]:
     row = store.estabelecimento(cnpj)
     if row is None:
         return None
@@ -113,10 +130,11 @@ def search(store: RegistryStore, nome: str, uf: Optional[str] = None) -> Optiona
     """
     if len(nome) < 3:
         return None
-    cnpj = store.search(name_key(nome), uf.strip().upper() if uf and uf.strip() else None)
-    if cnpj is None:
-        return None
-    record = lookup(store, cnpj)
+    with store.reading():  # the match and its record from one release
+        cnpj = store.search(name_key(nome), uf.strip().upper() if uf and uf.strip() else None)
+        if cnpj is None:
+            return None
+        record = _lookup(store, cnpj)
     if record is not None:
         record["busca_por_nome"] = True
         record["termo_busca"] = nome

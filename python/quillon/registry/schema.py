@@ -6,10 +6,15 @@ only when the import is complete, so lookups see one whole release or the
 other. Index names carry the number of the import that built them, so that
 the indexes of two releases never clash.
 
+Staging tables carry one more column, ``arquivo``: the number of the file
+each row came from in its import, so that the rows of a file that failed can
+be taken out again.
+
 Bookkeeping tables: ``import_runs`` (one row per import: the fingerprint of
 its files, when it started and finished), ``import_files`` (how far each file
-of an import got: lines and bytes committed) and ``web_cache`` (answers of
-the web services, with the time they were stored).
+of an import got: lines, bytes and rows committed, and the CRC-32 of the bytes
+read so far, which a resumed import checks the file against) and
+``web_cache`` (answers of the web services, with the time they were stored).
 """
 
 from __future__ import annotations
@@ -57,12 +62,19 @@ def column_definitions(kind: FileKind, d: Dialect) -> dict[str, str]:
     return columns
 
 
-def data_table(kind: FileKind, name: str, d: Dialect) -> str:
+#: The staging tables' column numbering each row's file.
+FILE_COLUMN = "arquivo"
+
+
+def data_table(kind: FileKind, name: str, d: Dialect, file_column: bool = False) -> str:
+    """CREATE TABLE of `kind`'s table `name`; `file_column`: with the FILE_COLUMN of a staging table."""
     columns = []
     if kind is SOCIOS:
         # Partners are listed in the order of the file.
         columns.append(f"ordem {d.ordinal}")
     columns.extend(f"{column} {sql}" for column, sql in column_definitions(kind, d).items())
+    if file_column:
+        columns.append(f"{FILE_COLUMN} {d.integer}")
     return f"CREATE TABLE IF NOT EXISTS {name} ({', '.join(columns)})"
 
 
@@ -85,9 +97,16 @@ def bookkeeping(d: Dialect) -> list[str]:
         f"folder TEXT NOT NULL, started_at {d.real} NOT NULL, finished_at {d.real})",
         f"CREATE TABLE IF NOT EXISTS import_files (run_id {d.integer} NOT NULL, source TEXT NOT NULL, "
         f"line {d.integer} NOT NULL, byte_offset {d.integer} NOT NULL, done {d.integer} NOT NULL, "
-        f"malformed {d.integer} NOT NULL, PRIMARY KEY (run_id, source))",
+        f"malformed {d.integer} NOT NULL, {', '.join(f'{c} {t}' for c, t in import_file_columns(d))}, "
+        "PRIMARY KEY (run_id, source))",
         f"CREATE TABLE IF NOT EXISTS web_cache (cache_key TEXT PRIMARY KEY, answer TEXT, stored_at {d.real} NOT NULL)",
     ]
+
+
+def import_file_columns(d: Dialect) -> list[tuple[str, str]]:
+    """Columns of import_files added after its first layout (added to older databases when opened)."""
+    return [("row_count", f"{d.integer} NOT NULL DEFAULT 0"), ("checked_bytes", f"{d.integer} NOT NULL DEFAULT 0"),
+            ("checked_crc", f"{d.integer} NOT NULL DEFAULT 0")]
 
 
 def live_tables(d: Dialect) -> list[str]:

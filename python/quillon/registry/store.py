@@ -9,6 +9,7 @@ connection holds the store's lock.
 from __future__ import annotations
 
 import abc
+import contextlib
 import threading
 from typing import Any, Iterable, Optional, Sequence
 
@@ -45,6 +46,16 @@ _BY_TRADE_NAME = (
     "WHERE {match}{uf} LIMIT {limit}")
 
 
+# Web answers kept in memory at most while the database is busy (an import writing).
+UNWRITTEN_CACHE_MAX = 10_000
+_CACHE_PUT = ("INSERT INTO web_cache (cache_key, answer, stored_at) VALUES (?, ?, ?) ON CONFLICT (cache_key) "
+              "DO UPDATE SET answer = excluded.answer, stored_at = excluded.stored_at")
+
+
+class ImportBusy(Exception):
+    """Another import holds the database's import lock."""
+
+
 class RegistryStore(abc.ABC):
     """One registry database (SQLite file or PostgreSQL database)."""
 
@@ -55,6 +66,7 @@ class RegistryStore(abc.ABC):
         self.location = location
         self.lock = threading.RLock()
         self._in_transaction = False
+        self._unwritten: dict[str, tuple[Optional[str], float]] = {}  # cache entries not yet written
         self._conn = self._connect()
         with self.lock:
             self._ensure_tables()
@@ -67,14 +79,48 @@ class RegistryStore(abc.ABC):
     def _table_exists(self, name: str) -> bool: ...
 
     @abc.abstractmethod
-    def _columns(self, table: str) -> set[str]: ...
+    def columns(self, table: str) -> set[str]:
+        """The column names of a table (none when it does not exist)."""
 
     @abc.abstractmethod
-    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple]) -> None:
-        """Append rows (in the kind's column order) to a data table; inside the open transaction."""
+    def insert_rows(self, kind: FileKind, table: str, rows: Sequence[tuple], file_no: int) -> None:
+        """Append rows (in the kind's column order) of the import's file `file_no` to a staging table;
+        inside the open transaction."""
+
+    @abc.abstractmethod
+    def import_lock(self):
+        """A context manager that holds this database's import lock, or raises ImportBusy at once
+        when another import (another process, another connection) holds it."""
 
     def tune_for_import(self) -> None:
         """Settings that speed a bulk load up without risking the database."""
+
+    def _begin_read(self) -> None:
+        """Open a read transaction whose queries all see one committed state."""
+        self.execute("BEGIN")
+
+    @contextlib.contextmanager
+    def reading(self):
+        """One read transaction around the queries of the block (a lookup's three, a search's).
+
+        An import swaps its release in with one transaction; the queries of one
+        block see the release before it or the one after, never parts of both.
+        Inside a transaction already open on this connection, the block joins it."""
+        with self.lock:
+            if self._in_transaction:
+                yield
+                return
+            self._begin_read()
+            self._in_transaction = True
+            try:
+                yield
+            except BaseException:
+                self._in_transaction = False
+                with contextlib.suppress(Exception):
+                    self.execute("ROLLBACK")
+                raise
+            self._in_transaction = False
+            self.execute("COMMIT")
 
     # --- plumbing ---------------------------------------------------------------------------------
     def _sql(self, sql: str) -> str:
@@ -122,13 +168,17 @@ class RegistryStore(abc.ABC):
 
     def _ensure_tables(self) -> None:
         statements = [(sql, ()) for sql in schema.bookkeeping(self.dialect)]
+        if self._table_exists("import_files"):  # made by an older version: add what it lacks
+            have = self.columns("import_files")
+            statements += [(f"ALTER TABLE import_files ADD COLUMN {column} {sql_type}", ())
+                           for column, sql_type in schema.import_file_columns(self.dialect) if column not in have]
         for kind in KINDS:
             if not self._table_exists(kind.table):
                 statements.append((schema.data_table(kind, kind.table, self.dialect), ()))
                 statements.extend((sql, ()) for sql in schema.index_statements(kind.table, kind.table, 0))
             else:
                 statements.extend((sql, ()) for sql in
-                                  schema.added_columns(kind, self._columns(kind.table), self.dialect))
+                                  schema.added_columns(kind, self.columns(kind.table), self.dialect))
         self.transaction(statements)
 
     def holds_complete_release(self) -> bool:
@@ -181,13 +231,42 @@ class RegistryStore(abc.ABC):
     # --- web answers cache ------------------------------------------------------------------------
     def cache_get(self, key: str) -> Optional[tuple[Optional[str], float]]:
         """(answer, stored_at) kept under `key`, or None."""
+        with self.lock:
+            if key in self._unwritten:
+                return self._unwritten[key]
         row = self.fetchone("SELECT answer, stored_at FROM web_cache WHERE cache_key = ?", (key,))
         return None if row is None else (row[0], row[1])
 
     def cache_put(self, key: str, answer: Optional[str], stored_at: float) -> None:
-        self.transaction([(
-            "INSERT INTO web_cache (cache_key, answer, stored_at) VALUES (?, ?, ?) ON CONFLICT (cache_key) "
-            "DO UPDATE SET answer = excluded.answer, stored_at = excluded.stored_at", (key, answer, stored_at))])
+        """Keep an answer, without waiting: when another writer (an import) holds the database, the
+        entry stays in memory (``cache_get`` sees it) and is written with a later put."""
+        with self.lock:
+            self._unwritten.pop(key, None)
+            self._unwritten[key] = (answer, stored_at)
+            while len(self._unwritten) > UNWRITTEN_CACHE_MAX:
+                del self._unwritten[next(iter(self._unwritten))]
+            if self._in_transaction:  # an import's transaction on this connection: later
+                return
+            entries = list(self._unwritten.items())
+            try:
+                with self._not_waiting():
+                    self.transaction([(_CACHE_PUT, (k, a, t)) for k, (a, t) in entries])
+            except Exception as error:
+                if not self._busy(error):
+                    raise
+                return
+            for k, entry in entries:
+                if self._unwritten.get(k) == entry:
+                    del self._unwritten[k]
+
+    @contextlib.contextmanager
+    def _not_waiting(self):
+        """Writes in the block fail at once, rather than wait, when another writer holds the database."""
+        yield
+
+    def _busy(self, error: BaseException) -> bool:
+        """Whether `error` says another writer holds the database."""
+        return False
 
     def cache_purge(self, older_than: float) -> None:
         self.transaction([("DELETE FROM web_cache WHERE stored_at < ?", (older_than,))])

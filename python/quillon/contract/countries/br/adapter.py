@@ -10,8 +10,12 @@ A company is looked for, in this order:
    answers cached in the same database for a day, requests paced per
    service, 429 pauses honoured, a circuit breaker per service.
 
-A database that cannot be opened is logged once per location and skipped: the
-web services still answer.
+A database that cannot be opened (a server down, a folder where the file
+cannot be made) is logged once per location and skipped: the web services
+still answer.  A SQLite file that is there but cannot be read (not a
+database, damaged, no permission) is an error of its own,
+``quillon.exceptions.RegistryDatabaseError`` naming the file: taking it for
+an empty registry would turn the verdicts of contracts that pass.
 
 "Not found" and "could not ask" are told apart. ``lookup_company`` and
 ``search_companies`` return None only when a source that can know says there
@@ -28,18 +32,45 @@ that returns None keeps meaning "not in the registry".
 from __future__ import annotations
 
 import logging
+import os
+import sqlite3
 from typing import Any, Optional
 
 from quillon.contract.countries.base import CountryAdapter
 from quillon.contract.countries.br import cnpj as _cnpj
-from quillon.exceptions import RegistryUnavailableError
+from quillon.exceptions import RegistryDatabaseError, RegistryUnavailableError
 
 logger = logging.getLogger("quillon.contract.countries.br.adapter")
 _unavailable: set[tuple[str, str]] = set()
 
 
+def _unreadable(backend: str, location: str, error: BaseException) -> Optional[RegistryDatabaseError]:
+    """The error to report when ``error`` says an existing SQLite file cannot be read, else None.
+
+    A busy or locked database is a wait that ran out, not a broken file."""
+    from quillon.registry.sqlite_store import is_busy
+
+    if backend != "sqlite" or not os.path.exists(location) or is_busy(error):
+        return None
+    if isinstance(error, (sqlite3.DatabaseError, PermissionError, IsADirectoryError)):
+        return RegistryDatabaseError(location, str(error) or type(error).__name__)
+    return None
+
+
+def _raise_if_unreadable(store, error: BaseException) -> None:
+    """Raise RegistryDatabaseError when ``error`` of ``store`` says its file cannot be read."""
+    from quillon.registry.sqlite_store import SqliteStore
+
+    if isinstance(store, SqliteStore):
+        unreadable = _unreadable("sqlite", store.location, error)
+        if unreadable is not None:
+            raise unreadable from error
+
+
 def _registry():
-    """The registry database the environment names, or None when it cannot be opened."""
+    """The registry database the environment names, or None when it cannot be opened.
+
+    RegistryDatabaseError when it is a SQLite file that is there but cannot be read."""
     from quillon import registry
 
     try:
@@ -50,6 +81,9 @@ def _registry():
     try:
         return registry.open_registry()
     except Exception as error:
+        unreadable = _unreadable(*where, error)
+        if unreadable is not None:
+            raise unreadable from error
         if where not in _unavailable:
             _unavailable.add(where)
             logger.warning("Registry database unavailable (%s): %s", where[0], error)
@@ -93,6 +127,7 @@ class BrazilAdapter(CountryAdapter):
             try:
                 record = records.lookup(store, clean)
             except Exception as error:
+                _raise_if_unreadable(store, error)
                 logger.exception("Registry database lookup failed for %s", clean)
                 local.failed(error)
                 record = None
@@ -123,6 +158,7 @@ class BrazilAdapter(CountryAdapter):
             try:
                 record = records.search(store, name, uf)
             except Exception as error:
+                _raise_if_unreadable(store, error)
                 logger.exception("Registry database search failed for %r", name)
                 local.failed(error)
                 record = None
@@ -168,6 +204,7 @@ class _Local:
                     return None  # absent from a whole release: no such company
                 local = "cadastro local incompleto"
             except Exception as error:
+                _raise_if_unreadable(self.store, error)
                 logger.warning("Registry database unreadable: %s", error)
                 local = f"cadastro local com erro ({type(error).__name__})"
         raise RegistryUnavailableError(f"{web_failure if web_failure is not None else 'modo offline'}; {local}")
