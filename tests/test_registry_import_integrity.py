@@ -165,8 +165,12 @@ SLOW_IMPORT = textwrap.dedent("""
     from quillon.registry import open_store
     from quillon.registry.importer import import_folder
     backend, location, folder, flag = sys.argv[1:5]
+    hold = pathlib.Path(sys.argv[5]) if len(sys.argv) > 5 else None
     def slowly(source, line):
         pathlib.Path(flag).touch()  # under way: the other process may start
+        deadline = time.monotonic() + 120
+        while hold is not None and not hold.exists() and time.monotonic() < deadline:
+            time.sleep(0.02)  # held in the middle of the import until the other one has tried
         time.sleep(0.05)
     report = import_folder(open_store(backend, location), folder, commit_every=20, progress=False, on_commit=slowly)
     print(report.status, report.rows)
@@ -183,9 +187,9 @@ def test_a_second_import_at_the_same_time_is_refused_and_the_first_completes(sto
     basicos = companies(300)
     release(folder, [empresa(b, f"EMPRESA {b}") for b in basicos], [estabelecimento(f"{b}000100") for b in basicos],
             [socio(b, f"SOCIO {k} DE {b}") for b in basicos for k in range(2)])
-    flag = tmp_path / "started"
+    flag, hold = tmp_path / "started", tmp_path / "go-on"
     location = _location(store)
-    first = subprocess.Popen([sys.executable, "-c", SLOW_IMPORT, backend, location, str(folder), str(flag)],
+    first = subprocess.Popen([sys.executable, "-c", SLOW_IMPORT, backend, location, str(folder), str(flag), str(hold)],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     deadline = time.monotonic() + 60
     while not flag.exists():
@@ -193,6 +197,7 @@ def test_a_second_import_at_the_same_time_is_refused_and_the_first_completes(sto
         time.sleep(0.02)
     second = subprocess.run([sys.executable, "-c", SLOW_IMPORT, backend, location, str(folder), str(tmp_path / "b")],
                             capture_output=True, text=True, timeout=120)
+    hold.touch()
     out, err = first.communicate(timeout=300)
     assert first.returncode == 0, err
     assert out.split() == ["imported", str(300 + 300 + 600 + 9)]
