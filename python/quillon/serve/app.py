@@ -97,7 +97,7 @@ def create_app(config: ServeConfig) -> Any:
     def ler_verificacao(job_id: str) -> dict[str, Any]:
         return job_or_404(job_id).public()
 
-    @app.get("/api/cnpj/{cnpj}", responses={400: {"model": Erro}, 404: {"model": Erro}, 503: {"model": Erro}},
+    @app.get("/api/cnpj/{cnpj:path}", responses={400: {"model": Erro}, 404: {"model": Erro}, 503: {"model": Erro}},
              summary="O registro de um CNPJ no cadastro (dados, endereço, sócios)")
     def consultar_cnpj(cnpj: str) -> dict[str, Any]:
         try:

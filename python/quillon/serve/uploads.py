@@ -24,7 +24,7 @@ class Rejected(Exception):
 
 
 def too_large(max_bytes: int) -> Rejected:
-    return Rejected(413, f"arquivo maior que o limite de {max_bytes / (1024 * 1024):g} MB")
+    return Rejected(413, f"arquivo maior que o limite de {round(max_bytes / (1024 * 1024), 2):g} MB")
 
 
 def save(source: BinaryIO, folder: pathlib.Path, name: str, max_bytes: int,
@@ -65,14 +65,14 @@ def check_pdf(path: pathlib.Path) -> None:
     try:
         with pymupdf.open(path, filetype="pdf") as doc:
             if doc.needs_pass:
-                raise Rejected(422, "PDF protegido por senha: envie o documento sem proteção")
+                raise Rejected(400, "PDF protegido por senha: envie o documento sem proteção")
             if doc.page_count < 1:
-                raise Rejected(422, "PDF sem páginas")
+                raise Rejected(400, "PDF sem páginas")
             doc.load_page(0)
     except Rejected:
         raise
     except Exception as exc:
-        raise Rejected(422, f"PDF corrompido ou ilegível ({str(exc).strip() or type(exc).__name__})") from None
+        raise Rejected(400, f"PDF corrompido ou ilegível ({type(exc).__name__})") from None
 
 
 def check_pdf_or_text(path: pathlib.Path) -> None:
