@@ -16,6 +16,8 @@ from quillon.serve.jobs import CONCLUIDO, ERRO, Job
 STEP_LABELS = {"na_fila": "Na fila", "leitura": "Leitura das páginas", "extracao": "Extração dos dados",
                "cadastro": "Consulta ao cadastro", "assinaturas": "Assinaturas"}
 VERDICT_CLASS = {"APROVADO": "aprovado", "REPROVADO": "reprovado", "PENDENTE": "pendente"}
+CONTRACT_LABELS = {"tipo_contrato": "Tipo de contrato", "objeto": "Objeto", "data": "Data", "vigencia": "Vigência",
+                   "valor": "Valor", "foro": "Foro"}
 STATUS_LABEL = {"aprovado": "✔ aprovado", "reprovado": "✘ reprovado", "pendente": "? pendente",
                 "nao_verificado": "– não verificado"}
 
@@ -94,7 +96,7 @@ def report(record: dict[str, Any], job_id: str) -> str:
                      f'{fields(a.get("campos") or [])}</article>')
     dados = record.get("dados_contrato") or {}
     if dados:
-        rows = "".join(f"<tr><th>{esc(k.replace('_', ' ').capitalize())}</th><td>{esc(v)}</td></tr>"
+        rows = "".join(f"<tr><th>{esc(CONTRACT_LABELS.get(k, k.replace('_', ' ').capitalize()))}</th><td>{esc(v)}</td></tr>"
                        for k, v in dados.items() if v)
         parts.append(f'<h3>Dados do contrato</h3><table class="dados">{rows}</table>')
     parts.append(f'<p><a class="baixar" href="/verificacoes/{esc(job_id)}/registro.json" download>'
