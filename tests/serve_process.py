@@ -51,6 +51,7 @@ class ServeProcess:
     def __init__(self, folder: pathlib.Path, registry: pathlib.Path, *, jobs: int = 2,
                  env: Optional[dict[str, str]] = None, args: tuple[str, ...] = ()) -> None:
         self.folder = folder
+        folder.mkdir(parents=True, exist_ok=True)
         self.db = folder / "registry.sqlite3"
         if not self.db.exists():
             shutil.copy(registry, self.db)
