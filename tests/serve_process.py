@@ -40,6 +40,15 @@ def sample_registry(folder: pathlib.Path) -> pathlib.Path:
     return path
 
 
+def sample_registry_postgres(url: str) -> str:
+    """The sample registry in the (emptied) PostgreSQL database at ``url``."""
+    env = {**os.environ, "QUILLON_REGISTRY_URL": url}
+    done = subprocess.run([sys.executable, "-m", "quillon", "registry", "sample"], capture_output=True, text=True,
+                          env=env)
+    assert done.returncode == 0, done.stderr
+    return url
+
+
 def expected_verdicts() -> dict[str, str]:
     """The verdict each sample contract is written to get, here (with or without Tesseract)."""
     ocr = tesseract_available()
@@ -48,25 +57,31 @@ def expected_verdicts() -> dict[str, str]:
 
 
 class ServeProcess:
-    def __init__(self, folder: pathlib.Path, registry: pathlib.Path, *, jobs: int = 2,
+    def __init__(self, folder: pathlib.Path, registry: pathlib.Path | str, *, jobs: int = 2,
                  env: Optional[dict[str, str]] = None, args: tuple[str, ...] = ()) -> None:
+        """``registry``: the sample registry file (copied), or a PostgreSQL URL holding it."""
         self.folder = folder
         folder.mkdir(parents=True, exist_ok=True)
+        self.url_db = registry if isinstance(registry, str) else None
         self.db = folder / "registry.sqlite3"
-        if not self.db.exists():
+        if self.url_db is None and not self.db.exists():
             shutil.copy(registry, self.db)
         self.uploads = folder / "uploads"
         self.jobs = jobs
         self.env = {k: v for k, v in os.environ.items() if not k.startswith("QUILLON_SERVE_")}
         self.env.update(QUILLON_SERVE_UPLOADS=str(self.uploads), **(env or {}))
+        self.env.pop("QUILLON_REGISTRY_URL", None)
+        if self.url_db:
+            self.env["QUILLON_REGISTRY_URL"] = self.url_db
         self.args = args
         self.proc: Optional[subprocess.Popen] = None
         self.url = ""
         self.log: list[str] = []
 
     def command(self) -> list[str]:
+        where = [] if self.url_db else ["--registry-db", str(self.db)]
         return [sys.executable, "-m", "quillon", "serve", "--port", "0", "--jobs", str(self.jobs),
-                "--provider", "local", "--offline", "--registry-db", str(self.db), *self.args]
+                "--provider", "local", "--offline", *where, *self.args]
 
     def start(self) -> "ServeProcess":
         self.proc = subprocess.Popen(self.command(), env=self.env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
@@ -133,6 +148,11 @@ class ServeProcess:
         raise AssertionError(f"job {job_id} not finished in {timeout}s:\n" + "".join(self.log[-30:]))
 
     def job_rows(self) -> list[tuple]:
+        if self.url_db:
+            import psycopg
+
+            with psycopg.connect(self.url_db, autocommit=True) as conn:
+                return conn.execute("SELECT id, arquivo, status FROM serve_jobs").fetchall()
         with sqlite3.connect(self.db) as conn:
             try:
                 return conn.execute("SELECT id, arquivo, status FROM serve_jobs").fetchall()

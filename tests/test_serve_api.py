@@ -11,7 +11,15 @@ import pytest
 
 pytest.importorskip("fastapi", reason='quillon serve needs the "serve" extra')
 
-from serve_process import ServeProcess, expected_verdicts, multipart, sample_pdf, sample_registry  # noqa: E402
+from registry_backends import POSTGRES_URL  # noqa: E402
+from serve_process import (  # noqa: E402
+    ServeProcess,
+    expected_verdicts,
+    multipart,
+    sample_pdf,
+    sample_registry,
+    sample_registry_postgres,
+)
 
 VERDICTS = expected_verdicts()
 TEXT_SAMPLES = ["contrato_servicos_aprovado.pdf", "contrato_empresa_baixada.pdf", "contrato_signatario_fora_do_qsa.pdf"]
@@ -132,8 +140,14 @@ def test_oversize_upload_without_a_length_is_cut_off(tmp_path, registry):
         assert srv.leftovers() == [] and srv.job_rows() == []
 
 
-def test_restart_mid_queue_loses_no_job(tmp_path, registry):
+@pytest.mark.parametrize("backend", ["sqlite", "postgresql"])
+def test_restart_mid_queue_loses_no_job(tmp_path, registry, backend):
     """A server killed with jobs waiting and one running runs them all after it starts again."""
+    if backend == "postgresql":
+        from registry_backends import _empty_postgres
+
+        _empty_postgres().close()
+        registry = sample_registry_postgres(POSTGRES_URL)
     srv = ServeProcess(tmp_path, registry, jobs=1).start()
     try:
         names = [f"{i}-{TEXT_SAMPLES[i % 3]}" for i in range(8)]
