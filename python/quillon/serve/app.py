@@ -6,6 +6,7 @@ import contextlib
 import importlib.resources
 import json
 import pathlib
+import re
 from typing import Any, Literal, Optional
 
 from fastapi import FastAPI, File, HTTPException, Request, UploadFile
@@ -145,7 +146,8 @@ def create_app(config: ServeConfig) -> Any:
         job = job_or_404(job_id)
         if job.resultado is None:
             raise HTTPException(409, "a verificação ainda não tem registro")
-        stem = pathlib.PurePath(job.arquivo).stem.encode("ascii", "replace").decode().replace('"', "")
+        # Only plain characters in the header: the name is the client's.
+        stem = re.sub(r"[^A-Za-z0-9._-]+", "_", pathlib.PurePath(job.arquivo).stem).strip("._")
         body = json.dumps(job.resultado, ensure_ascii=False, indent=2)
         return Response(body, media_type="application/json; charset=utf-8",
                         headers={"Content-Disposition": f'attachment; filename="{stem or "registro"}.json"'})

@@ -4,16 +4,19 @@ from __future__ import annotations
 
 import logging
 import pathlib
+import time
 from typing import BinaryIO, Optional
 
 from quillon import batch
 from quillon.serve import uploads
 from quillon.serve.config import ServeConfig
 from quillon.serve.executor import Executor
-from quillon.serve.jobs import Job, JobStore, new_id
+from quillon.serve.jobs import FINISHED, Job, JobStore, new_id
 
 logger = logging.getLogger("quillon.serve")
 
+#: Age after which a partial copy is an interrupted upload's, not one in progress.
+STALE_PARTIAL_S = 3600
 #: The longest file name kept for display.
 NAME_CHARS = 200
 
@@ -35,7 +38,7 @@ class Service:
         self.config.uploads.mkdir(parents=True, exist_ok=True)
         self.executor = Executor(self.config.options, self.config.jobs, self._step, self._done)
         waiting = self.jobs.unfinished()
-        self._remove_strays({j.upload for j in waiting if j.upload})
+        self._remove_leftovers()
         for job in waiting:
             if job.upload and pathlib.Path(job.upload).is_file():
                 self.executor.submit(job.id, job.upload)
@@ -44,10 +47,18 @@ class Service:
         if waiting:
             logger.info("%d job(s) left unfinished by the previous run queued again", len(waiting))
 
-    def _remove_strays(self, keep: set[str]) -> None:
-        # Partial copies of an interrupted upload, and files whose job is over.
+    def _remove_leftovers(self) -> None:
+        """Uploads of this database's finished jobs (a stop between the record and the deletion), and
+        partial copies an interruption left; another server's files in a shared folder are left alone."""
+        now = time.time()
         for path in self.config.uploads.iterdir():
-            if path.is_file() and str(path) not in keep:
+            if not path.is_file():
+                continue
+            if path.suffix == ".pdf":
+                job = self.jobs.get(path.stem)
+                if job is not None and job.status in FINISHED:
+                    path.unlink(missing_ok=True)
+            elif path.suffix in (".part", ".tmp") and now - path.stat().st_mtime > STALE_PARTIAL_S:
                 path.unlink(missing_ok=True)
 
     def close(self) -> None:
