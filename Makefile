@@ -39,7 +39,7 @@ deps-venv:
 	@$(PYTHON) -c "import ensurepip, venv" 2>/dev/null || { echo "installing python3-venv"; \
 	  $(SUDO) apt-get update -qq && $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3-venv; }
 
-install: deps deps-browser
+install: deps
 	$(PIP) install -q ".[test,bench,serve]"
 
 serve: install
@@ -69,7 +69,7 @@ test-core-asan: deps
 
 # The registry tests run against SQLite and against a throwaway PostgreSQL server
 # (Debian's postgresql, installed when missing); without a server those cases skip.
-test-python: install
+test-python: install deps-browser
 	@url="$${QUILLON_TEST_POSTGRES_URL:-$$(tools/test_postgres.sh start)}"; \
 	  [ -n "$$url" ] || echo "PostgreSQL unavailable: its registry tests will skip"; \
 	  cd tests && QUILLON_TEST_POSTGRES_URL="$$url" $(PYTHON) -m pytest -q; rc=$$?; \
