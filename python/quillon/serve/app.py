@@ -14,12 +14,12 @@ from fastapi.responses import HTMLResponse, JSONResponse, Response
 from pydantic import BaseModel
 from starlette.exceptions import HTTPException as AnyHTTPException
 
-from quillon import screening
+from quillon import batch, screening
 from quillon.company_lookup import INVALID, NOT_FOUND, LookupFailed, consult
 from quillon.serve import pages, uploads
 from quillon.serve.config import ServeConfig
 from quillon.serve.guard import BodyLimit, TokenGuard
-from quillon.serve.jobs import CONCLUIDO, ERRO, Job, new_id
+from quillon.serve.jobs import CONCLUIDO, ERRO, STATUSES, Job, new_id
 from quillon.serve.service import Service, display_name
 
 #: The only files the server sends: its own stylesheet and script, by name.
@@ -36,8 +36,8 @@ class Verificacao(BaseModel):
 
     id: str
     arquivo: str
-    status: Literal["na_fila", "em_andamento", "concluido", "erro"]
-    etapa: Optional[Literal["leitura", "extracao", "cadastro", "assinaturas"]] = None
+    status: Literal[STATUSES]  # type: ignore[valid-type]
+    etapa: Optional[Literal[batch.STEPS]] = None  # type: ignore[valid-type]
     criado_em: float
     concluido_em: Optional[float] = None
     resultado: Optional[dict[str, Any]] = None

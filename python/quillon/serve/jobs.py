@@ -18,6 +18,7 @@ from quillon.registry.store import RegistryStore
 
 #: Status of a job, in the order it goes through them.
 NA_FILA, EM_ANDAMENTO, CONCLUIDO, ERRO = "na_fila", "em_andamento", "concluido", "erro"
+STATUSES = (NA_FILA, EM_ANDAMENTO, CONCLUIDO, ERRO)
 FINISHED = (CONCLUIDO, ERRO)
 
 _COLUMNS = "id, arquivo, upload, status, etapa, criado_em, concluido_em, resultado, relatorio, erro"
