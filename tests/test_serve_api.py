@@ -233,3 +233,29 @@ def test_open_address_without_token_is_refused(tmp_path, registry):
     assert done.returncode == 3
     assert "QUILLON_SERVE_TOKEN" in done.stderr and "recusado" in done.stderr
     assert done.stderr.count("\n") == 1
+
+
+def test_a_worker_that_dies_costs_its_job_only(tmp_path, registry):
+    """A worker killed in the middle of a contract: that job ends in an error, a new worker takes the next."""
+    import os
+
+    import pymupdf
+
+    long_one, src = pymupdf.open(), pymupdf.open(stream=sample_pdf(TEXT_SAMPLES[0]), filetype="pdf")
+    for _ in range(150):
+        long_one.insert_pdf(src)
+    with ServeProcess(tmp_path, registry, jobs=1) as srv:
+        status, job = srv.upload(long_one.tobytes(), "longo.pdf")
+        assert status == 202
+        while srv.request("GET", f"/api/verificacoes/{job['id']}")[1]["status"] == "na_fila":
+            time.sleep(0.01)
+        with open(f"/proc/{srv.proc.pid}/task/{srv.proc.pid}/children") as fh:
+            workers = [int(pid) for pid in fh.read().split()]
+        assert len(workers) == 1
+        os.kill(workers[0], signal.SIGKILL)
+        failed = srv.wait(job["id"])
+        assert failed["status"] == "erro" and "terminou de forma inesperada" in failed["erro"], failed
+        assert "longo.pdf" in failed["erro"] and str(srv.uploads) not in failed["erro"]
+        status, after = srv.upload(sample_pdf(TEXT_SAMPLES[0]), "depois.pdf")
+        assert srv.wait(after["id"])["resultado"]["resultado_final"] == VERDICTS[TEXT_SAMPLES[0]]
+        assert srv.leftovers() == []
