@@ -98,3 +98,18 @@ def test_cnpj_lookup_and_screening_pages(server, browser, tmp_path):
     page.click("main form button")
     page.wait_for_selector(".banner .veredito")
     assert page.locator(".banner .veredito").inner_text() == "NÃO É CONTRATO"
+
+
+def test_refused_files_are_said_in_the_page(tmp_path, browser):
+    registry = sample_registry(tmp_path)
+    with ServeProcess(tmp_path / "serve", registry, env={"QUILLON_SERVE_MAX_MB": "0.1"}) as srv:
+        page = browser.new_page()
+        page.goto(srv.url + "/")
+        fake = tmp_path / "planilha.pdf"
+        fake.write_bytes(b"PK\x03\x04 not a pdf")
+        page.set_input_files("#arquivos", [str(fake), str(EXAMPLES / "contrato_digitalizado.pdf")])  # 0.36 MB
+        alerts = page.locator(".banner.erro")
+        alerts.nth(1).wait_for(timeout=30_000)
+        texts = sorted(alerts.all_inner_texts())
+        assert "limite de 0.1 MB" in texts[0] and "não é um PDF" in texts[1], texts
+        assert srv.leftovers() == [] and srv.job_rows() == []

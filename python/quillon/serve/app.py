@@ -128,7 +128,7 @@ def create_app(config: ServeConfig) -> Any:
     # --- pages ------------------------------------------------------------------------
     @app.get("/", response_class=HTMLResponse, include_in_schema=False)
     def inicio() -> str:
-        return pages.upload_page(config.max_bytes / (1024 * 1024))
+        return pages.upload_page(config.max_bytes)
 
     @app.get("/verificacoes/{job_id}", response_class=HTMLResponse, include_in_schema=False)
     def pagina_verificacao(job_id: str) -> str:

@@ -11,6 +11,7 @@ from typing import Any, Iterable, Optional
 
 from quillon import screening
 from quillon.serve.jobs import CONCLUIDO, ERRO, Job
+from quillon.serve.uploads import megabytes
 
 #: What the page calls each step of a verification (``batch.STEPS``), and the wait before it.
 STEP_LABELS = {"na_fila": "Na fila", "leitura": "Leitura das páginas", "extracao": "Extração dos dados",
@@ -38,11 +39,13 @@ def layout(title: str, body: str, *, script: bool = False) -> str:
 
 
 # --- verification -------------------------------------------------------------------
-def upload_page(max_mb: float) -> str:
+def upload_page(max_bytes: int) -> str:
+    max_mb = megabytes(max_bytes)
     return layout("Verificar contratos", f"""<h1>Verificar contratos</h1>
-<p>Envie um ou vários contratos em PDF (até {max_mb:g} MB cada). Cada um é lido, os dados são extraídos,
+<p>Envie um ou vários contratos em PDF (até {max_mb} MB cada). Cada um é lido, os dados são extraídos,
 as empresas são conferidas no cadastro da Receita Federal e os signatários no quadro de sócios (QSA).</p>
-<form id="envio" class="envio" method="post" action="/api/verificacoes" enctype="multipart/form-data">
+<form id="envio" class="envio" method="post" action="/api/verificacoes" enctype="multipart/form-data"
+ data-max-bytes="{max_bytes}" data-max-mb="{max_mb}">
 <label id="soltar" class="soltar" for="arquivos">Arraste os PDFs para cá ou <u>escolha os arquivos</u></label>
 <input id="arquivos" name="arquivo" type="file" accept="application/pdf,.pdf" multiple>
 </form>

@@ -23,8 +23,13 @@ class Rejected(Exception):
         self.status = status
 
 
+def megabytes(n: int) -> str:
+    """A size as the limit is set (QUILLON_SERVE_MAX_MB): "50", "0.1"."""
+    return f"{round(n / (1024 * 1024), 2):g}"
+
+
 def too_large(max_bytes: int) -> Rejected:
-    return Rejected(413, f"arquivo maior que o limite de {round(max_bytes / (1024 * 1024), 2):g} MB")
+    return Rejected(413, f"arquivo maior que o limite de {megabytes(max_bytes)} MB")
 
 
 def save(source: BinaryIO, folder: pathlib.Path, name: str, max_bytes: int,

@@ -34,8 +34,24 @@
       .catch(function () { setTimeout(function () { follow(section, id); }, POLL_MS * 10); });
   }
 
+  function failed(section, message) {
+    var state = section.querySelector('.estado');
+    if (state) { state.remove(); }
+    var banner = document.createElement('div');
+    banner.className = 'banner erro';
+    banner.setAttribute('role', 'alert');
+    banner.textContent = 'Erro: ' + message;
+    section.appendChild(banner);
+  }
+
   function send(file) {
     var section = card(file.name);
+    var form = document.getElementById('envio');
+    // Said here rather than sent: the server would cut a larger upload off mid-way.
+    if (file.size > Number(form.dataset.maxBytes)) {
+      failed(section, 'arquivo maior que o limite de ' + form.dataset.maxMb + ' MB');
+      return;
+    }
     var body = new FormData();
     body.append('arquivo', file, file.name);
     fetch('/api/verificacoes', {method: 'POST', body: body, credentials: 'same-origin'})
@@ -45,14 +61,7 @@
           follow(section, data.id);
         });
       })
-      .catch(function (err) {
-        section.querySelector('.estado').outerHTML = '';
-        var banner = document.createElement('div');
-        banner.className = 'banner erro';
-        banner.setAttribute('role', 'alert');
-        banner.textContent = 'Erro: ' + err.message;
-        section.appendChild(banner);
-      });
+      .catch(function (err) { failed(section, err.message); });
   }
 
   var input = document.getElementById('arquivos');
