@@ -30,7 +30,7 @@ case "${1:-}" in
     fi
     BIN="$(bindir)"
     [ -n "$BIN" ] || exit 0
-    if ! as_owner "'$BIN/pg_ctl' -D '$DIR' status" >/dev/null 2>&1; then
+    if ! as_owner "'$BIN/pg_ctl' -D '$DIR/data' status" >/dev/null 2>&1; then
       rm -rf "$DIR" && mkdir -p "$DIR"
       [ "$(id -u)" = 0 ] && chown postgres "$DIR"
       as_owner "'$BIN/initdb' -D '$DIR/data' -E UTF8 --locale=C -U postgres --auth=trust" >"$DIR.log" 2>&1 || exit 0

@@ -15,7 +15,7 @@ import json
 import os
 import pathlib
 from dataclasses import dataclass, field
-from typing import Any, Iterator, Optional
+from typing import Any, Callable, Iterator, Optional
 
 #: Exit status of one contract, by verdict.
 EXIT_BY_VERDICT = {"APROVADO": 0, "REPROVADO": 1, "PENDENTE": 2}
@@ -84,6 +84,12 @@ def init_worker(options: Options) -> None:
     os.environ.update(options.environ)
     _options = options
     _checker = None
+
+
+def start_checker() -> None:
+    """Build and start the checker of ``init_worker``'s options now: a setting that cannot work
+    (no key, a missing package) is a ``UserError`` here rather than at each file."""
+    _get_checker()
 
 
 def _get_checker():
@@ -211,14 +217,50 @@ def _report(checker, record: dict[str, Any], result: Any, path: str) -> str:
     return out.getvalue()
 
 
-def verify(path: str) -> Outcome:
-    """Verify one contract in this process (the worker's entry)."""
+#: The steps of one verification, in the order they start.
+STEPS = ("leitura", "extracao", "cadastro", "assinaturas")
+# The checker's log lines that open its registry and signature steps.
+_STEP_BY_LOG = (("Validando empresas", "cadastro"), ("Verificando Assinaturas", "assinaturas"))
+
+
+@contextlib.contextmanager
+def _reporting_steps(checker, on_step: Optional[Callable[[str], None]]):
+    """While verifying, tell ``on_step`` each step of ``STEPS`` as it starts.
+
+    The engine reports its reading and extraction stages; the checker's
+    registry and signature steps are told by its log lines (``_log`` is
+    called whether or not the checker prints).
+    """
+    if on_step is None:
+        yield
+        return
+    client = getattr(checker, "_client", None)
+
+    def log(msg, emoji=""):
+        for mark, step in _STEP_BY_LOG:
+            if mark in str(msg):
+                on_step(step)
+
+    checker._log = log
+    if client is not None:
+        client.stage = on_step
+    try:
+        yield
+    finally:
+        del checker._log
+        if client is not None:
+            client.stage = None
+
+
+def verify(path: str, on_step: Optional[Callable[[str], None]] = None) -> Outcome:
+    """Verify one contract in this process (the worker's entry); ``on_step`` hears each of ``STEPS``."""
     try:
         _check_pdf(path)
         checker = _get_checker()
         if getattr(checker, "_client", None) is not None:
             checker._client.last_result = None
-        record = dict(checker.verificar(path))
+        with _reporting_steps(checker, on_step):
+            record = dict(checker.verificar(path))
         client = getattr(checker, "_client", None)
         result = getattr(client, "last_result", None)
         record = _adjust(record, result)

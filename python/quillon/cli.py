@@ -7,6 +7,7 @@
     quillon triagem arquivo.pdf|arquivo.txt [--json]
     quillon ocr arquivo.pdf
     quillon registry import PASTA | sample   [--registry-db ARQUIVO]
+    quillon serve [--host 127.0.0.1] [--port 8000] [--jobs N] [--provider ...] [--offline] [--registry-db ARQUIVO]
 
 Exit status of ``verificar``: 0 APROVADO, 1 REPROVADO, 2 PENDENTE, 3 error
 (with several files: 3 if any failed, else 1 if any was rejected, else 2 if
@@ -21,7 +22,7 @@ import argparse
 import json
 import os
 import sys
-from typing import Callable, Iterable, Optional, Sequence
+from typing import Iterable, Sequence
 
 EXIT_ERROR = 3
 
@@ -187,25 +188,20 @@ def _cnpj(args: argparse.Namespace) -> int:
 
 
 def _cnpj_consultar(args: argparse.Namespace) -> int:
-    from quillon.contract.countries.br.cnpj import formatar_cnpj, validar_cnpj
+    from quillon.company_lookup import INVALID, UNAVAILABLE, LookupFailed, consult
     from quillon.contract.countries.registry import get_adapter
-    from quillon.exceptions import RegistryUnavailableError
 
     _registry_environment(args)
     adapter = get_adapter("BR")
     status = 0
     for value in _values(args.cnpjs):
-        if not validar_cnpj(value):
-            raise CommandError(f"CNPJ inválido: {value}")
         try:
-            record = adapter.lookup_company(value)
-        except RegistryUnavailableError as exc:
-            print(f"erro: CNPJ {formatar_cnpj(value)}: Receita Federal não consultada: {exc.reason}", file=sys.stderr)
-            status = EXIT_ERROR
-            continue
-        if not record:
-            print(f"erro: CNPJ {formatar_cnpj(value)} não encontrado no cadastro", file=sys.stderr)
-            status = max(status, 1)
+            record = consult(value, adapter)
+        except LookupFailed as exc:
+            if exc.kind == INVALID:
+                raise CommandError(str(exc)) from None
+            print(f"erro: {exc}", file=sys.stderr)
+            status = EXIT_ERROR if exc.kind == UNAVAILABLE else max(status, 1)
             continue
         _dump(record)
     return status
@@ -230,65 +226,27 @@ def _ie(args: argparse.Namespace) -> int:
 
 
 # --- triagem, ocr ------------------------------------------------------------------
-def _read_pages(path: str, progress_label: str = "Lendo páginas",
-                enough: Optional[Callable[[list[str]], bool]] = None) -> tuple[list[str], int]:
-    """The page texts of a PDF or a text file (pages split at form feeds), and the
-    document's page count; reading a PDF's scanned pages stops where ``enough`` says."""
-    from quillon import batch
+def _read_pages(path: str, progress_label: str = "Lendo páginas") -> list[str]:
+    from quillon.progress import Progress
+    from quillon.screening import NotReadable, read_pages
 
     if not os.path.exists(path):
         raise CommandError(f"Arquivo não encontrado: {path}")
-    with open(path, "rb") as fh:
-        head = fh.read(1024)
-    if b"%PDF-" not in head:
-        try:
-            with open(path, encoding="utf-8") as fh:
-                pages = fh.read().split("\f")
-                return pages, len(pages)
-        except UnicodeDecodeError:
-            raise CommandError(f"{path} não é um PDF nem um texto UTF-8") from None
-    from quillon.engine.documents import read_document
-    from quillon.progress import Progress
-
     with Progress(0, progress_label) as bar:
         try:
-            doc = read_document(path, progress=bar.update, enough=enough)
-        except Exception as exc:
-            raise CommandError(batch.describe_error(exc, path)) from None
-    return [p.text for p in doc.pages], doc.page_count
+            return read_pages(path, progress=bar.update)
+        except NotReadable as exc:
+            raise CommandError(str(exc)) from None
 
 
 def _triagem(args: argparse.Namespace) -> int:
-    from quillon.contract.countries.br.keywords import triar_documento
+    from quillon import screening
 
-    # A scanned document is read until the screen is settled: the pages after
-    # it would not change whether it is a contract.
-    pages, count = _read_pages(args.arquivo, enough=lambda texts: triar_documento(texts)["definitivo"])
-    verdict = triar_documento(pages)
-    verdict.update(paginas=count, paginas_lidas=len(pages))
-    try:
-        from quillon.contract.countries.br.keywords import validar_documento_contrato
-
-        rule = validar_documento_contrato("\n".join(pages))
-        verdict["regra_keywords"] = {"eh_contrato": rule[0], "quantidade": rule[1], "keywords": rule[2]}
-    except ImportError:
-        pass
+    verdict = screening.screen(_read_pages(args.arquivo))
     if args.json:
         _dump(verdict)
     else:
-        head = "CONTRATO" if verdict["eh_contrato"] else "NÃO É CONTRATO"
-        detail = {
-            "titulo": f"título de contrato: {verdict['titulo']!r}",
-            "termos": "sem título; vocabulário de contrato e partes qualificadas como num preâmbulo",
-            "exclusao": (f"título de outro documento: {verdict['titulo']!r}" if verdict.get("titulo")
-                         else f"termo de exclusão no cabeçalho: {verdict['exclusao']!r}"),
-            "poucos_termos": "vocabulário de contrato insuficiente",
-            "sem_partes": "sem título, e as partes não são nomeadas e qualificadas como num contrato",
-            "vazio": "documento sem texto",
-        }.get(verdict["motivo"], verdict["motivo"])
-        if len(pages) < count:
-            detail += f" (lidas {len(pages)} de {count} páginas)"
-        print(f"{head}\t{verdict['quantidade']} termo(s)\t{detail}")
+        print(f"{screening.headline(verdict)}\t{verdict['quantidade']} termo(s)\t{screening.explanation(verdict)}")
     return 0 if verdict["eh_contrato"] else 1
 
 
@@ -313,6 +271,26 @@ def _ocr(args: argparse.Namespace) -> int:
         if page.number in doc.reasons:
             line["motivo"] = doc.reasons[page.number]
         print(json.dumps(line, ensure_ascii=False))
+    return 0
+
+
+# --- serve ----------------------------------------------------------------------------
+def _serve(args: argparse.Namespace) -> int:
+    from quillon import batch
+
+    try:
+        from quillon.serve import config as serve_config
+        from quillon.serve.main import run
+    except ImportError as exc:
+        raise CommandError(f'o servidor precisa do extra "serve" (pip install "quillon[serve]"): {exc}') from None
+    env = _registry_environment(args)
+    provider = args.provider.strip().lower() if args.provider else None
+    options = batch.Options(provider=provider, model=args.model, precheck=not args.no_precheck, environ=env)
+    try:
+        config = serve_config.from_environment(args.host, args.port, args.jobs, options)
+        run(config)
+    except (serve_config.ConfigError, batch.UserError) as exc:
+        raise CommandError(str(exc)) from None
     return 0
 
 
@@ -385,6 +363,18 @@ def build_parser() -> argparse.ArgumentParser:
     ocr.add_argument("arquivo")
     ocr.add_argument("--sem-tesseract", action="store_true", help="não lê páginas escaneadas com o Tesseract")
     ocr.set_defaults(run=_ocr)
+
+    srv = sub.add_parser("serve", help="página web e API HTTP de verificação (extra serve)")
+    srv.add_argument("--host", default="127.0.0.1", help="endereço (fora do loopback, só com QUILLON_SERVE_TOKEN)")
+    srv.add_argument("--port", type=int, default=8000, help="porta (0: uma livre, dita no log)")
+    srv.add_argument("--jobs", "-j", type=int, default=min(2, os.cpu_count() or 1), metavar="N",
+                     help="verificações em paralelo")
+    srv.add_argument("--provider", choices=["local", "openai", "azure"],
+                     help="quem extrai os dados: local (regras, sem rede), openai ou azure")
+    srv.add_argument("--model", default="gpt-4o", help="modelo dos provedores openai/azure")
+    srv.add_argument("--no-precheck", action="store_true", help="extrai mesmo o que a triagem não tem por contrato")
+    _registry_options(srv)
+    srv.set_defaults(run=_serve)
 
     reg = sub.add_parser("registry", help="cadastro local de CNPJs (dados abertos da Receita Federal)")
     reg.add_argument("acao", choices=["import", "sample"])

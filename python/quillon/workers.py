@@ -22,19 +22,24 @@ from typing import Callable, Iterator, Optional
 from quillon import batch
 from quillon.engine.tesseract_pages import default_workers
 
-__all__ = ["outcomes_from_workers", "verify_in_workers"]
+__all__ = ["outcomes_from_workers", "verify_in_workers", "Worker", "end"]
 
 #: Seconds a worker is given to end after SIGTERM before it is killed.
 TERMINATE_GRACE = 0.5
 
 
-def _serve(conn: Connection, options: batch.Options) -> None:
-    """A worker's life: verify each path received, send its outcome back, stop on None or a closed pipe."""
+def _serve(conn: Connection, options: batch.Options, steps: bool = False) -> None:
+    """A worker's life: verify each path received, send its outcome back, stop on None or a closed pipe.
+
+    With ``steps``, each step of the verification (``batch.STEPS``) is sent,
+    as text, before the outcome.
+    """
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     # Ended by the parent: unwind, so that what the worker started (Tesseract
     # processes reading pages) is stopped too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     batch.init_worker(options)
+    on_step = conn.send if steps else None
     while True:
         try:
             path = conn.recv()
@@ -42,23 +47,32 @@ def _serve(conn: Connection, options: batch.Options) -> None:
             return
         if path is None:
             return
-        conn.send(batch.verify(path))
+        conn.send(batch.verify(path, on_step=on_step))
 
 
-class _Worker:
-    def __init__(self, context, options: batch.Options) -> None:
+class Worker:
+    """One forked worker and the parent's end of its pipe."""
+
+    def __init__(self, context, options: batch.Options, steps: bool = False) -> None:
         self.conn, child = context.Pipe()
-        self.process = context.Process(target=_serve, args=(child, options), daemon=True)
+        self.process = context.Process(target=_serve, args=(child, options, steps), daemon=True)
         self.process.start()
         child.close()  # the parent keeps only its end: a dead worker reads as EOF
         self.path: Optional[str] = None
+
+    def died(self) -> str:
+        """The error of the file it had, once its pipe read as closed."""
+        self.process.join()
+        self.conn.close()
+        return (f"{self.path}: o processo de verificação terminou de forma inesperada "
+                f"(código {self.process.exitcode})")
 
     def give(self, path: Optional[str]) -> None:
         self.path = path
         self.conn.send(path)
 
 
-def _end(workers: list[_Worker]) -> None:
+def end(workers: list[Worker]) -> None:
     for w in workers:
         if w.process.is_alive():
             w.process.terminate()
@@ -94,10 +108,10 @@ def outcomes_from_workers(files: list[str], options: batch.Options, jobs: int) -
         share = str(max(1, default_workers() // jobs))
         options = dataclasses.replace(options, environ={**options.environ, "QUILLON_OCR_WORKERS": share})
     pending: Iterator[str] = iter(files)
-    workers: list[_Worker] = []
+    workers: list[Worker] = []
     try:
         for _ in range(jobs):
-            worker = _Worker(context, options)
+            worker = Worker(context, options)
             workers.append(worker)
             worker.give(next(pending, None))
         busy = {w.conn: w for w in workers if w.path is not None}
@@ -107,13 +121,9 @@ def outcomes_from_workers(files: list[str], options: batch.Options, jobs: int) -
                 try:
                     outcome = conn.recv()
                 except (EOFError, OSError):
-                    worker.process.join()
-                    outcome = batch.Outcome(path=worker.path, error=(
-                        f"{worker.path}: o processo de verificação terminou de forma inesperada "
-                        f"(código {worker.process.exitcode})"))
-                    conn.close()
+                    outcome = batch.Outcome(path=worker.path, error=worker.died())
                     workers.remove(worker)
-                    worker = _Worker(context, options)
+                    worker = Worker(context, options)
                     workers.append(worker)
                 yield outcome
                 worker.give(next(pending, None))
@@ -122,4 +132,4 @@ def outcomes_from_workers(files: list[str], options: batch.Options, jobs: int) -
         for w in workers:
             w.process.join()
     finally:
-        _end(workers)
+        end(workers)

@@ -59,6 +59,8 @@ class Quillon:
     network).  ``precheck``: screen the text first and leave documents that
     are not contracts unanswered (``ExtractionResult.extracted`` False).
     ``progress``: called with (done, total) while scanned pages are read.
+    ``stage``: when set, called with "leitura" before the pages are read and
+    "extracao" before the questions are answered (a server's progress display).
     """
 
     def __init__(
@@ -92,6 +94,7 @@ class Quillon:
         self.ocr = ocr
         self.max_chars = max_chars
         self.progress = progress
+        self.stage: Optional[Callable[[str], None]] = None
         self.questions: list[Question] = []
         self.last_result: Optional[ExtractionResult] = None
         if provider == "local":
@@ -127,8 +130,12 @@ class Quillon:
         from quillon.engine.documents import read_document
 
         started = time.perf_counter()
+        if self.stage:
+            self.stage("leitura")
         doc = read_document(os.fspath(path), use_tesseract=self.ocr, progress=self.progress,
                             enough=self._settled_as_no_contract if self.precheck else None)
+        if self.stage:
+            self.stage("extracao")
         result = ExtractionResult(
             document=os.fspath(path),
             pages=[{"page": p.number, "source": p.source, "chars": len(p.text)} for p in doc.pages],

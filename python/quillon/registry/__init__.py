@@ -17,6 +17,7 @@ Importing this package loads neither a database driver nor the importer.
 
 from __future__ import annotations
 
+import os
 import threading
 
 from quillon.registry import settings
@@ -54,5 +55,15 @@ def close_all() -> None:
             store.close()
         _stores.clear()
 
+
+def _forget_inherited() -> None:
+    # A forked worker must not use its parent's connections (neither SQLite nor
+    # psycopg allows it), nor wait on a lock another thread of the parent held.
+    global _stores_lock
+    _stores.clear()
+    _stores_lock = threading.Lock()
+
+
+os.register_at_fork(after_in_child=_forget_inherited)
 
 __all__ = ["open_registry", "open_store", "close_all", "settings"]

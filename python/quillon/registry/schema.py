@@ -15,6 +15,9 @@ its files, when it started and finished), ``import_files`` (how far each file
 of an import got: lines, bytes and rows committed, and the CRC-32 of the bytes
 read so far, which a resumed import checks the file against) and
 ``web_cache`` (answers of the web services, with the time they were stored).
+
+``serve_jobs`` holds the verifications accepted by ``quillon serve``: what
+waits, what runs, and each finished result, so that a restart loses none.
 """
 
 from __future__ import annotations
@@ -116,3 +119,10 @@ def live_tables(d: Dialect) -> list[str]:
         statements.append(data_table(kind, kind.table, d))
         statements.extend(index_statements(kind.table, kind.table, 0))
     return statements
+
+
+def jobs_table(d: Dialect) -> str:
+    """The verifications of the server (``quillon.serve.jobs``)."""
+    return (f"CREATE TABLE IF NOT EXISTS serve_jobs (id TEXT PRIMARY KEY, arquivo TEXT NOT NULL, "
+            f"upload TEXT, status TEXT NOT NULL, etapa TEXT, criado_em {d.real} NOT NULL, "
+            f"concluido_em {d.real}, resultado TEXT, relatorio TEXT, erro TEXT)")
