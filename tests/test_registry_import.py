@@ -92,6 +92,19 @@ def test_importing_the_same_files_again_does_nothing_and_new_files_replace_the_r
     assert (record["razao_social"], record["situacao"]) == ("ACME NOVA", "BAIXADA")
 
 
+def test_a_finished_import_leaves_the_planners_statistics(store, tmp_path):
+    # Without them PostgreSQL plans lookups on a freshly loaded national release as
+    # if its tables were empty, until its autovacuum comes by.
+    if store.dialect.name == "sqlite":
+        pytest.skip("SQLite uses a lookup's indexes without statistics")
+    basicos = [f"{n:08d}" for n in range(1, 201)]
+    release(tmp_path / "jan", [empresa(b, f"EMPRESA {b}") for b in basicos],
+            [estabelecimento(f"{b}000100") for b in basicos])
+    import_folder(store, tmp_path / "jan", progress=False)
+    for table in ("empresas", "estabelecimentos"):  # pg_stats: gathered by ANALYZE only
+        assert store.fetchone("SELECT count(*) FROM pg_stats WHERE tablename = ?", (table,))[0] > 0, table
+
+
 def test_plain_files_and_ignored_ones(store, tmp_path):
     folder = tmp_path / "in"
     write(folder, "Empresas", [line(empresa("11222333", "ACME"))], zipped=False)

@@ -192,6 +192,8 @@ class Importer:
         for kind in KINDS:
             for sql in schema.index_statements(kind.table, _staging(kind.table), run):
                 self.store.transaction([(sql, ())])
+            self.store.transaction([(sql, ()) for sql in schema.statistics_statements(_staging(kind.table),
+                                                                                      self.store.dialect)])
         # ... the row counts (counted on an index, quicker than on the table) ...
         self._check_counts(run, sources)
         # ... then the swap, all at once.

@@ -88,6 +88,14 @@ def added_columns(kind: FileKind, existing: set[str], d: Dialect) -> list[str]:
             for column, sql in column_definitions(kind, d).items() if column not in existing]
 
 
+def statistics_statements(name: str, d: Dialect) -> list[str]:
+    """Planner statistics of a freshly loaded table: without them, until its autovacuum
+    comes by, PostgreSQL plans lookups on a 20-million-row table as if it were empty
+    (50 ms a lookup instead of 1).  SQLite needs none to use the indexes of a lookup
+    (and would keep them under the staging table's name)."""
+    return [] if d.name == "sqlite" else [f"ANALYZE {name}"]
+
+
 def index_statements(table: str, name: str, run: int) -> list[str]:
     """CREATE INDEX statements of `table`'s indexes, built on the table `name`."""
     return [f"CREATE INDEX IF NOT EXISTS {table}_{'_'.join(cols)}_r{run} ON {name} ({', '.join(cols)})"
