@@ -22,7 +22,7 @@ from typing import Callable, Iterator, Optional
 from quillon import batch
 from quillon.engine.tesseract_pages import default_workers
 
-__all__ = ["outcomes_from_workers", "verify_in_workers", "Worker", "end"]
+__all__ = ["outcomes_from_workers", "sharing_cores", "verify_in_workers", "Worker", "end"]
 
 #: Seconds a worker is given to end after SIGTERM before it is killed.
 TERMINATE_GRACE = 0.5
@@ -84,6 +84,15 @@ def end(workers: list[Worker]) -> None:
         w.conn.close()
 
 
+def sharing_cores(options: batch.Options, jobs: int) -> batch.Options:
+    """``options`` for one of ``jobs`` workers: each reads its scanned pages with its share of
+    the cores (QUILLON_OCR_WORKERS), unless the user set how many."""
+    if "QUILLON_OCR_WORKERS" in os.environ or "QUILLON_OCR_WORKERS" in options.environ:
+        return options
+    share = str(max(1, default_workers() // max(1, jobs)))
+    return dataclasses.replace(options, environ={**options.environ, "QUILLON_OCR_WORKERS": share})
+
+
 def verify_in_workers(files: list[str], options: batch.Options, jobs: int,
                       emit: Callable[[batch.Outcome], None]) -> None:
     """Verify ``files`` in ``jobs`` forked workers, calling ``emit`` with each outcome as it arrives.
@@ -103,10 +112,7 @@ def outcomes_from_workers(files: list[str], options: batch.Options, jobs: int) -
     """
     context = multiprocessing.get_context("fork")
     jobs = max(1, min(jobs, len(files)))
-    if "QUILLON_OCR_WORKERS" not in os.environ and "QUILLON_OCR_WORKERS" not in options.environ:
-        # The cores are shared: each worker reads its scanned pages on its share.
-        share = str(max(1, default_workers() // jobs))
-        options = dataclasses.replace(options, environ={**options.environ, "QUILLON_OCR_WORKERS": share})
+    options = sharing_cores(options, jobs)
     pending: Iterator[str] = iter(files)
     workers: list[Worker] = []
     try:

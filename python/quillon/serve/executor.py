@@ -16,7 +16,7 @@ import threading
 from typing import Callable, Optional
 
 from quillon import batch
-from quillon.workers import Worker, end
+from quillon.workers import Worker, end, sharing_cores
 
 logger = logging.getLogger("quillon.serve")
 
@@ -33,7 +33,7 @@ class Executor:
         import quillon.contract.checker  # noqa: F401
         import quillon.engine.extractor  # noqa: F401
 
-        self.options = options
+        self.options = options = sharing_cores(options, jobs)
         self.on_step, self.on_done = on_step, on_done
         self.queue: "queue.Queue[Optional[tuple[str, str]]]" = queue.Queue()
         self.closing = False
