@@ -70,17 +70,14 @@ def lookup(store: RegistryStore, cnpj: str) -> Optional[dict[str, Any]]:
 
     Its three parts (establishment, company, partners) are read in one read
     transaction: an import that swaps releases meanwhile is seen whole or not at all."""
-    with store.reading():
-        return _lookup(store, ascii_cnpj(cnpj))
+    rows = store.record_rows(ascii_cnpj(cnpj))
+    return None if rows is None else _record(*rows)
 
 
-def _lookup(store: RegistryStore, cnpj: str) -> Optional[dict[str, Any]]:
-    row = store.estabelecimento(cnpj)
-    if row is None:
-        return None
+def _record(row: tuple, empresa: Optional[tuple], socios: list[tuple]) -> dict[str, Any]:
     (cnpj, basico, fantasia, situacao, data_situacao, data_abertura, logradouro, numero, complemento, bairro,
      cep, uf, cidade, municipio, email) = row
-    empresa = store.empresa(basico) or ("", None, None, None, None)
+    empresa = empresa or ("", None, None, None, None)
     razao, natureza, natureza_text, capital_text, porte = empresa
     return {
         "fonte": FONTE,
@@ -114,7 +111,7 @@ def _lookup(store: RegistryStore, cnpj: str) -> Optional[dict[str, Any]]:
                 "cnpj_cpf_do_socio": documento or "",
             }
             for nome, qual, qual_text, data_entrada, cpf_rep, nome_rep, qual_rep, qual_rep_text, documento
-            in store.socios(basico)
+            in socios
         ],
     }
 
@@ -134,7 +131,8 @@ def search(store: RegistryStore, nome: str, uf: Optional[str] = None) -> Optiona
         cnpj = store.search(name_key(nome), uf.strip().upper() if uf and uf.strip() else None)
         if cnpj is None:
             return None
-        record = _lookup(store, cnpj)
+        rows = store.record_rows(cnpj)
+        record = None if rows is None else _record(*rows)
     if record is not None:
         record["busca_por_nome"] = True
         record["termo_busca"] = nome

@@ -195,6 +195,15 @@ class RegistryStore(abc.ABC):
         return is_whole_release(source for (source,) in rows)
 
     # --- lookups ----------------------------------------------------------------------------------
+    def record_rows(self, cnpj: str) -> Optional[tuple[tuple, Optional[tuple], list[tuple]]]:
+        """The rows of a CNPJ's record, read in one read transaction: its establishment,
+        its company (None when missing) and its partners; None when the establishment is."""
+        with self.reading():
+            row = self.estabelecimento(cnpj)
+            if row is None:
+                return None
+            return row, self.empresa(row[1]), self.socios(row[1])
+
     def estabelecimento(self, cnpj: str) -> Optional[tuple]:
         return self.fetchone(_ESTABELECIMENTO, (cnpj,))
 
