@@ -116,6 +116,20 @@ def test_plain_files_and_ignored_ones(store, tmp_path):
     assert records.lookup(store, ACME)["endereco"]["cidade"] == "7107"  # no Municípios table: the code
 
 
+def test_a_database_kept_in_the_folder_it_imports_is_not_an_ignored_input(tmp_path):
+    from quillon.registry import open_store
+
+    folder = tmp_path / "dados"
+    write(folder, "Empresas", [line(empresa("11222333", "ACME"))])
+    write(folder, "Estabelecimentos", [line(estabelecimento(ACME))])
+    (folder / "LEIAME.txt").write_text("leia-me")
+    store = open_store("sqlite", str(folder / "cadastro.sqlite3"))
+    try:
+        assert import_folder(store, folder, progress=False).ignored == ["LEIAME.txt"]
+    finally:
+        store.close()
+
+
 @pytest.mark.parametrize("missing", ["Empresas", "Estabelecimentos"])
 def test_a_folder_without_companies_or_establishments_is_refused(tmp_path, missing):
     from quillon.registry import open_store

@@ -334,7 +334,3 @@ def describe_error(exc: BaseException, path: str = "") -> str:
     if isinstance(exc, FileNotFoundError):
         return text
     return f"{path}: {text}" if path else text
-
-
-def _engine_progress(done: int, total: int) -> None:
-    pass

@@ -221,7 +221,8 @@ class Importer:
             found = find_sources(folder)
         except UnreadableFile as error:
             raise RegistryImportError(str(error)) from None
-        sources, ignored = found.sources, found.ignored
+        own = self.store.own_files()
+        sources, ignored = found.sources, [p for p in found.ignored if p.resolve() not in own]
         kinds = {s.kind.name for s in sources}
         missing = [k.name for k in (EMPRESAS, ESTABELECIMENTOS) if k.name not in kinds]
         if missing:

@@ -70,6 +70,10 @@ class SqliteStore(RegistryStore):
         finally:
             os.close(fd)  # releases the lock
 
+    def own_files(self) -> set[pathlib.Path]:
+        base = pathlib.Path(self.location).resolve()
+        return {base, *(base.with_name(base.name + suffix) for suffix in ("-wal", "-shm", "-journal", ".import-lock"))}
+
     def tune_for_import(self) -> None:
         # A bounded page cache (64 MiB) whatever the size of the files.
         self._conn.execute("PRAGMA cache_size=-65536")

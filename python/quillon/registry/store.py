@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import abc
 import contextlib
+import pathlib
 import threading
 from typing import Any, Iterable, Optional, Sequence
 
@@ -195,6 +196,11 @@ class RegistryStore(abc.ABC):
         return is_whole_release(source for (source,) in rows)
 
     # --- lookups ----------------------------------------------------------------------------------
+    def own_files(self) -> set[pathlib.Path]:
+        """The files this database keeps on disk (none for a server's database): an import
+        from the folder that holds them does not list them as ignored inputs."""
+        return set()
+
     def record_rows(self, cnpj: str) -> Optional[tuple[tuple, Optional[tuple], list[tuple]]]:
         """The rows of a CNPJ's record, read in one read transaction: its establishment,
         its company (None when missing) and its partners; None when the establishment is."""

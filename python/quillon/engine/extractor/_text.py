@@ -180,7 +180,3 @@ def same_person(a: str, b: str) -> bool:
     wa, wb = set(ka.split()), set(kb.split())
     # First and last names both shared: "Maria Silva" and "Maria da Silva Santos".
     return len(wa & wb) >= 2 and ka.split()[0] == kb.split()[0]
-
-
-def titlecase_if_shouting(text: str) -> str:
-    return text
