@@ -85,10 +85,10 @@ class RayCluster:
             for path in files:
                 running[task.remote(path, _read_or_none(path) if carry else None, shared)] = path
             while running:
-                # Whatever has finished, at least one: a short task costs no round trip of its own.
-                ready, _ = ray.wait(list(running), num_returns=1)
-                ready, _ = ray.wait(list(running), num_returns=len(running), timeout=0) if len(running) > 1 else (
-                    ready, None)
+                # Wait for one, then take whatever else has finished: a short task costs
+                # no round trip of its own.
+                ray.wait(list(running), num_returns=1)
+                ready, _ = ray.wait(list(running), num_returns=len(running), timeout=0)
                 for ref in ready:
                     yield _result(ray, ref, running.pop(ref))
         finally:
