@@ -8,17 +8,16 @@
 // line: error texts are scrubbed of it before they are logged.
 #include "ie/parts.hpp"
 
-#include "toolkit/remote.hpp"
+#include "toolkit/service_request.hpp"
+
+namespace services = quillon::company_services;
 
 namespace {
 
-constexpr const char* kCnpjaApiDefault = "https://api.cnpja.com/office/{cnpj}";
-constexpr long kRequestTimeoutDefault = 10;
-
 constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, kFormatarCnpj{"formatar_cnpj"},
     kNormalizeRegistration{"_normalize_registration"}, kOs{"os"};
-constexpr Name kCnpjaApiUrl{"CNPJA_API_URL"}, kRequestTimeout{"REQUEST_TIMEOUT"}, kEnvApiKey{"ENV_API_KEY"},
-    kDefaultRegistrationsScope{"DEFAULT_REGISTRATIONS_SCOPE"};
+constexpr Name kEnvApiKey{"ENV_API_KEY"}, kDefaultRegistrationsScope{"DEFAULT_REGISTRATIONS_SCOPE"},
+    kParams{"params"};
 
 // Registration record keys, and the service's member names.
 constexpr Name kUf{"uf"}, kNumero{"numero"}, kTipo{"tipo"}, kAtiva{"ativa"}, kSituacao{"situacao"},
@@ -71,75 +70,71 @@ nb::object unexpected_answer(nb::handle cnpj_limpo, nb::str description) {
     return nb::none();
 }
 
-nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
-    text_arg(cnpj_arg, "buscar_ie_por_cnpj", "cnpj");
-    if (!truth(ie_ns.call(kValidarCnpj, cnpj_arg))) return nb::none();
-
+// The key from the environment, or an invalid object (logged) when it is
+// missing or cannot be sent.
+nb::object api_key_for(nb::handle cnpj_arg) {
     nb::object env_name = nb::borrow(ie_ns.get(kEnvApiKey));
     nb::object api_key = nb::borrow(ie_ns.get(kOs)).attr("environ").attr("get")(env_name);
     if (!truth(api_key)) {
         log_warning(ie_ns, "%s not set; skipping CNPJá IE lookup", env_name);
-        return nb::none();
+        return {};
     }
-
-    nb::object cnpj_limpo = ie_ns.call(kLimparCnpj, cnpj_arg);
     // An HTTP header carries Latin-1 only: a key beyond it cannot be sent (the
     // transport would fail with an encoding error, outside the request-error
     // family), so the request fails here, as a request that could not be made.
     if (PyUnicode_Check(api_key.ptr()) && PyUnicode_MAX_CHAR_VALUE(api_key.ptr()) > 0xFF) {
-        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo,
+        log_warning(ie_ns, "CNPJá request failed for %s: %s", ie_ns.call(kLimparCnpj, cnpj_arg),
                     nb::str("{} holds characters an HTTP header cannot carry (Latin-1 only)").format(env_name));
-        return nb::none();
+        return {};
     }
+    return api_key;
+}
 
-    nb::object url = fill_url(ie_ns.get(kCnpjaApiUrl), cnpj_limpo);
-    // The service takes the key as the whole Authorization value, no scheme.
+// The decoded answer of the office resource, or an invalid object (logged
+// unless the company is unknown, a 404).  Errors of the request-error family
+// are failed requests; any failure to decode the body (invalid JSON or UTF-8,
+// nesting too deep for the decoder) is a body that is not JSON to us.
+nb::object fetch_office(nb::handle cnpj_limpo, nb::handle api_key) {
     nb::dict headers;
-    headers["Authorization"] = api_key;
+    headers["Authorization"] = api_key;  // the whole value, no scheme
+    ServiceRequest request =
+        service_request(ie_ns, services::service(services::ServiceId::kCnpja), cnpj_limpo, nb::none(), headers);
     nb::dict params;
-    params["registrations"] = nb::borrow(ie_ns.get(kDefaultRegistrationsScope));
-
+    params["registrations"] = ie_ns.get(kDefaultRegistrationsScope);
+    put(request.options, kParams, params);
     nb::object response;
     try {
-        nb::object get = requests_method(ie_ns, "get");
-        response = get(url, nb::arg("headers") = headers, nb::arg("params") = params,
-                       nb::arg("timeout") = nb::borrow(ie_ns.get(kRequestTimeout)));
+        response = send(ie_ns, request.method, request.url, request.options);
     } catch (nb::python_error& e) {
-        static constexpr Name kRequestException{"RequestException"};
-        nb::object family = nb::borrow(ie_ns.get(kRequestsName)).attr(kRequestException.get());
+        nb::object family = nb::borrow(ie_ns.get(kRequestsName)).attr("RequestException");
         if (!e.matches(family)) throw;
         log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo, scrub(error_text(e.value()), api_key));
-        return nb::none();
+        return {};
     }
-
     nb::object status = response.attr("status_code");
-    if (status.equal(nb::int_(404))) return nb::none();
+    if (status.equal(nb::int_(404))) return {};
     if (!status.equal(nb::int_(200))) {
         log_warning(ie_ns, "CNPJá returned HTTP %s for %s", status, cnpj_limpo);
-        return nb::none();
+        return {};
     }
-
-    // Any failure to decode the body (invalid JSON or UTF-8, nesting too deep
-    // for the decoder) is a body that is not JSON to us.
     nb::object data;
-    nb::object error = catch_exception([&] {
-        require_utf8_body(response);
-        data = response.attr("json")();
-    });
-    if (error.is_valid()) {
-        log_warning(ie_ns, "CNPJá returned non-JSON for %s: %s", cnpj_limpo, scrub(error_text(error), api_key));
-        return nb::none();
-    }
+    nb::object error = catch_exception([&] { data = decode_json(response); });
+    if (!error.is_valid()) return data;
+    log_warning(ie_ns, "CNPJá returned non-JSON for %s: %s", cnpj_limpo, scrub(error_text(error), api_key));
+    return {};
+}
+
+// The registration records of the answer, or None (logged) when it is not of
+// the documented shape.
+nb::object registrations_of(nb::handle cnpj_limpo, nb::object data) {
     if (!truth(data)) data = nb::dict();
     if (!PyDict_Check(data.ptr()))
         return unexpected_answer(cnpj_limpo, nb::str("expected an object, got {}").format(kind_of(data)));
-
     nb::object registrations = field(data, kRegistrations, Py_None);
     if (!truth(registrations)) registrations = nb::list();
     if (!PyList_Check(registrations.ptr()))
         return unexpected_answer(cnpj_limpo,
                                  nb::str("'registrations' is not a list but {}").format(kind_of(registrations)));
-
     nb::list inscricoes;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(registrations.ptr()); ++i) {
         nb::object reg = nb::borrow(PyList_GET_ITEM(registrations.ptr(), i));
@@ -154,7 +149,19 @@ nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
             return unexpected_answer(cnpj_limpo, nb::str("registration {}: {}").format(i, error_text(e.value())));
         }
     }
+    return inscricoes;
+}
 
+nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
+    text_arg(cnpj_arg, "buscar_ie_por_cnpj", "cnpj");
+    if (!truth(ie_ns.call(kValidarCnpj, cnpj_arg))) return nb::none();
+    nb::object api_key = api_key_for(cnpj_arg);
+    if (!api_key.is_valid()) return nb::none();
+    nb::object cnpj_limpo = ie_ns.call(kLimparCnpj, cnpj_arg);
+    nb::object data = fetch_office(cnpj_limpo, api_key);
+    if (!data.is_valid()) return nb::none();
+    nb::object inscricoes = registrations_of(cnpj_limpo, data);
+    if (inscricoes.is_none()) return inscricoes;
     nb::dict result;
     put(result, kCnpj, ie_ns.call(kFormatarCnpj, cnpj_limpo));
     put(result, kFonte, kCnpja.get());
@@ -165,8 +172,9 @@ nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
 }  // namespace
 
 void register_registrations(nb::module_& m) {
-    ie_ns.set("CNPJA_API_URL", nb::str(kCnpjaApiDefault));
-    ie_ns.set("REQUEST_TIMEOUT", nb::int_(kRequestTimeoutDefault));
+    const services::Service& cnpja = services::service(services::ServiceId::kCnpja);
+    ie_ns.set(cnpja.url_constant, nb::str(cnpja.default_url));
+    ie_ns.set("REQUEST_TIMEOUT", nb::int_(services::kRequestTimeout));
     ie_ns.set("ENV_API_KEY", nb::str("CNPJA_API_KEY"));
     ie_ns.set("DEFAULT_REGISTRATIONS_SCOPE", nb::str("BR"));
 

@@ -13,11 +13,10 @@
 #include <strings.h>
 
 #include <cstdarg>
-#include <initializer_list>
 #include <string>
 #include <utility>
 
-#include "quillon/registry.hpp"
+#include "quillon/company_services.hpp"
 #include "toolkit/module_namespace.hpp"
 #include "toolkit/strings.hpp"
 
@@ -42,25 +41,27 @@ inline nb::object requests_method(const ModuleNamespace& ns, const char* method)
 }
 
 // obj.get(key, dflt).
-inline nb::object field(nb::handle obj, const Name& key, nb::handle dflt) {
+inline nb::object field(nb::handle obj, PyObject* key, nb::handle dflt) {
     if (PyDict_CheckExact(obj.ptr())) {
-        PyObject* v = PyDict_GetItemWithError(obj.ptr(), key.get());
+        PyObject* v = PyDict_GetItemWithError(obj.ptr(), key);
         if (v) return nb::borrow(v);
         if (PyErr_Occurred()) throw nb::python_error();
         return nb::borrow(dflt);
     }
     static constexpr Name kGet{"get"};
-    PyObject* r = PyObject_CallMethodObjArgs(obj.ptr(), kGet.get(), key.get(), dflt.ptr(), nullptr);
+    PyObject* r = PyObject_CallMethodObjArgs(obj.ptr(), kGet.get(), key, dflt.ptr(), nullptr);
     if (!r) throw nb::python_error();
     return nb::steal(r);
 }
+inline nb::object field(nb::handle obj, const Name& key, nb::handle dflt) { return field(obj, key.get(), dflt); }
 
 // record[key] = value, for a dict or any object with item assignment.
-inline void put(nb::handle record, const Name& key, nb::handle value) {
-    int rc = PyDict_Check(record.ptr()) ? PyDict_SetItem(record.ptr(), key.get(), value.ptr())
-                                        : PyObject_SetItem(record.ptr(), key.get(), value.ptr());
+inline void put(nb::handle record, PyObject* key, nb::handle value) {
+    int rc = PyDict_Check(record.ptr()) ? PyDict_SetItem(record.ptr(), key, value.ptr())
+                                        : PyObject_SetItem(record.ptr(), key, value.ptr());
     if (rc < 0) throw nb::python_error();
 }
+inline void put(nb::handle record, const Name& key, nb::handle value) { put(record, key.get(), value); }
 
 // Raises `type(message)` as a Python error (for the checks of decoded JSON).
 [[noreturn]] inline void raise_error(PyObject* type, const char* fmt, ...) {
@@ -117,83 +118,66 @@ inline nb::object attr_of(nb::handle obj, const Name& name) {
     return nb::steal(r);
 }
 
-// A tuple of interned keyword names for call_with_keywords, built once per
-// call site and kept for the process (a plain tuple of str).
-inline PyObject* keyword_names(std::initializer_list<const char*> names) {
-    PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(names.size()));
-    if (!t) throw nb::python_error();
-    Py_ssize_t i = 0;
-    for (const char* n : names) {
-        PyObject* s = PyUnicode_InternFromString(n);
-        if (!s) throw nb::python_error();
-        PyTuple_SET_ITEM(t, i++, s);
-    }
-    return t;
+// One request through the module's `requests`: requests.<method>(url, **options).
+inline nb::object send(const ModuleNamespace& ns, const char* method, nb::handle url, nb::handle options) {
+    nb::object call = requests_method(ns, method);
+    PyObject* args = PyTuple_Pack(1, url.ptr());
+    if (!args) throw nb::python_error();
+    PyObject* response = PyObject_Call(call.ptr(), args, options.ptr());
+    Py_DECREF(args);
+    if (!response) throw nb::python_error();
+    return nb::steal(response);
 }
 
-// fn(*positional, **dict(zip(kwnames, keyword_values))), without building a
-// dict: requests.get(url, headers=..., timeout=...) on the hot path.
-inline nb::object call_with_keywords(nb::handle fn, std::initializer_list<nb::handle> positional, PyObject* kwnames,
-                                     std::initializer_list<nb::handle> keyword_values) {
-    PyObject* argv[8];
-    std::size_t n = 0;
-    for (nb::handle h : positional) argv[n++] = h.ptr();
-    for (nb::handle h : keyword_values) argv[n++] = h.ptr();
-    PyObject* r = PyObject_Vectorcall(fn.ptr(), argv, positional.size(), kwnames);
-    if (!r) throw nb::python_error();
-    return nb::steal(r);
-}
-
-// A JSON body must be UTF-8.  requests decodes a body whose charset is UTF-8
-// (or unstated) leniently, turning invalid bytes into U+FFFD, so a corrupted
-// answer would pass for a good one.  This checks the body strictly first and
-// raises the UnicodeDecodeError (a ValueError) that Python's decoder gives.
-// A body that announces another charset, a body that looks like UTF-16 or
-// UTF-32 (a NUL or a byte-order mark in its first bytes) and a response that
-// holds no bytes (a test double) are left to requests.
-inline void require_utf8_body(nb::handle response) {
-    static constexpr Name kEncoding{"encoding"}, kContent{"content"};
+// response.json(), the body first decoded strictly.  A JSON body must be
+// UTF-8, but requests decodes a body whose charset is UTF-8 (or unstated)
+// leniently, turning invalid bytes into U+FFFD, so a corrupted answer would
+// pass for a good one: Python's strict decoder raises its UnicodeDecodeError
+// (a ValueError) instead.  A body that announces another charset, a body that
+// looks like UTF-16 or UTF-32 (a NUL or a byte-order mark in its first bytes)
+// and a response that holds no bytes (a test double) are left to requests.
+inline nb::object decode_json(nb::handle response) {
+    static constexpr Name kEncoding{"encoding"}, kContent{"content"}, kJson{"json"};
     nb::object encoding = attr_of(response, kEncoding);
-    if (!encoding.is_none()) {
-        if (!PyUnicode_Check(encoding.ptr())) return;
+    bool stated = !encoding.is_none(), utf8 = !stated;
+    if (stated && PyUnicode_Check(encoding.ptr())) {
         const char* label = PyUnicode_AsUTF8(encoding.ptr());
         if (!label) throw nb::python_error();
-        if (strcasecmp(label, "utf-8") != 0 && strcasecmp(label, "utf8") != 0 && strcasecmp(label, "utf_8") != 0)
-            return;
+        utf8 = !strcasecmp(label, "utf-8") || !strcasecmp(label, "utf8") || !strcasecmp(label, "utf_8");
     }
-    nb::object content = attr_of(response, kContent);
-    if (!PyBytes_Check(content.ptr())) return;
-    const char* data = PyBytes_AS_STRING(content.ptr());
-    Py_ssize_t n = PyBytes_GET_SIZE(content.ptr());
-    if (encoding.is_none()) {
-        if (n >= 2 && ((data[0] == '\xff' && data[1] == '\xfe') || (data[0] == '\xfe' && data[1] == '\xff'))) return;
-        for (Py_ssize_t i = 0; i < n && i < 4; ++i)
-            if (data[i] == '\0') return;
+    nb::object content = utf8 ? attr_of(response, kContent) : nb::none();
+    if (PyBytes_Check(content.ptr())) {
+        const char* data = PyBytes_AS_STRING(content.ptr());
+        Py_ssize_t n = PyBytes_GET_SIZE(content.ptr());
+        bool wide = !stated && n >= 2 && (data[0] == '\xff' || data[0] == '\xfe') && (data[1] == '\xfe' || data[1] == '\xff') && data[0] != data[1];
+        for (Py_ssize_t i = 0; !stated && i < n && i < 4; ++i) wide |= data[i] == '\0';
+        if (!wide) {
+            PyObject* text = PyUnicode_DecodeUTF8(data, n, "strict");
+            if (!text) throw nb::python_error();
+            Py_DECREF(text);
+        }
     }
-    if (registry::is_valid_utf8(reinterpret_cast<const unsigned char*>(data), static_cast<std::size_t>(n))) return;
-    // Invalid: let Python's decoder say where and why.
-    PyObject* text = PyUnicode_DecodeUTF8(data, n, "strict");
-    if (!text) throw nb::python_error();
-    Py_DECREF(text);
-    raise_error(PyExc_ValueError, "body is not valid UTF-8");
+    return attr_of(response, kJson)();
 }
 
-// The URL template with "{cnpj}" replaced by the clean CNPJ in wire form:
-// its digits as ASCII digits, whatever script they were typed in (services
-// know only those).  A template that is no str is asked to replace as any
-// object would be, and fails as it would.
+// A clean CNPJ in wire form: its digits as ASCII digits, whatever script
+// they were typed in (services know only those).
+inline nb::object wire_form(nb::handle clean) {
+    return with_code_units(clean.ptr(), [&](const auto* data, std::size_t n) -> nb::object {
+        if (company_services::is_ascii(data, n)) return nb::borrow(clean);
+        std::u32string out;
+        out.reserve(n);
+        for (std::size_t i = 0; i < n; ++i) out.push_back(company_services::wire_char(static_cast<char32_t>(data[i])));
+        return make_str(out);
+    });
+}
+
+// The URL template with "{cnpj}" replaced by the clean CNPJ in wire form.  A
+// template that is no str is asked to replace as any object would be, and
+// fails as it would.
 inline nb::object fill_url(nb::handle url_template, nb::handle clean) {
     static constexpr Name kReplace{"replace"}, kPlaceholder{"{cnpj}"};
-    nb::object wire = nb::borrow(clean);
-    if (PyUnicode_Check(clean.ptr())) {
-        wire = with_code_units(clean.ptr(), [&](const auto* data, std::size_t n) -> nb::object {
-            if (registry::is_ascii(data, n)) return nb::borrow(clean);
-            std::u32string out;
-            out.reserve(n);
-            for (std::size_t i = 0; i < n; ++i) out.push_back(registry::wire_char(static_cast<char32_t>(data[i])));
-            return make_str(out);
-        });
-    }
+    nb::object wire = PyUnicode_Check(clean.ptr()) ? wire_form(clean) : nb::borrow(clean);
     PyObject* url =
         PyObject_CallMethodObjArgs(url_template.ptr(), kReplace.get(), kPlaceholder.get(), wire.ptr(), nullptr);
     if (!url) throw nb::python_error();
