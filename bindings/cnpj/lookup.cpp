@@ -13,31 +13,19 @@ using namespace cnpj_names;
 namespace {
 
 constexpr const char* kProjectAddress = "https://pypi.org/project/quillon/";
-constexpr Name kStatusCode{"status_code"};
-
-// One GET to one service, the answer made into a record.  Whatever goes wrong
-// after the request is built is logged and gives None: request errors and
-// values that do not parse as a warning with the error's text, anything else
-// at error level with its stack trace.
+// One GET to one service, the answer made into a record; a failure after
+// the request is built is logged (logged_failure) and gives None.
 nb::object ask(const char* function, const services::RecordLayout& layout, nb::handle cnpj_arg) {
     const services::Service& service = services::service(layout.service);
     nb::object cnpj_limpo = cnpj_ns.call(kLimparCnpj, cnpj_arg);
     ServiceRequest request = service_request(cnpj_ns, service, cnpj_limpo, nb::none());
-    nb::object record;
-    nb::object error = catch_exception([&] {
+    std::string failed = std::string(service.name) + " request failed for %s: %s";
+    std::string unexpected = std::string("Unexpected error in ") + function + " for %s";
+    return logged_failure(cnpj_ns, failed, unexpected, cnpj_limpo, [&]() -> nb::object {
         nb::object response = send(cnpj_ns, request.method, request.url, request.options);
-        if (!attr_of(response, kStatusCode).equal(nb::int_(200))) return;
-        record = company_record(layout, decode_json(response), cnpj_limpo);
+        if (!response.attr("status_code").equal(nb::int_(200))) return nb::none();
+        return company_record(layout, decode_json(response), cnpj_limpo);
     });
-    if (!error.is_valid()) return record.is_valid() ? record : nb::none();
-    if (is_request_or_value_error(cnpj_ns, error)) {
-        std::string fmt = std::string(service.name) + " request failed for %s: %s";
-        log_warning(cnpj_ns, fmt.c_str(), cnpj_limpo, error_text(error));
-    } else {
-        std::string fmt = std::string("Unexpected error in ") + function + " for %s";
-        log_exception(cnpj_ns, error, fmt.c_str(), cnpj_limpo);
-    }
-    return nb::none();
 }
 
 nb::object consultar_brasil_api(nb::handle cnpj_arg) {

@@ -43,14 +43,8 @@ nb::object buscar_cnpj_por_nome(nb::handle nome_arg, nb::handle uf_arg) {
     PyObject* uf = text_or_none_arg(uf_arg, "buscar_cnpj_por_nome", "uf");
     // Too short to search for; white space counts.
     if (!nome || static_cast<std::size_t>(PyUnicode_GET_LENGTH(nome)) < services::kMinSearchLength) return nb::none();
-    nb::object record;
-    nb::object error = catch_exception([&] { record = search_by_name(nome, uf); });
-    if (!error.is_valid()) return record;
-    if (is_request_or_value_error(cnpj_ns, error))
-        log_warning(cnpj_ns, "Casa dos Dados search failed for %r: %s", nb::handle(nome), error_text(error));
-    else
-        log_exception(cnpj_ns, error, "Unexpected error in buscar_cnpj_por_nome for %r", nb::handle(nome));
-    return nb::none();
+    return logged_failure(cnpj_ns, "Casa dos Dados search failed for %r: %s",
+                          "Unexpected error in buscar_cnpj_por_nome for %r", nome, [&] { return search_by_name(nome, uf); });
 }
 
 // The record of a CNPJ given by the caller, when it is valid and registered.
@@ -72,9 +66,13 @@ nb::object buscar_empresa(nb::handle cnpj_arg, nb::handle nome_arg, nb::handle u
     PyObject* nome = text_or_none_arg(nome_arg, "buscar_empresa", "nome");
     PyObject* uf = text_or_none_arg(uf_arg, "buscar_empresa", "uf");
     nb::object record = by_cnpj(cnpj);
-    if (!record.is_none()) return record;
-    if (!given(nome)) return nb::none();
-    return by_name(nome, uf);
+    return record.is_none() && given(nome) ? by_name(nome, uf) : record;
+}
+
+// The record (None stays None) with the strategy that found it.
+nb::object marked(nb::object record, const Name& strategy) {
+    if (!record.is_none()) put(record, kMetodoBusca, strategy.get());
+    return record;
 }
 
 // The host's AI search, loaded now rather than with the module, so that the
@@ -106,23 +104,14 @@ nb::object buscar_empresa_completo(nb::handle cnpj_arg, nb::handle nome_arg, nb:
     PyObject* openai_api_key = text_or_none_arg(key_arg, fn, "openai_api_key");
 
     nb::object record = by_cnpj(cnpj);
-    if (!record.is_none()) {
-        put(record, kMetodoBusca, kCnpjDireto.get());
-        return record;
-    }
-    if (!given(nome)) return nb::none();
+    if (!record.is_none() || !given(nome)) return marked(record, kCnpjDireto);
     record = by_name(nome, uf);
-    if (!record.is_none()) {
-        put(record, kMetodoBusca, kApiNome.get());
-        return record;
-    }
-    if (!truth(usar_ai_search) || !given(openai_api_key)) return nb::none();
+    if (!record.is_none() || !truth(usar_ai_search) || !given(openai_api_key)) return marked(record, kApiNome);
     nb::object found = ai_search(nome, openai_api_key);
     if (!found.is_valid() || !truth(found)) return nb::none();
     record = cnpj_ns.call(kConsultarCnpj, found);
     if (!truth(record)) return nb::none();
-    put(record, kMetodoBusca, kAiWebSearch.get());
-    put(record, kCnpjBuscadoPorAi, Py_True);
+    put(marked(record, kAiWebSearch), kCnpjBuscadoPorAi, Py_True);
     return record;
 }
 

@@ -108,7 +108,7 @@ nb::object fetch_office(nb::handle cnpj_limpo, nb::handle api_key) {
     } catch (nb::python_error& e) {
         nb::object family = nb::borrow(ie_ns.get(kRequestsName)).attr("RequestException");
         if (!e.matches(family)) throw;
-        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo, scrub(error_text(e.value()), api_key));
+        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo, scrub(nb::str(e.value()), api_key));
         return {};
     }
     nb::object status = response.attr("status_code");
@@ -120,7 +120,7 @@ nb::object fetch_office(nb::handle cnpj_limpo, nb::handle api_key) {
     nb::object data;
     nb::object error = catch_exception([&] { data = decode_json(response); });
     if (!error.is_valid()) return data;
-    log_warning(ie_ns, "CNPJá returned non-JSON for %s: %s", cnpj_limpo, scrub(error_text(error), api_key));
+    log_warning(ie_ns, "CNPJá returned non-JSON for %s: %s", cnpj_limpo, scrub(nb::str(error), api_key));
     return {};
 }
 
@@ -146,7 +146,7 @@ nb::object registrations_of(nb::handle cnpj_limpo, nb::object data) {
         } catch (nb::python_error& e) {
             // A `type` or `status` that is no object.
             if (!e.matches(PyExc_TypeError)) throw;
-            return unexpected_answer(cnpj_limpo, nb::str("registration {}: {}").format(i, error_text(e.value())));
+            return unexpected_answer(cnpj_limpo, nb::str("registration {}: {}").format(i, nb::str(e.value())));
         }
     }
     return inscricoes;
