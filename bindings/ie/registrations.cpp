@@ -15,60 +15,51 @@ namespace services = quillon::company_services;
 namespace {
 
 constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, kFormatarCnpj{"formatar_cnpj"},
-    kNormalizeRegistration{"_normalize_registration"}, kOs{"os"};
-constexpr Name kEnvApiKey{"ENV_API_KEY"}, kDefaultRegistrationsScope{"DEFAULT_REGISTRATIONS_SCOPE"},
-    kParams{"params"};
+    kNormalizeRegistration{"_normalize_registration"}, kOs{"os"}, kEnvApiKey{"ENV_API_KEY"},
+    kDefaultRegistrationsScope{"DEFAULT_REGISTRATIONS_SCOPE"};
 
-// Registration record keys, and the service's member names.
-constexpr Name kUf{"uf"}, kNumero{"numero"}, kTipo{"tipo"}, kAtiva{"ativa"}, kSituacao{"situacao"},
-    kDataSituacao{"data_situacao"};
-constexpr Name kState{"state"}, kNumber{"number"}, kType{"type"}, kText{"text"}, kEnabled{"enabled"},
-    kStatus{"status"}, kStatusDate{"statusDate"}, kRegistrations{"registrations"};
-constexpr Name kCnpj{"cnpj"}, kFonte{"fonte"}, kInscricoesEstaduais{"inscricoes_estaduais"};
-constexpr Name kCnpja{"CNPJá"}, kIe{"IE"}, kEmpty{""};
-
-// The object in a member holding {"id": ..., "text": ...}, or an invalid
-// object when the member is absent, null or empty.
-nb::object member_object(nb::handle reg, const Name& member) {
+// The `text` of a member holding {"id": ..., "text": ...}, or `dflt` when the
+// member is absent, null or empty.
+nb::object member_text(nb::handle reg, const char* member, nb::handle dflt) {
     nb::object obj = field(reg, member, Py_None);
-    if (!truth(obj)) return {};
+    if (!truth(obj)) return nb::borrow(dflt);
     if (!PyDict_Check(obj.ptr()))
-        raise_error(PyExc_TypeError, "registration member '%s' must be an object, not %.200s", member.text(),
+        raise_error(PyExc_TypeError, "registration member '%s' must be an object, not %.200s", member,
                     Py_TYPE(obj.ptr())->tp_name);
-    return obj;
+    return field(obj, "text", dflt);
 }
 
 nb::dict normalize_registration(nb::handle reg_arg) {
     nb::dict reg = dict_arg(reg_arg, "_normalize_registration", "reg");
-    nb::handle empty(kEmpty.get());
-    nb::object type = member_object(reg, kType);
-    nb::object tipo = type.is_valid() ? field(type, kText, Py_None) : nb::none();
-    nb::object status = member_object(reg, kStatus);
+    nb::str empty("");
+    nb::object tipo = member_text(reg, "type", Py_None);
+    nb::object situacao = member_text(reg, "status", empty);
     nb::dict out;
-    put(out, kUf, field(reg, kState, empty));
-    put(out, kNumero, field(reg, kNumber, empty));
-    put(out, kTipo, truth(tipo) ? tipo : nb::borrow(kIe.get()));
-    put(out, kAtiva, truth(field(reg, kEnabled, Py_False)) ? Py_True : Py_False);
-    put(out, kSituacao, status.is_valid() ? field(status, kText, empty) : nb::borrow(empty));
-    put(out, kDataSituacao, field(reg, kStatusDate, empty));
+    out["uf"] = field(reg, "state", empty);
+    out["numero"] = field(reg, "number", empty);
+    out["tipo"] = truth(tipo) ? tipo : nb::str("IE");
+    out["ativa"] = nb::bool_(truth(field(reg, "enabled", Py_False)));
+    out["situacao"] = situacao;
+    out["data_situacao"] = field(reg, "statusDate", empty);
     return out;
 }
 
 // `text` scrubbed of the credential by the package's one rule for error
 // texts (quillon.redaction.scrub), so this module and the model providers
 // hide a key the same way.
-nb::str scrub(nb::str text, nb::handle api_key) {
-    nb::object scrubbed = nb::module_::import_("quillon.redaction").attr("scrub")(text, api_key);
-    return nb::borrow<nb::str>(scrubbed);
+nb::object scrub(nb::handle text, nb::handle api_key) {
+    return nb::module_::import_("quillon.redaction").attr("scrub")(text, api_key);
+}
+
+// A warning about an answer that is JSON but not of the documented shape.
+template <class... Args>
+nb::object unexpected_answer(nb::handle cnpj_limpo, const char* description, Args&&... args) {
+    nb::object text = nb::str(description).format(std::forward<Args>(args)...);
+    log_warning(ie_ns, "CNPJá returned unexpected JSON for %s: %s", cnpj_limpo, text);
+    return nb::none();
 }
 
 nb::str kind_of(nb::handle h) { return nb::str(Py_TYPE(h.ptr())->tp_name); }
-
-// A warning about an answer that is JSON but not of the documented shape.
-nb::object unexpected_answer(nb::handle cnpj_limpo, nb::str description) {
-    log_warning(ie_ns, "CNPJá returned unexpected JSON for %s: %s", cnpj_limpo, description);
-    return nb::none();
-}
 
 // The key from the environment, or an invalid object (logged) when it is
 // missing or cannot be sent.
@@ -99,9 +90,8 @@ nb::object fetch_office(nb::handle cnpj_limpo, nb::handle api_key) {
     headers["Authorization"] = api_key;  // the whole value, no scheme
     ServiceRequest request =
         service_request(ie_ns, services::service(services::ServiceId::kCnpja), cnpj_limpo, nb::none(), headers);
-    nb::dict params;
-    params["registrations"] = ie_ns.get(kDefaultRegistrationsScope);
-    put(request.options, kParams, params);
+    request.options["params"] = nb::dict();
+    request.options["params"]["registrations"] = ie_ns.get(kDefaultRegistrationsScope);
     nb::object response;
     try {
         response = send(ie_ns, request.method, request.url, request.options);
@@ -129,24 +119,22 @@ nb::object fetch_office(nb::handle cnpj_limpo, nb::handle api_key) {
 nb::object registrations_of(nb::handle cnpj_limpo, nb::object data) {
     if (!truth(data)) data = nb::dict();
     if (!PyDict_Check(data.ptr()))
-        return unexpected_answer(cnpj_limpo, nb::str("expected an object, got {}").format(kind_of(data)));
-    nb::object registrations = field(data, kRegistrations, Py_None);
+        return unexpected_answer(cnpj_limpo, "expected an object, got {}", kind_of(data));
+    nb::object registrations = field(data, "registrations", Py_None);
     if (!truth(registrations)) registrations = nb::list();
     if (!PyList_Check(registrations.ptr()))
-        return unexpected_answer(cnpj_limpo,
-                                 nb::str("'registrations' is not a list but {}").format(kind_of(registrations)));
+        return unexpected_answer(cnpj_limpo, "'registrations' is not a list but {}", kind_of(registrations));
     nb::list inscricoes;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(registrations.ptr()); ++i) {
         nb::object reg = nb::borrow(PyList_GET_ITEM(registrations.ptr(), i));
         if (!PyDict_Check(reg.ptr()))
-            return unexpected_answer(cnpj_limpo,
-                                     nb::str("registration {} is not an object but {}").format(i, kind_of(reg)));
+            return unexpected_answer(cnpj_limpo, "registration {} is not an object but {}", i, kind_of(reg));
         try {
             inscricoes.append(ie_ns.call(kNormalizeRegistration, reg));
         } catch (nb::python_error& e) {
             // A `type` or `status` that is no object.
             if (!e.matches(PyExc_TypeError)) throw;
-            return unexpected_answer(cnpj_limpo, nb::str("registration {}: {}").format(i, nb::str(e.value())));
+            return unexpected_answer(cnpj_limpo, "registration {}: {}", i, nb::str(e.value()));
         }
     }
     return inscricoes;
@@ -163,9 +151,9 @@ nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
     nb::object inscricoes = registrations_of(cnpj_limpo, data);
     if (inscricoes.is_none()) return inscricoes;
     nb::dict result;
-    put(result, kCnpj, ie_ns.call(kFormatarCnpj, cnpj_limpo));
-    put(result, kFonte, kCnpja.get());
-    put(result, kInscricoesEstaduais, inscricoes);
+    result["cnpj"] = ie_ns.call(kFormatarCnpj, cnpj_limpo);
+    result["fonte"] = nb::str(services::service(services::ServiceId::kCnpja).name);
+    result["inscricoes_estaduais"] = inscricoes;
     return result;
 }
 

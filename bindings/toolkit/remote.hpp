@@ -50,6 +50,7 @@ inline nb::object field(nb::handle obj, PyObject* key, nb::handle dflt) {
     return nb::steal(r);
 }
 inline nb::object field(nb::handle obj, const Name& key, nb::handle dflt) { return field(obj, key.get(), dflt); }
+inline nb::object field(nb::handle obj, const char* key, nb::handle dflt) { return field(obj, nb::str(key).ptr(), dflt); }
 
 // record[key] = value, for a dict or any object with item assignment.
 inline void put(nb::handle record, PyObject* key, nb::handle value) {

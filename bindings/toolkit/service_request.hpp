@@ -17,26 +17,21 @@ struct ServiceRequest {
     nb::dict options;
 };
 
+// Py_BuildValue's object, or the error it raised.
+inline nb::object built(PyObject* value) {
+    if (!value) throw nb::python_error();
+    return nb::steal(value);
+}
+
 // The search body, members in the order the service documents.
-inline nb::dict search_body(nb::handle nome, nb::handle uf) {
-    nb::list termo;
-    termo.append(nome);
-    nb::dict query;
-    query["termo"] = termo;
-    query["situacao_cadastral"] = company_services::kSearchStatus;
-    if (!uf.is_none() && PyUnicode_GET_LENGTH(uf.ptr()) > 0) {
-        nb::list ufs;
-        ufs.append(uf);
-        query["uf"] = ufs;
-    }
+inline nb::object search_body(nb::handle nome, nb::handle uf) {
+    nb::object query = built(Py_BuildValue("{s:[O],s:s}", "termo", nome.ptr(), "situacao_cadastral",
+                                           company_services::kSearchStatus));
+    if (!uf.is_none() && PyUnicode_GET_LENGTH(uf.ptr()) > 0) query["uf"] = built(Py_BuildValue("[O]", uf.ptr()));
     nb::dict extras;
     for (const char* flag : company_services::kSearchFlags) extras[flag] = false;
-    nb::dict body;
-    body["query"] = query;
-    body["range_query"] = nb::dict();
-    body["extras"] = extras;
-    body["page"] = 1;
-    return body;
+    return built(Py_BuildValue("{s:O,s:{},s:O,s:i}", "query", query.ptr(), "range_query", "extras", extras.ptr(),
+                               "page", 1));
 }
 
 // `subject` is the clean CNPJ, or the name searched for (`uf`: None or a str);
