@@ -111,8 +111,8 @@ class Services(http.server.BaseHTTPRequestHandler):
         answer = self.ANSWERS.get(self.path.split("?")[0])
         body = json.dumps(answer).encode() if answer is not None else b"{}"
         self.send_response(200 if answer is not None else 500)
-        self.send_header("Content-Type", "application/json; charset=utf-8")
-        self.send_header("Content-Length", str(len(body)))
+        for name, value in (("Content-Type", "application/json; charset=utf-8"), ("Content-Length", len(body))):
+            self.send_header(name, str(value))
         self.end_headers()
         self.wfile.write(body)
 

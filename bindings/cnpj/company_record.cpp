@@ -55,13 +55,11 @@ const BoundLayout& bound(const services::RecordLayout& layout) {
     return &layout == &services::kBrasilApiRecord ? brasil_api : receita_ws;
 }
 
-nb::dict new_dict() { return nb::steal<nb::dict>(PyDict_New()); }
-
 // The keys of `fields` read from the members of `data`, in order.
 template <std::size_t N>
 nb::dict members(nb::handle data, const BoundField (&fields)[N]) {
     nb::handle empty(kEmpty.get());
-    nb::dict out = new_dict();
+    nb::dict out;
     for (const BoundField& f : fields) put(out, f.key, f.member ? field(data, f.member, empty) : nb::borrow(empty));
     return out;
 }
@@ -72,7 +70,7 @@ nb::dict members(nb::handle data, const BoundField (&fields)[N]) {
 nb::list partners(nb::handle data, const BoundLayout& l) {
     static PyObject* absent = PyTuple_New(0);
     nb::object qsa = field(data, kQsa.get(), absent);
-    nb::list out = nb::steal<nb::list>(PyList_New(0));
+    nb::list out;
     if (qsa.ptr() == absent) return out;
     if (!PyList_Check(qsa.ptr()))
         raise_error(PyExc_TypeError, "'qsa' must be a list, not %.200s", Py_TYPE(qsa.ptr())->tp_name);
@@ -128,8 +126,6 @@ nb::object registro(const services::RecordLayout& layout, const char* fn, nb::ha
     return company_record(layout, dados, cnpj_ns.call(kLimparCnpj, cnpj_arg));
 }
 
-nb::object capital_social(nb::handle texto) { return share_capital(texto); }
-
 nb::object cnpj_ascii(nb::handle cnpj_arg) {
     text_arg(cnpj_arg, "_cnpj_ascii", "cnpj");
     return wire_form(cnpj_arg);
@@ -144,7 +140,7 @@ nb::object company_record(const services::RecordLayout& layout, nb::handle data,
                                            : field(data, kCapitalSocial.get(), nb::int_(0));
     nb::list socios = partners(data, l);
     nb::object formatted = format_cnpj(clean);
-    nb::dict r = new_dict();
+    nb::dict r;
     for (const BoundField& f : l.fields) {
         switch (f.source) {
             case services::Source::kMember: put(r, f.key, field(data, f.member, kEmpty.get())); break;
@@ -159,6 +155,12 @@ nb::object company_record(const services::RecordLayout& layout, nb::handle data,
 }
 
 void register_company_record(nb::module_& m) {
+    m.def("_capital_social", &share_capital, param("texto"),
+          nb::sig("def _capital_social(texto: typing.Any) -> typing.Any"),
+          "Capital social de um texto (\"1.500.000,00\" ou \"190000.00\"; \"\" vale 0); outro valor como está.\n"
+          "ValueError quando o texto não é um número.");
+    m.def("_cnpj_ascii", &cnpj_ascii, param("cnpj"), nb::sig("def _cnpj_ascii(cnpj: str) -> str"),
+          "CNPJ limpo como os serviços e os arquivos o escrevem: dígitos de qualquer escrita em ASCII.");
     m.def(
         "_registro_brasil_api",
         [](nb::handle d, nb::handle c) { return registro(services::kBrasilApiRecord, "_registro_brasil_api", d, c); },
@@ -172,10 +174,4 @@ void register_company_record(nb::module_& m) {
         nb::sig("def _registro_receita_ws(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any] | None"),
         "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR,\n"
         "ValueError sem razão social).");
-    m.def("_capital_social", &capital_social, param("texto"),
-          nb::sig("def _capital_social(texto: typing.Any) -> typing.Any"),
-          "Capital social de um texto (\"1.500.000,00\" ou \"190000.00\"; \"\" vale 0); outro valor como está.\n"
-          "ValueError quando o texto não é um número.");
-    m.def("_cnpj_ascii", &cnpj_ascii, param("cnpj"), nb::sig("def _cnpj_ascii(cnpj: str) -> str"),
-          "CNPJ limpo como os serviços e os arquivos o escrevem: dígitos de qualquer escrita em ASCII.");
 }

@@ -2,7 +2,7 @@
 // made into the company record (company_record.cpp).  The requests are those
 // of the service table (quillon/company_services.hpp), built by
 // service_request, which the adapter's paced client uses too (`_requisicao`).
-// Here they go through requests_method (remote.hpp): bounded in time and size
+// Here they go through send (remote.hpp): bounded in time and size
 // while `requests` is the real one.  Every failure gives None.
 #include "cnpj/web_services.hpp"
 

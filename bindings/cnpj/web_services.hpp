@@ -11,12 +11,9 @@ namespace services = quillon::company_services;
 
 namespace cnpj_names {
 
-inline constexpr Name kLimparCnpj{"limpar_cnpj"};
-inline constexpr Name kValidarCnpj{"validar_cnpj"};
-inline constexpr Name kConsultarCnpj{"consultar_cnpj"};
-inline constexpr Name kConsultarBrasilApi{"_consultar_brasil_api"};
-inline constexpr Name kConsultarReceitaWs{"_consultar_receita_ws"};
-inline constexpr Name kBuscarCnpjPorNome{"buscar_cnpj_por_nome"};
+inline constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, kConsultarCnpj{"consultar_cnpj"},
+    kConsultarBrasilApi{"_consultar_brasil_api"}, kConsultarReceitaWs{"_consultar_receita_ws"},
+    kBuscarCnpjPorNome{"buscar_cnpj_por_nome"};
 
 }  // namespace cnpj_names
 
