@@ -161,17 +161,19 @@ void register_company_record(nb::module_& m) {
           "ValueError quando o texto não é um número.");
     m.def("_cnpj_ascii", &cnpj_ascii, param("cnpj"), nb::sig("def _cnpj_ascii(cnpj: str) -> str"),
           "CNPJ limpo como os serviços e os arquivos o escrevem: dígitos de qualquer escrita em ASCII.");
-    m.def(
-        "_registro_brasil_api",
-        [](nb::handle d, nb::handle c) { return registro(services::kBrasilApiRecord, "_registro_brasil_api", d, c); },
-        param("dados"), param("cnpj"),
-        nb::sig("def _registro_brasil_api(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any]"),
-        "Registro normalizado de uma resposta da BrasilAPI já decodificada (ValueError sem razão social).");
-    m.def(
-        "_registro_receita_ws",
-        [](nb::handle d, nb::handle c) { return registro(services::kReceitaWsRecord, "_registro_receita_ws", d, c); },
-        param("dados"), param("cnpj"),
-        nb::sig("def _registro_receita_ws(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any] | None"),
-        "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR,\n"
-        "ValueError sem razão social).");
+    struct Builder {
+        const services::RecordLayout* layout;
+        const char *name, *sig, *doc;
+    };
+    static constexpr Builder builders[] = {
+        {&services::kBrasilApiRecord, "_registro_brasil_api",
+         "def _registro_brasil_api(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any]",
+         "Registro normalizado de uma resposta da BrasilAPI já decodificada (ValueError sem razão social)."},
+        {&services::kReceitaWsRecord, "_registro_receita_ws",
+         "def _registro_receita_ws(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any] | None",
+         "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR,\n"
+         "ValueError sem razão social)."}};
+    for (const Builder& b : builders)
+        m.def(b.name, [b](nb::handle d, nb::handle c) { return registro(*b.layout, b.name, d, c); }, param("dados"),
+              param("cnpj"), nb::sig(b.sig), b.doc);
 }
