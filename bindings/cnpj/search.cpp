@@ -44,7 +44,8 @@ nb::object buscar_cnpj_por_nome(nb::handle nome_arg, nb::handle uf_arg) {
     // Too short to search for; white space counts.
     if (!nome || static_cast<std::size_t>(PyUnicode_GET_LENGTH(nome)) < services::kMinSearchLength) return nb::none();
     return logged_failure(cnpj_ns, "Casa dos Dados search failed for %r: %s",
-                          "Unexpected error in buscar_cnpj_por_nome for %r", nome, [&] { return search_by_name(nome, uf); });
+                          "Unexpected error in buscar_cnpj_por_nome for %r", nome,
+                          [&] { return search_by_name(nome, uf); });
 }
 
 // The record of a CNPJ given by the caller, when it is valid and registered.

@@ -50,7 +50,9 @@ inline nb::object field(nb::handle obj, PyObject* key, nb::handle dflt) {
     return nb::steal(r);
 }
 inline nb::object field(nb::handle obj, const Name& key, nb::handle dflt) { return field(obj, key.get(), dflt); }
-inline nb::object field(nb::handle obj, const char* key, nb::handle dflt) { return field(obj, nb::str(key).ptr(), dflt); }
+inline nb::object field(nb::handle obj, const char* key, nb::handle dflt) {
+    return field(obj, nb::str(key).ptr(), dflt);
+}
 
 // record[key] = value, for a dict or any object with item assignment.
 inline void put(nb::handle record, PyObject* key, nb::handle value) {
@@ -122,10 +124,11 @@ inline nb::object decode_json(nb::handle response) {
     }
     nb::object content = utf8 ? nb::object(response.attr("content")) : nb::none();
     if (PyBytes_Check(content.ptr())) {
-        std::string_view body(PyBytes_AS_STRING(content.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(content.ptr())));
+        Py_ssize_t n = PyBytes_GET_SIZE(content.ptr());
+        std::string_view body(PyBytes_AS_STRING(content.ptr()), static_cast<std::size_t>(n));
         bool wide = !stated && (body.substr(0, 2) == "\xff\xfe" || body.substr(0, 2) == "\xfe\xff" ||
                                 body.substr(0, 4).find('\0') != std::string_view::npos);
-        PyObject* text = wide ? nullptr : PyUnicode_DecodeUTF8(body.data(), PyBytes_GET_SIZE(content.ptr()), "strict");
+        PyObject* text = wide ? nullptr : PyUnicode_DecodeUTF8(body.data(), n, "strict");
         if (!wide && !text) throw nb::python_error();
         Py_XDECREF(text);
     }

@@ -69,14 +69,17 @@ struct Service {
 };
 
 inline constexpr Service kServices[] = {
-    {ServiceId::kBrasilApi, "BrasilAPI", "BRASIL_API_URL", "https://brasilapi.com.br/api/cnpj/v1/{cnpj}", true, "get", true, 0, {}, true},
-    {ServiceId::kReceitaWs, "ReceitaWS", "RECEITA_WS_URL", "https://receitaws.com.br/v1/cnpj/{cnpj}", true, "get", true, 0, {{"Accept", "application/json"}}, true},
+    {ServiceId::kBrasilApi, "BrasilAPI", "BRASIL_API_URL", "https://brasilapi.com.br/api/cnpj/v1/{cnpj}", true,
+     "get", true, 0, {}, true},
+    {ServiceId::kReceitaWs, "ReceitaWS", "RECEITA_WS_URL", "https://receitaws.com.br/v1/cnpj/{cnpj}", true, "get",
+     true, 0, {{"Accept", "application/json"}}, true},
     // The search has its own time-out, longer than the lookups'.
     {ServiceId::kCasaDosDados, "Casa dos Dados", "CASADOSDADOS_API",
      "https://api.casadosdados.com.br/v2/public/cnpj/search", false, "post", false, 15,
      {{"Content-Type", "application/json"}, {"Accept", "application/json"}}, true},
     // The key goes in Authorization, added by the ie module from the environment.
-    {ServiceId::kCnpja, "CNPJá", "CNPJA_API_URL", "https://api.cnpja.com/office/{cnpj}", true, "get", true, 0, {}, false},
+    {ServiceId::kCnpja, "CNPJá", "CNPJA_API_URL", "https://api.cnpja.com/office/{cnpj}", true, "get", true, 0, {},
+     false},
 };
 
 inline constexpr long kRequestTimeout = 10;  // seconds: the default of REQUEST_TIMEOUT
