@@ -112,11 +112,9 @@ nb::object share_capital(nb::handle value) {
 nb::dict named_company(nb::dict record) {
     PyObject* name = PyDict_GetItemWithError(record.ptr(), kRazaoSocial.get());
     if (!name && PyErr_Occurred()) throw nb::python_error();
-    bool named = false;
-    if (name && PyUnicode_Check(name)) {
-        nb::object stripped = nb::borrow(name).attr("strip")();
-        named = PyUnicode_GET_LENGTH(stripped.ptr()) > 0;
-    }
+    bool named = name && PyUnicode_Check(name) && with_code_units(name, [](const auto* text, std::size_t n) {
+                     return services::names_company(text, n);
+                 });
     if (!named) raise_error(PyExc_ValueError, "answer without the company's legal name");
     return record;
 }

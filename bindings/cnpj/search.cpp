@@ -22,6 +22,20 @@ constexpr Name kCnpjDireto{"cnpj_direto"}, kApiNome{"api_nome"}, kAiWebSearch{"a
 // A non-empty str (None and "" are "not given").
 bool given(PyObject* text) { return text && PyUnicode_GET_LENGTH(text) > 0; }
 
+// The CNPJ of a search answer's first hit (only the first counts), or None.
+nb::object first_hit(nb::handle answer) {
+    nb::object data = field(answer, kData, nb::dict());
+    nb::object count = field(data, kCount, nb::int_(0));
+    int positive = PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_GT);
+    if (positive < 0) throw nb::python_error();
+    nb::object hits = positive ? field(data, kCnpj, nb::list()) : nb::none();
+    if (!services::first_hit_counts({positive > 0, positive && truth(hits)})) return nb::none();
+    PyObject* first = PyObject_GetItem(hits.ptr(), nb::int_(0).ptr());
+    if (!first) throw nb::python_error();
+    nb::object cnpj = field(nb::steal(first), kCnpj, kEmpty.get());
+    return truth(cnpj) ? cnpj : nb::none();
+}
+
 // The search itself, under the handlers: the first hit's CNPJ looked up in
 // the registry, or None.
 nb::object search_by_name(PyObject* nome, PyObject* uf) {
@@ -116,25 +130,10 @@ nb::object buscar_empresa_completo(nb::handle cnpj_arg, nb::handle nome_arg, nb:
     return record;
 }
 
-nb::object primeiro_resultado(nb::handle resposta) { return first_hit(resposta); }
-
 }  // namespace
 
-nb::object first_hit(nb::handle answer) {
-    nb::object data = field(answer, kData, nb::dict());
-    nb::object count = field(data, kCount, nb::int_(0));
-    int positive = PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_GT);
-    if (positive < 0) throw nb::python_error();
-    nb::object hits = positive ? field(data, kCnpj, nb::list()) : nb::none();
-    if (!services::first_hit_counts({positive > 0, positive && truth(hits)})) return nb::none();
-    PyObject* first = PyObject_GetItem(hits.ptr(), nb::int_(0).ptr());
-    if (!first) throw nb::python_error();
-    nb::object cnpj = field(nb::steal(first), kCnpj, kEmpty.get());
-    return truth(cnpj) ? cnpj : nb::none();
-}
-
 void register_search(nb::module_& m) {
-    m.def("_primeiro_resultado", &primeiro_resultado, param("resposta"),
+    m.def("_primeiro_resultado", &first_hit, param("resposta"),
           nb::sig("def _primeiro_resultado(resposta: typing.Any) -> typing.Any"),
           "CNPJ do primeiro resultado de uma busca na Casa dos Dados (só o primeiro conta), ou None.");
 

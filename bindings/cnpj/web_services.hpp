@@ -20,6 +20,3 @@ inline constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, 
 // The company record of a decoded answer (None for a refusal such as
 // ReceitaWS's "ERROR"); a ValueError when it does not name the company.
 nb::object company_record(const services::RecordLayout& layout, nb::handle data, nb::handle clean);
-
-// The CNPJ of a search answer's first hit (only the first counts), or None.
-nb::object first_hit(nb::handle answer);

@@ -80,6 +80,13 @@ TEST(CompanyRecord, BothServicesGiveTheThirteenKeysInOneOrder) {
     EXPECT_EQ(br.refusal, nullptr);
 }
 
+TEST(CompanyRecord, ABlankLegalNameNamesNoCompany) {
+    for (std::u32string_view blank : {U"", U" ", U"\t\n\u00a0\u2003", U"\u3000"})
+        EXPECT_FALSE(services::names_company(blank.data(), blank.size()));
+    for (std::u32string_view name : {U"GOOGLE BRASIL LTDA", U" X ", U"\u200b"})  // U+200B is no white space
+        EXPECT_TRUE(services::names_company(name.data(), name.size()));
+}
+
 TEST(NameSearch, OnlyTheFirstHitOfAPositiveCountCounts) {
     EXPECT_TRUE(services::first_hit_counts({true, true}));
     EXPECT_FALSE(services::first_hit_counts({true, false}));   // count without hits

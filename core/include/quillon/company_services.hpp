@@ -161,6 +161,15 @@ inline constexpr RecordLayout kReceitaWsRecord{
 // the company (`{}` or an error object sent with status 200 is none).
 inline constexpr const char* kCompanyNameKey = "razao_social";
 
+// Whether a legal name s[0, n) names the company: something besides white
+// space (Python's str.isspace).
+template <class CharT>
+bool names_company(const CharT* s, std::size_t n) noexcept {
+    std::size_t first = 0, last = 0;
+    text::strip_bounds(s, n, first, last);
+    return last > first;
+}
+
 // --- the name search ---------------------------------------------------------
 
 // The search body, members in the order the service documents: the query
