@@ -18,9 +18,9 @@ constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, kFormat
     kNormalizeRegistration{"_normalize_registration"}, kOs{"os"}, kEnvApiKey{"ENV_API_KEY"},
     kDefaultRegistrationsScope{"DEFAULT_REGISTRATIONS_SCOPE"};
 
-// The `text` of a member holding {"id": ..., "text": ...}, or `dflt` when the
-// member is absent, null or empty.
-nb::object member_text(nb::handle reg, const char* member, nb::handle dflt) {
+// The `text` of the object in a member ({"id": ..., "text": ...}), or
+// `dflt` when the member is absent, null or empty.
+nb::object object_text(nb::handle reg, const char* member, nb::handle dflt) {
     nb::object obj = field(reg, member, Py_None);
     if (!truth(obj)) return nb::borrow(dflt);
     if (!PyDict_Check(obj.ptr()))
@@ -29,18 +29,25 @@ nb::object member_text(nb::handle reg, const char* member, nb::handle dflt) {
     return field(obj, "text", dflt);
 }
 
+// The state-registration record of a CNPJá registration, by the core's layout.
 nb::dict normalize_registration(nb::handle reg_arg) {
     nb::dict reg = dict_arg(reg_arg, "_normalize_registration", "reg");
-    nb::str empty("");
-    nb::object tipo = member_text(reg, "type", Py_None);
-    nb::object situacao = member_text(reg, "status", empty);
     nb::dict out;
-    out["uf"] = field(reg, "state", empty);
-    out["numero"] = field(reg, "number", empty);
-    out["tipo"] = truth(tipo) ? tipo : nb::str("IE");
-    out["ativa"] = nb::bool_(truth(field(reg, "enabled", Py_False)));
-    out["situacao"] = situacao;
-    out["data_situacao"] = field(reg, "statusDate", empty);
+    for (const services::RegistrationField& f : services::kRegistration) {
+        nb::object fallback = f.fallback ? nb::object(nb::str(f.fallback)) : nb::none();
+        switch (f.source) {
+            case services::RegistrationSource::kMember:
+                out[f.key] = field(reg, f.member, fallback);
+                break;
+            case services::RegistrationSource::kFlag:
+                out[f.key] = nb::bool_(truth(field(reg, f.member, Py_False)));
+                break;
+            case services::RegistrationSource::kObjectText: {
+                nb::object text = object_text(reg, f.member, f.falsy_falls_back ? nb::none() : fallback);
+                out[f.key] = f.falsy_falls_back && !truth(text) ? fallback : text;
+            }
+        }
+    }
     return out;
 }
 

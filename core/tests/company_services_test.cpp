@@ -87,6 +87,16 @@ TEST(CompanyRecord, ABlankLegalNameNamesNoCompany) {
         EXPECT_TRUE(services::names_company(name.data(), name.size()));
 }
 
+TEST(StateRegistration, SixKeysTheTypeDefaultingToIe) {
+    const char* keys[] = {"uf", "numero", "tipo", "ativa", "situacao", "data_situacao"};
+    std::size_t i = 0;
+    for (const services::RegistrationField& f : services::kRegistration) EXPECT_STREQ(f.key, keys[i++]);
+    EXPECT_EQ(i, 6u);
+    EXPECT_STREQ(services::kRegistration[2].fallback, "IE");
+    EXPECT_TRUE(services::kRegistration[2].falsy_falls_back);    // a type without text is an IE
+    EXPECT_FALSE(services::kRegistration[4].falsy_falls_back);   // a status text is kept as decoded
+}
+
 TEST(NameSearch, OnlyTheFirstHitOfAPositiveCountCounts) {
     EXPECT_TRUE(services::first_hit_counts({true, true}));
     EXPECT_FALSE(services::first_hit_counts({true, false}));   // count without hits

@@ -170,6 +170,34 @@ bool names_company(const CharT* s, std::size_t n) noexcept {
     return last > first;
 }
 
+// --- state registrations (CNPJá) --------------------------------------------
+
+// One key of the state-registration record (uf, numero, tipo, ativa,
+// situacao, data_situacao) from a CNPJá registration.
+enum class RegistrationSource {
+    kMember,      // the member as decoded; `fallback` when absent
+    kObjectText,  // the `text` of the object in the member ({"id": ..., "text": ...}); `fallback` when the
+                  // member is absent, null or empty, and, with `falsy_falls_back`, when the text is falsy
+    kFlag,        // the truth of the member (absent: false)
+};
+
+struct RegistrationField {
+    const char* key;
+    RegistrationSource source;
+    const char* member;
+    const char* fallback;
+    bool falsy_falls_back;
+};
+
+// A registration without a type is a plain IE.
+inline constexpr RegistrationField kRegistration[] = {
+    {"uf", RegistrationSource::kMember, "state", "", false},
+    {"numero", RegistrationSource::kMember, "number", "", false},
+    {"tipo", RegistrationSource::kObjectText, "type", "IE", true},
+    {"ativa", RegistrationSource::kFlag, "enabled", nullptr, false},
+    {"situacao", RegistrationSource::kObjectText, "status", "", false},
+    {"data_situacao", RegistrationSource::kMember, "statusDate", "", false}};
+
 // --- the name search ---------------------------------------------------------
 
 // The search body, members in the order the service documents: the query
