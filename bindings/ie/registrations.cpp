@@ -35,18 +35,12 @@ nb::dict normalize_registration(nb::handle reg_arg) {
     nb::dict out;
     for (const services::RegistrationField& f : services::kRegistration) {
         nb::object fallback = f.fallback ? nb::object(nb::str(f.fallback)) : nb::none();
-        switch (f.source) {
-            case services::RegistrationSource::kMember:
-                out[f.key] = field(reg, f.member, fallback);
-                break;
-            case services::RegistrationSource::kFlag:
-                out[f.key] = nb::bool_(truth(field(reg, f.member, Py_False)));
-                break;
-            case services::RegistrationSource::kObjectText: {
-                nb::object text = object_text(reg, f.member, f.falsy_falls_back ? nb::none() : fallback);
-                out[f.key] = f.falsy_falls_back && !truth(text) ? fallback : text;
-            }
-        }
+        nb::object value = f.source == services::RegistrationSource::kFlag
+                               ? nb::bool_(truth(field(reg, f.member, Py_False)))
+                           : f.source == services::RegistrationSource::kMember
+                               ? field(reg, f.member, fallback)
+                               : object_text(reg, f.member, f.falsy_falls_back ? nb::none() : fallback);
+        out[f.key] = f.falsy_falls_back && !truth(value) ? fallback : value;
     }
     return out;
 }

@@ -12,12 +12,12 @@
 
 #include <strings.h>
 
-#include <cstdarg>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "quillon/company_services.hpp"
+#include "toolkit/args.hpp"
 #include "toolkit/logging.hpp"
 #include "toolkit/module_namespace.hpp"
 #include "toolkit/strings.hpp"
@@ -59,15 +59,6 @@ inline void put(nb::handle record, PyObject* key, nb::handle value) {
     if (PyObject_SetItem(record.ptr(), key, value.ptr()) < 0) throw nb::python_error();
 }
 inline void put(nb::handle record, const Name& key, nb::handle value) { put(record, key.get(), value); }
-
-// Raises `type(message)` as a Python error (for the checks of decoded JSON).
-[[noreturn]] inline void raise_error(PyObject* type, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    PyErr_FormatV(type, fmt, ap);
-    va_end(ap);
-    throw nb::python_error();
-}
 
 // Runs body().  An error of the Exception family that it raises is caught and
 // handed back (the exception object, its traceback attached); without an
