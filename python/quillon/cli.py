@@ -134,7 +134,7 @@ def _verificar(args: argparse.Namespace) -> int:
 
     def emit(outcome) -> None:
         nonlocal registry_warned
-        progress.close()
+        progress.clear()
         statuses.append(outcome.status)
         if outcome.registry_unavailable and not registry_warned:
             # Once a run: the companies concerned are pending, and the field says why for each.
