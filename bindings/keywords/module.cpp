@@ -109,7 +109,7 @@ nb::object fold_str(PyObject* s) {
     return make_str(folded);
 }
 
-keywords::Verdict screen(const keywords::Screener& screener, PyObject* s) {
+keywords::KeywordVerdict screen(const keywords::KeywordScreen& screener, PyObject* s) {
     return with_code_units(s, [&](const auto* data, std::size_t n) {
         return unlocked_if_long(n, [&] { return screener.screen(data, n); });
     });
@@ -163,18 +163,18 @@ nb::tuple validar_documento_contrato(nb::handle texto_arg) {
     // Strong references: the attributes may be rebound while the GIL is free.
     nb::object exclusao = nb::borrow(ns.get(kExclusaoName));
     nb::object validacao = nb::borrow(ns.get(kValidacaoName));
-    keywords::Verdict verdict;
+    keywords::KeywordVerdict verdict;
     std::vector<PyObject*> exclusion_entries, validation_entries;
     nb::tuple exclusion_snapshot, validation_snapshot;
     if (own_exclusao.holds(exclusao) && own_validacao.holds(validacao)) {
-        verdict = screen(keywords::default_screener(), s);
+        verdict = screen(keywords::default_keyword_screen(), s);
         exclusion_entries = own_exclusao.entries;
         validation_entries = own_validacao.entries;
     } else {
         std::vector<std::u32string> exclusion, validation;
         exclusion_snapshot = table_entries(exclusao, kExclusaoName, exclusion);
         validation_snapshot = table_entries(validacao, kValidacaoName, validation);
-        keywords::Screener screener(exclusion, validation);
+        keywords::KeywordScreen screener(exclusion, validation);
         verdict = screen(screener, s);
         for (nb::handle e : exclusion_snapshot) exclusion_entries.push_back(e.ptr());
         for (nb::handle e : validation_snapshot) validation_entries.push_back(e.ptr());
@@ -209,7 +209,7 @@ NB_MODULE(keywords, m) {
     ns.set(kValidacaoName.text(), own_validacao.list);
     ns.set(kExclusaoName.text(), own_exclusao.list);
     ns.set(kMinName.text(), nb::int_(keywords::kMinKeywords));
-    keywords::default_screener();  // built now rather than on the first call
+    keywords::default_keyword_screen();  // built now rather than on the first call
 
     m.def("normalizar_texto", &normalizar_texto, param("texto"), nb::sig("def normalizar_texto(texto: str) -> str"),
           kDocNormalizar);

@@ -1,5 +1,5 @@
 // triar_documento: the document screen of the engine's pre-check and of
-// `quillon triagem`, over the core's screening::Screener.  Its tables are
+// `quillon triagem`, over the core's screening::DocumentScreen.  Its tables are
 // module attributes read at every call, like the keyword tables.
 #include <nanobind/nanobind.h>
 
@@ -140,9 +140,9 @@ nb::dict triar_documento(nb::handle paginas) {
     std::vector<std::u32string_view> views(pages.begin(), pages.end());
     std::size_t total = 0;
     for (const auto& p : pages) total += p.size();
-    screening::Verdict v;
+    screening::DocumentVerdict v;
     {
-        screening::Screener screener(tables);
+        screening::DocumentScreen screener(tables);
         if (total >= kReleaseGilFrom) {
             nb::gil_scoped_release unlocked;
             v = screener.screen(views);
@@ -158,9 +158,9 @@ nb::dict triar_documento(nb::handle paginas) {
     nb::list found;
     for (std::size_t i : v.terms_found) found.append(make_str(tables.contract_terms[i]));
     out["keywords"] = found;
-    if (v.other_title != screening::Verdict::npos)
+    if (v.other_title != screening::DocumentVerdict::npos)
         out["exclusao"] = make_str(tables.other_titles[v.other_title]);
-    else if (v.exclusion != screening::Verdict::npos)
+    else if (v.exclusion != screening::DocumentVerdict::npos)
         out["exclusao"] = make_str(tables.exclusion_terms[v.exclusion]);
     else
         out["exclusao"] = nb::none();

@@ -71,7 +71,7 @@ enum class Reason {
     kNoParties,    // no title: enough vocabulary, but no parties named and qualified as a contract does
 };
 
-struct Verdict {
+struct DocumentVerdict {
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
     bool contract = false;
     Reason reason = Reason::kEmpty;
@@ -88,13 +88,13 @@ struct Verdict {
     bool settled = false;
 };
 
-class Screener {
+class DocumentScreen {
 public:
-    explicit Screener(Tables tables);
+    explicit DocumentScreen(Tables tables);
     const Tables& tables() const noexcept { return tables_; }
 
     // `pages` as extracted (not folded), in order.
-    Verdict screen(const std::vector<std::u32string_view>& pages) const;
+    DocumentVerdict screen(const std::vector<std::u32string_view>& pages) const;
 
 private:
     Tables tables_;
