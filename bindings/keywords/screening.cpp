@@ -96,36 +96,37 @@ std::vector<std::pair<std::u32string, std::u32string>> pair_table(
     return out;
 }
 
+// A count attribute; a number beyond the range of a count is held at its end
+// (a minimum of 10**30 terms is never reached, as in Python).
 std::size_t count(const char* name, std::size_t fallback) {
     nb::object value = attr(name);
     if (!value.is_valid()) return fallback;
-    long long n = integer_arg_ll(value, kFn, name);
+    long long n = integer_arg_saturated(value, kFn, name);
     return n < 0 ? 0 : static_cast<std::size_t>(n);
 }
 
-nb::dict triar_documento(nb::handle paginas) {
+// The pages given: a list of str, or one str (pages separated by form feeds).
+std::vector<std::u32string> page_texts(nb::handle paginas) {
     std::vector<std::u32string> pages;
     if (PyUnicode_Check(paginas.ptr())) {
         std::u32string whole = to_u32(paginas);
-        std::size_t i = 0;
-        while (true) {
-            std::size_t j = whole.find(U'\f', i);
-            pages.push_back(whole.substr(i, j == std::u32string::npos ? std::u32string::npos : j - i));
-            if (j == std::u32string::npos) break;
-            i = j + 1;
-        }
-    } else {
-        nb::object items = nb::steal(PySequence_Fast(paginas.ptr(), "triar_documento() argument 'paginas' must be str or a list of str"));
-        if (!items.is_valid()) {
-            PyErr_Clear();
-            raise_wrong_type(kFn, "paginas", "str or list of str", paginas);
-        }
-        for (nb::handle page : items) {
-            if (!PyUnicode_Check(page.ptr())) raise_wrong_type(kFn, "paginas", "str or list of str", page);
-            pages.push_back(to_u32(page));
-        }
+        for (std::u32string_view page : screening::split_pages(whole)) pages.emplace_back(page);
+        return pages;
     }
+    nb::object items = nb::steal(PySequence_Fast(paginas.ptr(), ""));
+    if (!items.is_valid()) {
+        PyErr_Clear();
+        raise_wrong_type(kFn, "paginas", "str or list of str", paginas);
+    }
+    for (nb::handle page : items) {
+        if (!PyUnicode_Check(page.ptr())) raise_wrong_type(kFn, "paginas", "str or list of str", page);
+        pages.push_back(to_u32(page));
+    }
+    return pages;
+}
 
+// The tables the module's attributes hold now; a missing attribute is the built-in table.
+screening::Tables module_tables() {
     const screening::Tables& defaults = screening::default_tables();
     screening::Tables tables;
     tables.contract_terms = table("KEYWORDS_VALIDACAO", defaults.contract_terms);
@@ -136,37 +137,38 @@ nb::dict triar_documento(nb::handle paginas) {
     tables.qualification_terms = table("TRIAGEM_QUALIFICACAO", defaults.qualification_terms);
     tables.min_terms = count("MIN_KEYWORDS", defaults.min_terms);
     tables.heading_chars = count("TRIAGEM_CABECALHO", defaults.heading_chars);
+    return tables;
+}
 
-    std::vector<std::u32string_view> views(pages.begin(), pages.end());
-    std::size_t total = 0;
-    for (const auto& p : pages) total += p.size();
-    screening::DocumentVerdict v;
-    {
-        screening::DocumentScreen screener(tables);
-        if (total >= kReleaseGilFrom) {
-            nb::gil_scoped_release unlocked;
-            v = screener.screen(views);
-        } else {
-            v = screener.screen(views);
-        }
-    }
-
+nb::dict verdict_dict(const screening::DocumentScreen& screen, const screening::DocumentVerdict& v) {
     nb::dict out;
     out["eh_contrato"] = nb::bool_(v.contract);
     out["motivo"] = nb::str(screening::reason_name(v.reason));
     out["quantidade"] = nb::int_(v.terms_found.size());
     nb::list found;
-    for (std::size_t i : v.terms_found) found.append(make_str(tables.contract_terms[i]));
+    for (std::size_t i : v.terms_found) found.append(make_str(screen.tables().contract_terms[i]));
     out["keywords"] = found;
-    if (v.other_title != screening::DocumentVerdict::npos)
-        out["exclusao"] = make_str(tables.other_titles[v.other_title]);
-    else if (v.exclusion != screening::DocumentVerdict::npos)
-        out["exclusao"] = make_str(tables.exclusion_terms[v.exclusion]);
-    else
-        out["exclusao"] = nb::none();
+    const std::u32string* excluding = screen.excluding_entry(v);
+    out["exclusao"] = excluding ? nb::object(make_str(*excluding)) : nb::object(nb::none());
     out["titulo"] = v.title.empty() ? nb::object(nb::none()) : nb::object(make_str(v.title));
     out["definitivo"] = nb::bool_(v.settled);
     return out;
+}
+
+nb::dict triar_documento(nb::handle paginas) {
+    std::vector<std::u32string> pages = page_texts(paginas);  // before the tables, whose reading runs Python code
+    const screening::DocumentScreen screen(module_tables());
+    std::vector<std::u32string_view> views(pages.begin(), pages.end());
+    std::size_t total = 0;
+    for (const auto& p : pages) total += p.size();
+    screening::DocumentVerdict v;
+    if (total >= kReleaseGilFrom) {
+        nb::gil_scoped_release unlocked;
+        v = screen.screen(views);
+    } else {
+        v = screen.screen(views);
+    }
+    return verdict_dict(screen, v);
 }
 
 nb::list as_list(const std::vector<std::u32string>& entries) {

@@ -255,6 +255,23 @@ DocumentVerdict DocumentScreen::screen(const std::vector<std::u32string_view>& p
     return v;
 }
 
+const std::u32string* DocumentScreen::excluding_entry(const DocumentVerdict& v) const noexcept {
+    if (v.other_title != DocumentVerdict::npos) return &tables_.other_titles[v.other_title];
+    if (v.exclusion != DocumentVerdict::npos) return &tables_.exclusion_terms[v.exclusion];
+    return nullptr;
+}
+
+std::vector<std::u32string_view> split_pages(std::u32string_view text) {
+    std::vector<std::u32string_view> pages;
+    std::size_t start = 0;
+    while (true) {
+        std::size_t feed = text.find(U'\f', start);
+        pages.push_back(text.substr(start, feed == std::u32string_view::npos ? std::u32string_view::npos : feed - start));
+        if (feed == std::u32string_view::npos) return pages;
+        start = feed + 1;
+    }
+}
+
 const char* reason_name(Reason r) noexcept {
     switch (r) {
         case Reason::kEmpty: return "vazio";

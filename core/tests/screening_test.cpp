@@ -9,6 +9,7 @@ using quillon::screening::default_tables;
 using quillon::screening::Reason;
 using quillon::screening::DocumentScreen;
 using quillon::screening::DocumentVerdict;
+using quillon::screening::split_pages;
 
 namespace {
 
@@ -193,4 +194,29 @@ TEST(Screening, SettledVerdictsDoNotChangeWithLaterPages) {
     EXPECT_TRUE(screen({U"Secretaria\n" + kClauses, U"vigência"}).settled);
     EXPECT_FALSE(screen({U"Secretaria\nCONTRATANTE e CONTRATADA\n", U"valor"}).settled);
     EXPECT_FALSE(screen({U"", U" "}).settled);
+}
+
+TEST(Screening, TheExcludingEntryIsTheDecidingTitleElseTheHeadingsExclusionTerm) {
+    static const DocumentScreen screener(default_tables());
+    auto excluding = [](std::vector<std::u32string> pages) -> std::u32string {
+        std::vector<std::u32string_view> views(pages.begin(), pages.end());
+        const std::u32string* entry = screener.excluding_entry(screener.screen(views));
+        return entry ? *entry : U"(none)";
+    };
+    EXPECT_EQ(excluding({U"TERMO DE REFERÊNCIA\nnota fiscal\n" + kBody}), U"termo de referência");
+    EXPECT_EQ(excluding({U"Secretaria\nnota fiscal de serviços\n" + kBody}), U"nota fiscal");
+    // A contract title outweighs the exclusion term, which is still reported.
+    DocumentVerdict v = screen({U"PREGÃO ELETRÔNICO Nº 044/2025\nCONTRATO Nº 077/2025\n" + kBody});
+    EXPECT_TRUE(v.contract);
+    EXPECT_EQ(excluding({U"PREGÃO ELETRÔNICO Nº 044/2025\nCONTRATO Nº 077/2025\n" + kBody}), U"pregão eletrônico");
+    EXPECT_EQ(excluding({U"Secretaria\n" + kPreamble, kBody}), U"(none)");
+    EXPECT_EQ(excluding({}), U"(none)");
+}
+
+TEST(Screening, OneTextIsSplitIntoPagesAtFormFeeds) {
+    using Pages = std::vector<std::u32string_view>;
+    EXPECT_EQ(split_pages(U""), Pages{U""});
+    EXPECT_EQ(split_pages(U"uma página"), Pages{U"uma página"});
+    EXPECT_EQ(split_pages(U"a\fb\n\fc"), (Pages{U"a", U"b\n", U"c"}));
+    EXPECT_EQ(split_pages(U"\f\f"), (Pages{U"", U"", U""}));
 }

@@ -96,6 +96,12 @@ public:
     // `pages` as extracted (not folded), in order.
     DocumentVerdict screen(const std::vector<std::u32string_view>& pages) const;
 
+    // The entry reported as what spoke against a contract: the other
+    // document's title that decided, else the first exclusion term found in
+    // the heading (also when a contract title outweighed it); nullptr when
+    // neither.  As written in the tables.
+    const std::u32string* excluding_entry(const DocumentVerdict& v) const noexcept;
+
 private:
     Tables tables_;
     std::vector<std::u32string> contract_folded_;
@@ -107,5 +113,10 @@ private:
 };
 
 const char* reason_name(Reason r) noexcept;
+
+// The pages of a document given as one text: separated by form feeds (as
+// pdftotext writes them); a text without one is one page, an empty text one
+// empty page.  Views into `text`.
+std::vector<std::u32string_view> split_pages(std::u32string_view text);
 
 }  // namespace quillon::screening
