@@ -12,6 +12,7 @@
 
 #include "quillon/keywords.hpp"
 #include "quillon/text.hpp"
+#include "keywords/tables.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
@@ -26,6 +27,7 @@ ModuleNamespace ns;  // the module's attributes
 constexpr Name kValidacaoName{"KEYWORDS_VALIDACAO"};
 constexpr Name kExclusaoName{"KEYWORDS_EXCLUSAO"};
 constexpr Name kMinName{"MIN_KEYWORDS"};
+constexpr const char* kValidarName = "validar_documento_contrato";
 
 // Texts at least this long are worked on with the GIL released.
 constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
@@ -115,25 +117,6 @@ keywords::KeywordVerdict screen(const keywords::KeywordScreen& screener, PyObjec
     });
 }
 
-// A table given by the caller: a snapshot of its entries (any iterable, as a
-// for loop would take it), each a str.
-nb::tuple table_entries(nb::handle table, const Name& name, std::vector<std::u32string>& out) {
-    PyObject* t = PySequence_Tuple(table.ptr());
-    if (!t) throw nb::python_error();
-    nb::tuple entries = nb::steal<nb::tuple>(t);
-    for (nb::handle entry : entries) {
-        if (!PyUnicode_Check(entry.ptr())) {
-            PyErr_Format(PyExc_TypeError, "validar_documento_contrato(): %s entries must be str, not %.200s",
-                         name.text(), Py_TYPE(entry.ptr())->tp_name);
-            throw nb::python_error();
-        }
-        out.push_back(with_code_units(entry.ptr(), [](const auto* data, std::size_t n) {
-            return std::u32string(data, data + n);
-        }));
-    }
-    return entries;
-}
-
 // quantidade >= MIN_KEYWORDS, as Python compares them.
 bool at_least(std::size_t quantidade, nb::handle minimum) {
     if (PyLong_CheckExact(minimum.ptr())) {
@@ -172,8 +155,8 @@ nb::tuple validar_documento_contrato(nb::handle texto_arg) {
         validation_entries = own_validacao.entries;
     } else {
         std::vector<std::u32string> exclusion, validation;
-        exclusion_snapshot = table_entries(exclusao, kExclusaoName, exclusion);
-        validation_snapshot = table_entries(validacao, kValidacaoName, validation);
+        exclusion_snapshot = str_entries(exclusao, kValidarName, kExclusaoName.text(), exclusion);
+        validation_snapshot = str_entries(validacao, kValidarName, kValidacaoName.text(), validation);
         keywords::KeywordScreen screener(exclusion, validation);
         verdict = screen(screener, s);
         for (nb::handle e : exclusion_snapshot) exclusion_entries.push_back(e.ptr());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quillon/screening.hpp"
+#include "keywords/tables.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
@@ -52,25 +53,12 @@ nb::object attr(const char* name) {
     return v ? nb::borrow(v) : nb::object();
 }
 
-std::u32string to_u32(nb::handle s) {
-    return with_code_units(s.ptr(), [](const auto* d, std::size_t n) { return std::u32string(d, d + n); });
-}
-
 // A table attribute: a snapshot of its entries, each a str.
 std::vector<std::u32string> table(const char* name, const std::vector<std::u32string>& fallback) {
     nb::object value = attr(name);
     if (!value.is_valid()) return fallback;
-    nb::object entries = nb::steal(PySequence_Tuple(value.ptr()));
-    if (!entries.is_valid()) throw nb::python_error();
     std::vector<std::u32string> out;
-    for (nb::handle e : entries) {
-        if (!PyUnicode_Check(e.ptr())) {
-            PyErr_Format(PyExc_TypeError, "%s(): %s entries must be str, not %.200s", kFn, name,
-                         Py_TYPE(e.ptr())->tp_name);
-            throw nb::python_error();
-        }
-        out.push_back(to_u32(e));
-    }
+    str_entries(value, kFn, name, out);
     return out;
 }
 
@@ -91,7 +79,7 @@ std::vector<std::pair<std::u32string, std::u32string>> pair_table(
                          Py_TYPE(e.ptr())->tp_name);
             throw nb::python_error();
         }
-        out.emplace_back(to_u32(PyTuple_GET_ITEM(pair.ptr(), 0)), to_u32(PyTuple_GET_ITEM(pair.ptr(), 1)));
+        out.emplace_back(u32_of(PyTuple_GET_ITEM(pair.ptr(), 0)), u32_of(PyTuple_GET_ITEM(pair.ptr(), 1)));
     }
     return out;
 }
@@ -109,7 +97,7 @@ std::size_t count(const char* name, std::size_t fallback) {
 std::vector<std::u32string> page_texts(nb::handle paginas) {
     std::vector<std::u32string> pages;
     if (PyUnicode_Check(paginas.ptr())) {
-        std::u32string whole = to_u32(paginas);
+        std::u32string whole = u32_of(paginas);
         for (std::u32string_view page : screening::split_pages(whole)) pages.emplace_back(page);
         return pages;
     }
@@ -120,7 +108,7 @@ std::vector<std::u32string> page_texts(nb::handle paginas) {
     }
     for (nb::handle page : items) {
         if (!PyUnicode_Check(page.ptr())) raise_wrong_type(kFn, "paginas", "str or list of str", page);
-        pages.push_back(to_u32(page));
+        pages.push_back(u32_of(page));
     }
     return pages;
 }
