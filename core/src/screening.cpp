@@ -265,9 +265,12 @@ std::vector<std::u32string_view> split_pages(std::u32string_view text) {
     std::vector<std::u32string_view> pages;
     std::size_t start = 0;
     while (true) {
-        std::size_t feed = text.find(U'\f', start);
-        pages.push_back(text.substr(start, feed == std::u32string_view::npos ? std::u32string_view::npos : feed - start));
-        if (feed == std::u32string_view::npos) return pages;
+        const std::size_t feed = text.find(U'\f', start);
+        if (feed == std::u32string_view::npos) {
+            pages.push_back(text.substr(start));
+            return pages;
+        }
+        pages.push_back(text.substr(start, feed - start));
         start = feed + 1;
     }
 }

@@ -147,8 +147,9 @@ class Progress:
         if not self.rows_look and self.total < 2:  # one item (or none yet): a bar would only flash
             return False
         logging = not self.tty
-        bar = _Bar(total=self._bar_total(), initial=self.done, desc=self.label, file=self.stream, position=0, log_lines=logging,
-                   ascii=".#" if self.rows_look else "░█", bar_format=_ROWS if self.rows_look else _ITEMS,
+        look = {"ascii": ".#", "bar_format": _ROWS} if self.rows_look else {"ascii": "░█", "bar_format": _ITEMS}
+        bar = _Bar(total=self._bar_total(), initial=self.done, desc=self.label, file=self.stream, position=0,
+                   log_lines=logging, **look,
                    leave=self.rows_look and not logging, dynamic_ncols=False, miniters=1,
                    mininterval=self.log_every if logging else _TERMINAL_INTERVAL,
                    delay=self.log_every if logging else 0)
