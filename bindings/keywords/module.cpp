@@ -12,7 +12,7 @@
 
 #include "quillon/keywords.hpp"
 #include "quillon/text.hpp"
-#include "keywords/tables.hpp"
+#include "keywords/parts.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
@@ -21,8 +21,6 @@ namespace keywords = quillon::keywords;
 namespace text = quillon::text;
 
 namespace {
-
-ModuleNamespace ns;  // the module's attributes
 
 constexpr Name kValidacaoName{"KEYWORDS_VALIDACAO"};
 constexpr Name kExclusaoName{"KEYWORDS_EXCLUSAO"};
@@ -144,8 +142,8 @@ nb::tuple validar_documento_contrato(nb::handle texto_arg) {
     if (PyUnicode_GET_LENGTH(s) == 0) return nb::make_tuple(false, 0, nb::list());
 
     // Strong references: the attributes may be rebound while the GIL is free.
-    nb::object exclusao = nb::borrow(ns.get(kExclusaoName));
-    nb::object validacao = nb::borrow(ns.get(kValidacaoName));
+    nb::object exclusao = nb::borrow(keywords_ns.get(kExclusaoName));
+    nb::object validacao = nb::borrow(keywords_ns.get(kValidacaoName));
     keywords::KeywordVerdict verdict;
     std::vector<PyObject*> exclusion_entries, validation_entries;
     nb::tuple exclusion_snapshot, validation_snapshot;
@@ -174,24 +172,26 @@ nb::tuple validar_documento_contrato(nb::handle texto_arg) {
     nb::list found;
     for (std::size_t i : verdict.validation) found.append(nb::handle(validation_entries[i]));
     const std::size_t quantidade = verdict.validation.size();
-    bool eh_contrato = at_least(quantidade, nb::borrow(ns.get(kMinName)));
+    bool eh_contrato = at_least(quantidade, nb::borrow(keywords_ns.get(kMinName)));
     return nb::make_tuple(eh_contrato, quantidade, found);
 }
 
 }  // namespace
 
-void register_screening(nb::module_& m);
+namespace quillon::bind {
+ModuleNamespace keywords_ns;
+}  // namespace quillon::bind
 
 NB_MODULE(keywords, m) {
-    ns.attach(m);
+    keywords_ns.attach(m);
     m.doc() = "Keywords para validação de documentos como contratos.";
-    bind_logger(ns);
+    bind_logger(keywords_ns);
 
     own_validacao.make(keywords::kValidacao.data(), keywords::kValidacao.size());
     own_exclusao.make(keywords::kExclusao.data(), keywords::kExclusao.size());
-    ns.set(kValidacaoName.text(), own_validacao.list);
-    ns.set(kExclusaoName.text(), own_exclusao.list);
-    ns.set(kMinName.text(), nb::int_(keywords::kMinKeywords));
+    keywords_ns.set(kValidacaoName.text(), own_validacao.list);
+    keywords_ns.set(kExclusaoName.text(), own_exclusao.list);
+    keywords_ns.set(kMinName.text(), nb::int_(keywords::kMinKeywords));
     keywords::default_keyword_screen();  // built now rather than on the first call
 
     m.def("normalizar_texto", &normalizar_texto, param("texto"), nb::sig("def normalizar_texto(texto: str) -> str"),
@@ -201,7 +201,7 @@ NB_MODULE(keywords, m) {
 
     register_screening(m);
 
-    ns.set_all({"KEYWORDS_VALIDACAO", "KEYWORDS_EXCLUSAO", "MIN_KEYWORDS", "normalizar_texto",
+    keywords_ns.set_all({"KEYWORDS_VALIDACAO", "KEYWORDS_EXCLUSAO", "MIN_KEYWORDS", "normalizar_texto",
                 "validar_documento_contrato", "triar_documento", "TRIAGEM_EXCLUSAO", "TRIAGEM_TITULOS",
                 "TRIAGEM_OUTROS", "TRIAGEM_PARTES", "TRIAGEM_QUALIFICACAO", "TRIAGEM_CABECALHO"});
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "quillon/screening.hpp"
-#include "keywords/tables.hpp"
+#include "keywords/parts.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
@@ -18,8 +18,6 @@ namespace {
 
 constexpr const char* kFn = "triar_documento";
 constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
-
-PyObject* module_dict = nullptr;  // borrowed: the module outlives its functions
 
 constexpr const char* kDoc =
     "Triagem de um documento inteiro: é um contrato?\n"
@@ -48,10 +46,7 @@ constexpr const char* kDoc =
 // The attribute's current value, held: reading a table runs Python code (its
 // __iter__, __index__), which may rebind or delete the attribute meanwhile.
 // An invalid object when the attribute is missing.
-nb::object attr(const char* name) {
-    PyObject* v = PyDict_GetItemString(module_dict, name);  // borrowed until the borrow below
-    return v ? nb::borrow(v) : nb::object();
-}
+nb::object attr(const char* name) { return keywords_ns.find(name); }
 
 // A table attribute: a snapshot of its entries, each a str.
 std::vector<std::u32string> table(const char* name, const std::vector<std::u32string>& fallback) {
@@ -168,7 +163,6 @@ nb::list as_list(const std::vector<std::u32string>& entries) {
 }  // namespace
 
 void register_screening(nb::module_& m) {
-    module_dict = PyModule_GetDict(m.ptr());
     const screening::Tables& t = screening::default_tables();
     m.attr("TRIAGEM_EXCLUSAO") = as_list(t.exclusion_terms);
     m.attr("TRIAGEM_TITULOS") = as_list(t.title_starts);

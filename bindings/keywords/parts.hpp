@@ -1,4 +1,5 @@
-// What both screens of the keywords module do with a table attribute.
+// What the files of the keywords module share: its namespace, the
+// registration of the document screen, and the reading of a table attribute.
 #pragma once
 
 #include <nanobind/nanobind.h>
@@ -9,6 +10,9 @@
 #include "toolkit/toolkit.hpp"
 
 namespace quillon::bind {
+
+// The module's attributes (load-time names, tables, logger).
+extern ModuleNamespace keywords_ns;
 
 inline std::u32string u32_of(nb::handle s) {
     return with_code_units(s.ptr(), [](const auto* d, std::size_t n) { return std::u32string(d, d + n); });
@@ -33,3 +37,5 @@ inline nb::tuple str_entries(nb::handle table, const char* fn, const char* name,
 }
 
 }  // namespace quillon::bind
+
+void register_screening(nanobind::module_& m);
