@@ -9,6 +9,7 @@ from __future__ import annotations
 import gc
 import os
 import sys
+import weakref
 
 CALLS = 100_000
 RSS_TOLERANCE = 4 * 1024 * 1024  # a leak of one small object a call is 3 MB and more over 100,000 calls
@@ -42,3 +43,31 @@ def raising(call, error):
             return
         raise AssertionError(f"{call} did not raise {error.__name__}")
     return run
+
+
+def never_called_once_freed(module, name: str, make, use, calls: int = 1000) -> None:
+    """``module.name`` replaced by ``make()`` (a Counted) for one ``use()``, which must call it, then
+    put back, the replacement freed: the next ``use()`` calls answer as before and never reach it."""
+    expected = use()
+    original = getattr(module, name)
+    replacement = make()
+    setattr(module, name, replacement)
+    try:
+        use()
+        assert Counted.calls > 0, "the replacement was not used"
+    finally:
+        setattr(module, name, original)
+    gone = weakref.ref(replacement)
+    del replacement
+    gc.collect()
+    assert gone() is None, "the module still holds the replacement"
+    Counted.calls = 0
+    for _ in range(calls):
+        assert use() == expected
+    assert Counted.calls == 0
+
+
+class Counted:
+    """A replacement whose uses are counted (``Counted.calls``)."""
+
+    calls = 0
