@@ -86,3 +86,16 @@ def test_disabled_bar_still_writes_messages():
     bar.finish()
     bar.close()
     assert out.getvalue() == "linha malformada\n"
+
+
+def test_a_terminal_that_does_not_tell_its_size_still_gets_the_bar():
+    import os
+    import pty
+
+    master, slave = pty.openpty()  # a new pseudo-terminal: 0 columns by 0 rows
+    with os.fdopen(slave, "w", encoding="utf-8") as terminal:
+        with Progress(3, "Verificando", stream=terminal) as bar:
+            bar.advance()
+        shown = os.read(master, 4096).decode()
+    os.close(master)
+    assert "Verificando" in shown and "0/3" in shown

@@ -13,6 +13,8 @@ their rate (``[#####.....]  50.0%  1,234 linhas  617 linhas/s``).
 
 from __future__ import annotations
 
+import io
+import os
 import sys
 import threading
 from typing import Optional, TextIO
@@ -22,6 +24,7 @@ from tqdm import tqdm
 _ITEMS = "{desc} {bar:30} {n}/{total} ({elapsed_s:.1f}s)"
 _ROWS = "[{bar:30}] {percentage:5.1f}%  {rows:,} linhas  {rows_per_second:,.0f} linhas/s"
 _TERMINAL_INTERVAL = 0.1
+_UNKNOWN_WIDTH, _UNKNOWN_HEIGHT = 200, 24
 
 
 class _Bar(tqdm):
@@ -62,6 +65,17 @@ class _Bar(tqdm):
 _Bar.set_lock(threading.RLock())
 
 
+def _terminal_size(stream) -> dict:
+    """The terminal's columns and rows for tqdm; one that does not tell its size (0 by 0, as
+    some pseudo-terminals do) would otherwise get no bar at all."""
+    try:
+        size = os.get_terminal_size(stream.fileno())
+        columns, rows = size.columns, size.lines
+    except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+        columns = rows = 0
+    return {"ncols": columns or _UNKNOWN_WIDTH, "nrows": rows or _UNKNOWN_HEIGHT}
+
+
 class Progress:
     """``Progress(total, "Verificando")``; ``advance()`` after each item; ``close()`` at the end.
 
@@ -92,8 +106,12 @@ class Progress:
         self.done = done
         if not self._start() and self._bar is not None:
             self._bar.total = self._bar_total()
-            self._bar.update(done - self._bar.n)
-            self._redraw_if_cleared()
+            if self._cleared:  # taken off for other output: back at once
+                self._cleared = False
+                self._bar.n = done
+                self._bar.refresh()
+            else:
+                self._bar.update(done - self._bar.n)
 
     def advance(self, n: int = 1) -> None:
         self.update(self.done + n)
@@ -150,13 +168,8 @@ class Progress:
         look = {"ascii": ".#", "bar_format": _ROWS} if self.rows_look else {"ascii": "░█", "bar_format": _ITEMS}
         bar = _Bar(total=self._bar_total(), initial=self.done, desc=self.label, file=self.stream, position=0,
                    log_lines=logging, **look,
-                   leave=self.rows_look and not logging, dynamic_ncols=False, miniters=1,
+                   leave=self.rows_look and not logging, miniters=1, **_terminal_size(self.stream),
                    mininterval=self.log_every if logging else _TERMINAL_INTERVAL,
                    delay=self.log_every if logging else 0)
         self._bar = bar
         return True
-
-    def _redraw_if_cleared(self) -> None:
-        if self._cleared and self._bar is not None:
-            self._cleared = False
-            self._bar.refresh()
