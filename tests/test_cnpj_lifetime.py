@@ -9,17 +9,16 @@ they were once the allocator has warmed up.
 
 from __future__ import annotations
 
-import gc
 import http.server
 import json
 import logging
-import os
-import sys
 import threading
 
 import pytest
 
 from quillon.contract.countries.br import cnpj, ie
+
+import lifetime
 from registry_servers import published
 
 GOOGLE = "06990590000123"
@@ -30,12 +29,6 @@ CNPJA = json.loads(published("cnpja/cnpja_office_filial_registrations_mixed_stat
 SEARCH = {"data": {"count": 1, "cnpj": [{"cnpj": GOOGLE}]}}
 ENDERECO = {"endereco": {"logradouro": "AVENIDA BRIGADEIRO FARIA LIMA", "numero": "3477", "complemento": "ANDAR 17A20",
                          "bairro": "ITAIM BIBI", "cidade": "SAO PAULO", "uf": "SP", "cep": "04538133"}}
-PAGE = os.sysconf("SC_PAGE_SIZE")
-
-
-def rss() -> int:
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * PAGE
 
 
 def tracked(arg) -> bool:
@@ -44,24 +37,15 @@ def tracked(arg) -> bool:
     return arg is not None and arg != "" and not isinstance(arg, int)
 
 
-def run(call, inputs, n):
-    for i in range(n):
-        try:
-            call(*inputs[i % len(inputs)])
-        except Exception:
-            pass
-
-
-def assert_steady(call, inputs, n, rss_slack=1 << 20):
-    """`n` calls over `inputs` (tuples of arguments) leave their reference counts and the RSS as they were."""
-    run(call, inputs, max(n // 5, 1))  # warm the allocator and the caches
-    gc.collect()
-    counts = [[sys.getrefcount(a) for a in args if tracked(a)] for args in inputs]
-    before = rss()
-    run(call, inputs, n)
-    gc.collect()
-    assert [[sys.getrefcount(a) for a in args if tracked(a)] for args in inputs] == counts
-    assert rss() - before <= rss_slack, f"{call.__name__}: {rss() - before} bytes more"
+def assert_steady(call, inputs, calls=lifetime.CALLS, size=1000):
+    """``calls`` calls cycling through ``inputs`` (tuples of arguments; a call may raise)."""
+    def batch(n):
+        for i in range(n):
+            try:
+                call(*inputs[i % len(inputs)])
+            except Exception:
+                pass
+    lifetime.check(batch, [a for args in inputs for a in args if tracked(a)], calls, size)
 
 
 # (entry point, inputs: each a hit, a miss or an error)
@@ -95,7 +79,7 @@ LOCAL = {
 @pytest.mark.parametrize("name", list(LOCAL))
 def test_local_entry_points_are_steady(name):
     call, inputs = LOCAL[name]
-    assert_steady(call, inputs, 100_000)
+    assert_steady(call, inputs)
 
 
 class Services(http.server.BaseHTTPRequestHandler):
@@ -158,4 +142,4 @@ def test_web_entry_points_are_steady(quiet_services):
         (cnpj.buscar_empresa_completo, [(GOOGLE,), (missing, "GOOGLE BRASIL")]),
         (ie.buscar_ie_por_cnpj, [(GOOGLE,), (missing,), (5.5,)]),
     ]:
-        assert_steady(call, inputs, 300)
+        assert_steady(call, inputs, calls=300, size=30)
