@@ -39,6 +39,7 @@ void register_rendering(nb::module_& m);
 void register_azure_ocr(nb::module_& m);
 void register_vision(nb::module_& m);
 void register_loader(nb::module_& m);
+void register_scanned(nb::module_& m);
 
 namespace ocr_detail {
 

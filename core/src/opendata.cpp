@@ -2,6 +2,22 @@
 
 namespace quillon::opendata {
 
+void LineStream::carry(const char* data, std::size_t n) {
+    if (skipping_) {
+        skipped_ += n;
+        return;
+    }
+    // One byte of room for a "\r" that may turn out to be the terminator's.
+    if (pending_.size() + n > kMaxLine + 1) {
+        skipping_ = true;
+        skipped_ = pending_.size() + n;
+        pending_.clear();
+        pending_.shrink_to_fit();
+        return;
+    }
+    pending_.append(data, n);
+}
+
 LineError LineSplitter::split(const char* line, std::size_t n) {
     fields_.clear();
     scratch_.clear();
