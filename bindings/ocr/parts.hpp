@@ -51,6 +51,10 @@ void bytes_like_arg(nb::handle h, const char* fn, const char* param);
 // is nothing to remove.
 nb::str strip(nb::handle s);
 
+// `(first + "\n\n" + second).strip()` of two str: a residue and a recognised
+// text in one page record.
+nb::str join_blank_line(nb::handle first, nb::handle second);
+
 // str.lower() of a str.
 nb::str lower(nb::handle s);
 

@@ -23,14 +23,9 @@ nb::tuple after_tesseract(nb::handle residue, nb::handle reading, nb::handle has
     constexpr const char* fn = "_after_tesseract";
     qo::ScannedPage page{length_of(residue, fn, "residue"), truth(has_images), false};
     qo::ScannedOutcome o = qo::after_tesseract(page, length_of(reading, fn, "reading"));
-    nb::object text = nb::borrow(residue);
-    if (o.text == qo::ScannedText::Reading) {
-        text = nb::borrow(reading);
-    } else if (o.text == qo::ScannedText::Joined) {
-        PyObject* joined = PyUnicode_FromFormat("%U\n\n%U", residue.ptr(), reading.ptr());
-        if (!joined) throw nb::python_error();
-        text = strip(nb::steal(joined));
-    }
+    nb::object text = o.text == qo::ScannedText::Joined    ? join_blank_line(residue, reading)
+                      : o.text == qo::ScannedText::Reading ? nb::borrow(reading)
+                                                           : nb::borrow(residue);
     return nb::make_tuple(text, qo::source_name(o.source), nb::bool_(o.unreadable));
 }
 
