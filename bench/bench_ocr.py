@@ -187,9 +187,9 @@ def main() -> None:
 
             assert all(direct(i) == ours(i) for i in indices[:3])
             direct_ms, render_ms = best_cpu_ms([(direct, indices), (ours, indices)], repeat)
+            images = [ocr.render_page_as_image(doc, i) for i in indices]
         render_ratio = render_ms / direct_ms
 
-            images = [ocr.render_page_as_image(doc, i) for i in indices]
         assert all(quillon_vision(x) == python_vision(x) for x in images[:3])
         py_vision_ms, vision_ms = best_cpu_ms([(python_vision, images), (quillon_vision, images)], repeat)
         vision_ratio = vision_ms / py_vision_ms
