@@ -25,14 +25,7 @@ namespace od = quillon::opendata;
 
 namespace {
 
-// What a plan step makes of a field.
-enum Op : int {
-    kText = 0,  // the field decoded from Latin-1
-    kDate = 1,  // AAAAMMDD as "AAAA-MM-DD"; None when it is no date ("", "0")
-    kCode = 2,  // a numeric code as an int; None when empty; other text is an error
-    kKey = 3,   // the name key of the field (see name_key)
-    kCnpj = 4,  // this field and the next two joined: base, order, check digits
-};
+using od::kCnpj, od::kCode, od::kDate, od::kKey, od::kText;
 
 nb::object latin1(const od::Field& f) {
     PyObject* s = PyUnicode_DecodeLatin1(f.data, static_cast<Py_ssize_t>(f.size), nullptr);
@@ -52,11 +45,9 @@ class LineReader {
 public:
     LineReader(std::size_t columns, std::vector<std::pair<int, int>> plan, long long line, long long offset)
         : columns_(columns), plan_(std::move(plan)), stream_(line, offset) {
-        for (auto [op, column] : plan_) {
-            int last = op == kCnpj ? column + 2 : column;
-            if (op < kText || op > kCnpj || column < 0 || static_cast<std::size_t>(last) >= columns_)
+        for (auto [op, column] : plan_)
+            if (!od::plan_step_fits(op, column, columns_))
                 throw nb::value_error("plano inválido: operação ou coluna fora do leiaute");
-        }
     }
 
     // Rows of the complete lines in `chunk` (after what earlier chunks left).
@@ -91,15 +82,10 @@ private:
             errors_.emplace_back(stream_.line(), "byte nulo na linha");
             return;
         }
-        switch (splitter_.split(line, len)) {
-            case od::LineError::kNone:
-                break;
-            case od::LineError::kUnterminatedQuote:
-                errors_.emplace_back(stream_.line(), "aspas não fechadas");
-                return;
-            case od::LineError::kTextAfterQuote:
-                errors_.emplace_back(stream_.line(), "texto depois de aspas de fechamento");
-                return;
+        od::LineError error = splitter_.split(line, len);
+        if (error != od::LineError::kNone) {
+            errors_.emplace_back(stream_.line(), od::line_error_reason(error));
+            return;
         }
         const auto& fields = splitter_.fields();
         if (fields.size() != columns_) {

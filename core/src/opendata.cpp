@@ -2,6 +2,18 @@
 
 namespace quillon::opendata {
 
+const char* line_error_reason(LineError e) noexcept {
+    switch (e) {
+        case LineError::kUnterminatedQuote:
+            return "aspas não fechadas";
+        case LineError::kTextAfterQuote:
+            return "texto depois de aspas de fechamento";
+        case LineError::kNone:
+            break;
+    }
+    return "";
+}
+
 void LineStream::carry(const char* data, std::size_t n) {
     if (skipping_) {
         skipped_ += n;

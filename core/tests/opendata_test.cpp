@@ -226,3 +226,16 @@ TEST(LineSplitter, RandomLinesRoundTrip) {
                 << line;
     }
 }
+
+TEST(Plan, StepsReadFieldsTheLineHas) {
+    EXPECT_TRUE(opendata::plan_step_fits(opendata::kText, 0, 1));
+    EXPECT_FALSE(opendata::plan_step_fits(opendata::kText, 1, 1));
+    EXPECT_FALSE(opendata::plan_step_fits(opendata::kText, -1, 3));
+    // A CNPJ takes its field and the next two.
+    EXPECT_TRUE(opendata::plan_step_fits(opendata::kCnpj, 0, 3));
+    EXPECT_FALSE(opendata::plan_step_fits(opendata::kCnpj, 1, 3));
+    EXPECT_FALSE(opendata::plan_step_fits(opendata::kCnpj + 1, 0, 9));
+    EXPECT_FALSE(opendata::plan_step_fits(-1, 0, 9));
+    EXPECT_STREQ(opendata::line_error_reason(LineError::kUnterminatedQuote), "aspas não fechadas");
+    EXPECT_STREQ(opendata::line_error_reason(LineError::kTextAfterQuote), "texto depois de aspas de fechamento");
+}

@@ -30,6 +30,27 @@ enum class LineError {
     kTextAfterQuote,     // a closing quote followed by something other than ";"
 };
 
+// Why a line is not a row, as the import reports it.
+const char* line_error_reason(LineError e) noexcept;
+
+// A row is made by a plan: for each of its values, one step (what it makes of
+// which field of the line).
+enum PlanOp : int {
+    kText = 0,  // the field decoded from Latin-1
+    kDate = 1,  // AAAAMMDD as "AAAA-MM-DD"; none when it is no date ("", "0")
+    kCode = 2,  // a numeric code as an integer; none when empty; other text is an error
+    kKey = 3,   // the name key of the field (see name_key_append)
+    kCnpj = 4,  // this field and the next two joined: base, order, check digits
+};
+
+// Whether step (op, column) is one of the above and reads fields that a line
+// of `columns` fields has.
+constexpr bool plan_step_fits(int op, int column, std::size_t columns) noexcept {
+    if (op < kText || op > kCnpj || column < 0) return false;
+    std::size_t last = static_cast<std::size_t>(column) + (op == kCnpj ? 2 : 0);
+    return last < columns;
+}
+
 // One field of the last line split: bytes in the line itself, or in the
 // splitter's scratch buffer when doubled quotes had to be undone.
 struct Field {
