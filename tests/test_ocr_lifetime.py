@@ -13,16 +13,20 @@ import gc
 import logging
 import os
 import sys
+import time
+import types
 
 import pymupdf
 import pytest
 
-from ocr_helpers import PageLayout, make_pdf, png_bytes
+from ocr_helpers import HttpError, PageLayout, ResponseError, make_pdf, png_bytes, read_result
 from quillon import ocr
 from quillon.registry.opendata import CNPJ, CODE, DATE, KEY, TEXT, LineReader, name_key
 
 CALLS = 100_000
-RENDERS = 200
+#: Calls that decode and re-encode an image (Pillow) on the way.
+IMAGE_CALLS = 1_500
+RENDERS = 100
 #: Resident memory a run may gain: the allocator's pools, not a leak (a leak of
 #: even 32 bytes a call is 3 MiB over 100,000 calls).
 RSS_ALLOWANCE = 1 << 20
@@ -162,7 +166,58 @@ def test_vision_fallback(quiet_ocr):
            [image, text, answers, says_nothing, fails])
 
 
-def test_rendering_and_loading(quiet_ocr):
+@pytest.fixture
+def azure_sdk(monkeypatch):
+    """The Azure SDK's three names, answering `answer["next"]`; no request leaves."""
+    answer = {"next": None, "status": None}
+
+    class ImageAnalysisClient:
+        def __init__(self, endpoint, credential, **kwargs):
+            pass
+
+        def analyze(self, image_data, visual_features, **kwargs):
+            if isinstance(answer["next"], type):  # an error class: a new error each time
+                raise answer["next"](answer["status"])
+            return answer["next"]
+
+        def close(self):
+            pass
+
+    for name, attrs in {"azure.ai.vision.imageanalysis": {"ImageAnalysisClient": ImageAnalysisClient},
+                        "azure.ai.vision.imageanalysis.models": {"VisualFeatures": types.SimpleNamespace(READ="R")},
+                        "azure.core.credentials": {"AzureKeyCredential": lambda key: key}}.items():
+        module = types.ModuleType(name)
+        module.__dict__.update(attrs)
+        monkeypatch.setitem(sys.modules, name, module)
+    monkeypatch.setattr(time, "sleep", lambda seconds: None)  # the back-off between attempts
+    monkeypatch.setattr(ocr, "get_azure_config", lambda: ("https://ocr.example/", "chave"))
+    return answer
+
+
+def test_azure_ocr(quiet_ocr, azure_sdk, monkeypatch):
+    image, tiny = png_bytes((240, 200)), png_bytes((100, 100))
+    read, blank = read_result([fresh("linha 1"), "linha 2"], ["linha 3"]), read_result()
+    busy, refused, response = HttpError(503), HttpError(401), ResponseError(429)
+
+    def answering(answer, status=None):
+        def call():
+            azure_sdk["next"], azure_sdk["status"] = answer, status
+            return ocr.perform_azure_ocr(image)
+        return call
+
+    steady([answering(read), answering(blank), answering(HttpError, 503), answering(ResponseError, 401),
+            lambda: ocr.perform_azure_ocr(tiny, "jpg"),
+            raises(TypeError, lambda: ocr.perform_azure_ocr(image, None))],
+           [image, tiny, read, blank], times=IMAGE_CALLS)
+    steady([lambda: ocr._is_transient_azure_error(busy), lambda: ocr._is_transient_azure_error(refused),
+            lambda: ocr._is_transient_azure_error(response), lambda: ocr._is_transient_azure_error(tiny)],
+           [busy, refused, response, tiny])
+    monkeypatch.setattr(ocr, "get_azure_config", lambda: ("https://ocr.example/", ""))
+    steady([lambda: ocr.perform_azure_ocr(image)], [image])  # no key: a warning, nothing decoded
+
+
+def test_rendering_and_loading(quiet_ocr, monkeypatch):
+    monkeypatch.setattr(ocr, "get_azure_config", lambda: ("https://ocr.example/", ""))  # nothing is sent
     small = (300, 200)  # rendered many times: small pages keep it quick
     pdf = make_pdf([PageLayout("CONTRATO " * 40, size=small), PageLayout(image=True, size=small),
                     PageLayout(text="resíduo", size=small)])
@@ -177,6 +232,7 @@ def test_rendering_and_loading(quiet_ocr):
                 lambda: ocr._vision_payload(doc, 1, "openai"),
                 lambda: ocr.load_pdf_with_ocr(pdf, use_azure=False, ocr_fallback="auto", llm_caller=answers,
                                               filename=source),
+                lambda: ocr.process_pdf_smart(pdf, filename=source, ocr_fallback="force", llm_caller=answers),
                 raises(ValueError, lambda: ocr.render_page_as_image(doc, 7))],
                [doc, pdf, answers, source], times=RENDERS)
         steady([raises(TypeError, lambda: ocr.render_page_as_image(doc, source)),
