@@ -98,8 +98,13 @@ def needs_tesseract(page_record: Any, page) -> bool:
     """Whether a page the loader could not read goes to Tesseract."""
     from quillon import ocr
 
-    return _unread(page_record) and ocr._reads_with_tesseract(
-        page_record.text.strip(), bool(page.get_images(full=False)), bool(page.get_drawings()))
+    if not _unread(page_record):
+        return False
+    images = bool(page.get_images(full=False))
+    # Listing a page's drawings can be slow, and they are asked about only
+    # for a page with no picture: a picture is reason enough to read it.
+    drawings = not images and bool(page.get_drawings())
+    return ocr._reads_with_tesseract(page_record.text.strip(), images, drawings)
 
 
 def azure_ocr_configured() -> bool:
