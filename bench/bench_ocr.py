@@ -7,12 +7,15 @@ Targets, as ratios from this one run:
   * load_pdf_with_ocr on an all-text PDF within 1.15x of a bare PyMuPDF loop
     (open the file, get_text() on every page, keep the texts);
   * render_page_as_image within 1.10x of rendering with PyMuPDF directly;
-  * peak memory growth of loading within 2x of the bare loop's.
+  * peak memory growth of loading within 2x of the bare loop's;
+  * perform_vision_fallback handing a page image to a chat-completions caller
+    within 1.10x of building the same messages in Python (base64 data URL).
 """
 
 from __future__ import annotations
 
 import argparse
+import base64
 import json
 import os
 import pathlib
@@ -129,6 +132,29 @@ def peak_growth_kib(path: pathlib.Path, warm: pathlib.Path, which: str) -> int:
     return json.loads(out.stdout)["growth_kib"]
 
 
+class _Answer:
+    """The shape of a chat-completions answer: choices[0].message.content."""
+
+    def __init__(self, content):
+        self.choices = [type("Choice", (), {"message": type("Message", (), {"content": content})})()]
+
+
+def _answer(messages, _):
+    return _Answer("texto da página")
+
+
+def python_vision(image: bytes):
+    url = f"data:image/png;base64,{base64.b64encode(image).decode('ascii')}"
+    messages = [{"role": "system", "content": ocr.VISION_FALLBACK_PROMPT},
+                {"role": "user", "content": [{"type": "image_url", "image_url": {"url": url}},
+                                             {"type": "text", "text": "Extraia todo o texto visível nesta página do documento."}]}]
+    return _answer(messages, None).choices[0].message.content.strip() or None
+
+
+def quillon_vision(image: bytes):
+    return ocr.perform_vision_fallback(image, llm_caller=_answer)
+
+
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--quick", action="store_true")
@@ -161,7 +187,13 @@ def main() -> None:
 
             assert all(direct(i) == ours(i) for i in indices[:3])
             direct_ms, render_ms = best_cpu_ms([(direct, indices), (ours, indices)], repeat)
+            images = [ocr.render_page_as_image(doc, i) for i in indices]
         render_ratio = render_ms / direct_ms
+
+        assert all(quillon_vision(x) == python_vision(x) for x in images[:3])
+        py_vision_ms, vision_ms = best_cpu_ms([(python_vision, images), (quillon_vision, images)], repeat)
+        vision_ratio = vision_ms / py_vision_ms
+        image_kib = sum(map(len, images)) // len(images) // 1024
 
         base_kib = min(peak_growth_kib(path, warm, "bare") for _ in range(2))
         ours_kib = min(peak_growth_kib(path, warm, "quillon") for _ in range(2))
@@ -173,6 +205,9 @@ def main() -> None:
     print(f"\nrender one page at 150 DPI as PNG, {len(indices)} pages, CPU time, best of {repeat}")
     print(f"  {'PyMuPDF direct':<44} {direct_ms:9.2f} ms/page")
     print(f"  {'render_page_as_image':<44} {render_ms:9.2f} ms/page   ratio {render_ratio:5.3f}  (target <= 1.10)")
+    print(f"\na page image (PNG, {image_kib} KiB) to a chat-completions caller, CPU time, best of {repeat}")
+    print(f"  {'messages built in Python (base64 data URL)':<44} {py_vision_ms:9.3f} ms/page")
+    print(f"  {'perform_vision_fallback':<44} {vision_ms:9.3f} ms/page   ratio {vision_ratio:5.3f}  (target <= 1.10)")
     print(f"\npeak memory in use while loading the {pages}-page PDF (malloc'd bytes, fresh interpreter each)")
     print(f"  {'bare PyMuPDF loop':<44} {base_kib:9d} KiB")
     print(f"  {'load_pdf_with_ocr':<44} {ours_kib:9d} KiB   ratio {mem_ratio:5.3f}  (target < 2)")

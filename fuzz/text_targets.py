@@ -4,8 +4,9 @@
 delete their module attribute while the binding reads them, or refuse to be
 read, and counts that rebind theirs when converted.  `line_reader` feeds the
 open-data line reader bytes cut at random places: the rows, errors and counts
-must not depend on the cuts nor on resuming after the first line, and plain
-text lines must read as Python's csv module reads them.
+must be the plain-Python reader's (`text_oracles.read_lines`) whatever the cuts
+and after resuming at the first line, and plain text lines must read as
+Python's csv module reads them.  `name_key` checks the registry's name key.
 
 Each text target builds text from the fuzzer's bytes (table words, address words,
 white space and punctuation of every kind, combining marks, sigma, arbitrary
@@ -320,6 +321,7 @@ def fuzz_line_reader(data: bytes) -> None:
     whole = read_in_chunks(text, [], plan)
     pieces = read_in_chunks(text, cuts, plan)
     assert pieces == whole, (text, cuts, pieces, whole)  # chunk boundaries do not matter
+    assert whole == oracle.read_lines(text, 3, plan), (text, plan, whole)
     rows, errors, lines, offset = whole
     assert offset == len(text)
     assert lines == text.count(b"\n") + (1 if text and not text.endswith(b"\n") else 0), (text, lines)
@@ -346,6 +348,17 @@ def fuzz_line_reader(data: bytes) -> None:
                 assert rows == expected, (text, rows, expected)
 
 
+@atheris.instrument_func
+def fuzz_name_key(data: bytes) -> None:
+    fdp = atheris.FuzzedDataProvider(data)
+    # Registry names are Latin-1 text: mostly that, the other widths too.
+    text = fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 80)).decode("latin-1") if fdp.ConsumeBool() else make_text(fdp)
+    got = opendata.name_key(text)
+    assert isinstance(got, str)
+    if comparable(text):
+        assert got == oracle.name_key(text), (text, got)
+
+
 TARGETS = {
     "normalizar_texto": fuzz_normalizar_texto,
     "corroborated_signature": fuzz_corroborated_signature,
@@ -354,6 +367,7 @@ TARGETS = {
     "comparar_enderecos": fuzz_comparar_enderecos,
     "triar_documento": fuzz_triar_documento,
     "line_reader": fuzz_line_reader,
+    "name_key": fuzz_name_key,
 }
 
 

@@ -366,3 +366,39 @@ def test_smart_with_the_real_host_loaders(services):
     # A high minimum sends the document to the OCR loader, which keeps long pages as text.
     pages = ocr.process_pdf_smart(make_pdf([text_of_length(300), text_of_length(101)]), min_chars=500)
     assert [p.metadata for p in pages] == [{"page": 1, "source": "text"}, {"page": 2, "source": "text"}]
+
+
+# --- the last step of a page: Tesseract, run by the engine --------------------------------------
+STAMP, READING = "Carimbo do 2º Ofício ", "  CONTRATO DE PRESTAÇÃO DE SERVIÇOS  "
+
+
+@pytest.mark.parametrize(
+    ("residue", "reading", "images", "after"),
+    [
+        ("", READING, True, (READING, "tesseract", False)),  # the reading as Tesseract gave it
+        ("p. 2", READING, True, (READING, "tesseract", False)),  # a residue this short is dropped
+        (STAMP, READING, True, ((STAMP + "\n\n" + READING).strip(), "tesseract", False)),
+        ("p. 2", "ilegível", True, ("p. 2", "ocr_failed", True)),  # too short to be a reading
+        ("", "", True, ("", "ocr_failed", True)),
+        ("", "", False, ("", "ocr_failed", False)),  # drawings only: not a picture of a page
+        (STAMP, "", True, (STAMP, "ocr_failed", False)),
+    ],
+)
+def test_after_tesseract(residue, reading, images, after):
+    assert ocr._after_tesseract(residue, reading, images) == after
+
+
+@pytest.mark.parametrize(
+    ("residue", "images", "drawings", "reads"),
+    [("", True, False, True), ("", False, True, True), ("", False, False, False),
+     (STAMP, True, False, True), (STAMP, False, True, False)],
+)
+def test_which_pages_tesseract_reads(residue, images, drawings, reads):
+    assert ocr._reads_with_tesseract(residue, images, drawings) is reads
+
+
+def test_tesseract_step_takes_text_only():
+    with pytest.raises(TypeError, match="argument 'reading' must be str"):
+        ocr._after_tesseract("", None, True)
+    with pytest.raises(TypeError, match="argument 'residue' must be str"):
+        ocr._reads_with_tesseract(b"", True, True)

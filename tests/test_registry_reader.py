@@ -98,3 +98,50 @@ def test_name_key(name, key):
 def test_name_key_takes_text_only():
     with pytest.raises(TypeError, match="argument 'nome' must be str"):
         name_key(b"x")
+
+
+# --- against the plain-Python oracle ----------------------------------------------------------
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+import text_oracles as oracle
+from text_strategies import any_texts, latin1_keyword_texts
+
+LINE_PIECES = [b'"', b'""', b";", b"\n", b"\r\n", b"\r", b"\x00", b"a", b"\xe7\xe3o", b"20240131", b"20230229",
+               b"0", b"12", b"1234567890123456789", b" ", b"_", b'"06990590";"0001";"23"', b"S/A", b"\xc9\xa0"]
+PLANS = [TEXTS, [(CNPJ, 0), (DATE, 1), (CODE, 2), (KEY, 1)], [(KEY, 2), (CODE, 0), (DATE, 2)], []]
+files = st.lists(st.one_of(st.sampled_from(LINE_PIECES), st.binary(max_size=3)), max_size=50).map(b"".join)
+
+
+def read_in_chunks(data: bytes, cuts, plan, line=0, offset=0):
+    reader = LineReader(3, plan, line, offset)
+    rows, errors, start = [], [], 0
+    for cut in sorted(cuts) + [len(data)]:
+        rows += reader.feed(data[start:cut])
+        errors += reader.take_errors()
+        start = max(start, cut)
+    rows += reader.finish()
+    errors += reader.take_errors()
+    return rows, errors, reader.line, reader.offset
+
+
+@settings(max_examples=400, deadline=None)
+@given(files, st.lists(st.integers(0, 200), max_size=6), st.sampled_from(PLANS), st.integers(0, 10**9))
+def test_line_reader_reads_as_the_oracle_wherever_the_chunks_end(data, cuts, plan, resumed):
+    cuts = [min(c, len(data)) for c in cuts]
+    assert read_in_chunks(data, cuts, plan, resumed, resumed) == oracle.read_lines(data, 3, plan, resumed, resumed)
+
+
+@pytest.mark.parametrize("cut", [0, 5, (1 << 20) + 3, (1 << 20) + 5, (1 << 20) + 6])
+def test_overlong_lines_read_as_the_oracle(cut):
+    at_limit = b"x" * (1 << 20)
+    data = b'"ok"\n' + at_limit + b"\r\n" + at_limit + b"y\n" + at_limit + b"yz"
+    got = read_in_chunks(data, [cut], [(TEXT, 0)])
+    assert got == oracle.read_lines(data, 3, [(TEXT, 0)])
+    assert [n for n, reason in got[1] if "longa" in reason] == [3, 4] and got[2:] == (4, len(data))
+
+
+@settings(max_examples=500, deadline=None)
+@given(st.one_of(any_texts, latin1_keyword_texts))
+def test_name_key_as_the_oracle(name):
+    assert name_key(name) == oracle.name_key(name)

@@ -259,3 +259,98 @@ def evidencia(nome: str, cpf_texto, socios: list) -> str:
         if s.get("nome_representante"):
             best = max(best, weigh(s["nome_representante"], s.get("cpf_representante", "")))
     return EVIDENCIAS[best]
+
+
+# --- the open-data files ------------------------------------------------------------------------
+def name_key(nome: str) -> str:
+    """The key a company name is searched by: folded, every run of non-word characters one space."""
+    return " ".join(w for w in re.split(r"\W+", fold(nome)) if w)
+
+
+MAX_LINE = 1 << 20
+TEXT, DATE, CODE, KEY, CNPJ = range(5)
+
+
+def split_fields(line: bytes):
+    """The fields of one line (";"-separated, quoted fields with doubled quotes), or why it does not split."""
+    fields, i, n = [], 0, len(line)
+    while True:
+        if line[i:i + 1] != b'"':
+            end = line.find(b";", i)
+            if end < 0:
+                return fields + [line[i:]]
+            fields.append(line[i:end])
+            i = end + 1
+            continue
+        i += 1
+        field = b""
+        while True:
+            q = line.find(b'"', i)
+            if q < 0:
+                return "aspas não fechadas"
+            if line[q + 1:q + 2] == b'"':
+                field, i = field + line[i:q + 1], q + 2
+                continue
+            field, i = field + line[i:q], q + 1
+            break
+        fields.append(field)
+        if i == n:
+            return fields
+        if line[i:i + 1] != b";":
+            return "texto depois de aspas de fechamento"
+        i += 1
+
+
+def _value(op: int, column: int, fields: list[bytes]):
+    import datetime
+
+    field = fields[column]
+    if op == TEXT:
+        return field.decode("latin-1")
+    if op == DATE:
+        try:
+            return datetime.date(int(field[:4]), int(field[4:6]), int(field[6:])).isoformat() if (
+                len(field) == 8 and field.isdigit()) else None
+        except ValueError:
+            return None
+    if op == CODE:
+        if not field:
+            return None
+        if len(field) > 18 or not field.isdigit():
+            raise ValueError(f"campo {column + 1}: código não numérico")
+        return int(field)
+    if op == KEY:
+        return name_key(field.decode("latin-1"))
+    return b"".join(fields[column:column + 3]).decode("latin-1")
+
+
+def read_lines(data: bytes, columns: int, plan, line: int = 0, offset: int = 0):
+    """(rows, errors, line, offset) of a whole open-data file: the line reader's result."""
+    rows, errors = [], []
+    pieces = data.split(b"\n")
+    for k, raw in enumerate(pieces):
+        terminated = k < len(pieces) - 1
+        if not terminated and not raw:
+            break
+        line, offset = line + 1, offset + len(raw) + terminated
+        text = raw[:-1] if raw.endswith(b"\r") else raw
+        if len(text) > MAX_LINE:
+            errors.append((line, "linha longa demais (mais de 1 MiB)"))
+            continue
+        if not text:
+            continue
+        if b"\0" in text:
+            errors.append((line, "byte nulo na linha"))
+            continue
+        fields = split_fields(text)
+        if isinstance(fields, str):
+            errors.append((line, fields))
+            continue
+        if len(fields) != columns:
+            errors.append((line, f"esperados {columns} campos, encontrados {len(fields)}"))
+            continue
+        try:
+            rows.append(tuple(_value(op, column, fields) for op, column in plan))
+        except ValueError as e:
+            errors.append((line, str(e)))
+    return rows, errors, line, offset

@@ -1,8 +1,6 @@
 // Helpers shared by the parts of the ocr module.
 #include "ocr/parts.hpp"
 
-#include "quillon/text.hpp"
-
 namespace ocr_detail {
 
 namespace qo = quillon::ocr;
@@ -12,19 +10,17 @@ void bytes_like_arg(nb::handle h, const char* fn, const char* param) {
 }
 
 nb::str strip(nb::handle s) {
-    if (!PyUnicode_Check(s.ptr())) {
-        PyErr_Format(PyExc_TypeError, "expected str, not %.200s", Py_TYPE(s.ptr())->tp_name);
-        throw nb::python_error();
-    }
-    std::size_t first = 0, last = 0, n = 0;
-    with_code_units(s.ptr(), [&](const auto* data, std::size_t len) {
-        n = len;
-        quillon::text::strip_bounds(data, len, first, last);
-    });
-    if (first == 0 && last == n && PyUnicode_CheckExact(s.ptr())) return nb::borrow<nb::str>(s);
-    PyObject* r = PyUnicode_Substring(s.ptr(), static_cast<Py_ssize_t>(first), static_cast<Py_ssize_t>(last));
+    // str.strip(s), unbound: a str subclass gets str's own strip, and an
+    // exact str with nothing to strip comes back as itself.
+    PyObject* r = PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyUnicode_Type), "strip", "O", s.ptr());
     if (!r) throw nb::python_error();
     return nb::steal<nb::str>(r);
+}
+
+nb::str join_blank_line(nb::handle first, nb::handle second) {
+    PyObject* joined = PyUnicode_FromFormat("%U\n\n%U", first.ptr(), second.ptr());
+    if (!joined) throw nb::python_error();
+    return strip(nb::steal(joined));
 }
 
 nb::str lower(nb::handle s) {
@@ -103,15 +99,8 @@ void close_quietly(nb::handle obj) noexcept {
 
 bool is_path_source(nb::handle source) {
     if (PyUnicode_Check(source.ptr())) return true;
-    static PyObject* path_like = [] {
-        PyObject* os = PyImport_ImportModule("os");
-        if (!os) throw nb::python_error();
-        PyObject* t = PyObject_GetAttrString(os, "PathLike");
-        Py_DECREF(os);
-        if (!t) throw nb::python_error();
-        return t;  // kept for the life of the process
-    }();
-    int r = PyObject_IsInstance(source.ptr(), path_like);
+    nb::object path_like = nb::module_::import_("os").attr("PathLike");
+    int r = PyObject_IsInstance(source.ptr(), path_like.ptr());
     if (r < 0) throw nb::python_error();
     return r == 1;
 }

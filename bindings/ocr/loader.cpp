@@ -8,41 +8,35 @@ using namespace ocr_detail;
 
 namespace {
 
+// The arguments both entries document alike, after their own first ones.
+#define QUILLON_OCR_SHARED_ARGS                                                                   \
+    "        filename: Nome para log quando source é bytes (ignorado se source é Path)\n"            \
+    "        ocr_fallback: \"off\" (padrão, só Azure OCR), \"auto\" (Vision LLM quando o OCR\n"     \
+    "            não retorna texto) ou \"force\" (só Vision LLM, sem Azure OCR)\n"                   \
+    "        llm_caller: Callable para Vision LLM fallback\n"                                      \
+    "        provider: Provider do Vision LLM (\"openai\", \"azure\" ou \"google\")\n"              \
+    "        google_client: Cliente do Google quando provider é \"google\"\n"                      \
+    "        google_model: Modelo do Google quando provider é \"google\"\n"                        \
+    "\n"                                                                                      \
+    "    Returns:\n"                                                                          \
+    "        Lista de Page objects\n"                                                         \
+    "    "
+
 constexpr const char* kLoadPdfWithOcrDoc =
     "Carrega PDF aplicando OCR nas páginas com imagem.\n"
     "\n"
     "    Args:\n"
     "        source: Caminho do arquivo ou bytes do PDF\n"
-    "        use_azure: Se True, usa Azure OCR\n"
-    "        filename: Nome para log quando source é bytes (ignorado se source é Path)\n"
-    "        ocr_fallback: \"off\" (padrão, só Azure OCR), \"auto\" (Vision LLM quando o OCR\n"
-    "            não retorna texto) ou \"force\" (só Vision LLM, sem Azure OCR)\n"
-    "        llm_caller: Callable para Vision LLM fallback\n"
-    "        provider: Provider do Vision LLM (\"openai\", \"azure\" ou \"google\")\n"
-    "        google_client: Cliente do Google quando provider é \"google\"\n"
-    "        google_model: Modelo do Google quando provider é \"google\"\n"
-    "\n"
-    "    Returns:\n"
-    "        Lista de Page objects\n"
-    "    ";
+    "        use_azure: Se True, usa Azure OCR\n" QUILLON_OCR_SHARED_ARGS;
 
 constexpr const char* kProcessPdfSmartDoc =
     "Processa PDF de forma inteligente, aplicando OCR quando necessário.\n"
     "\n"
     "    Args:\n"
     "        source: Caminho do arquivo ou bytes do PDF\n"
-    "        min_chars: Mínimo de caracteres para considerar página com texto\n"
-    "        filename: Nome para log quando source é bytes (ignorado se source é Path)\n"
-    "        ocr_fallback: \"off\" (padrão, só Azure OCR), \"auto\" (Vision LLM quando o OCR\n"
-    "            não retorna texto) ou \"force\" (só Vision LLM, sem Azure OCR)\n"
-    "        llm_caller: Callable para Vision LLM fallback\n"
-    "        provider: Provider do Vision LLM (\"openai\", \"azure\" ou \"google\")\n"
-    "        google_client: Cliente do Google quando provider é \"google\"\n"
-    "        google_model: Modelo do Google quando provider é \"google\"\n"
-    "\n"
-    "    Returns:\n"
-    "        Lista de Page objects\n"
-    "    ";
+    "        min_chars: Mínimo de caracteres para considerar página com texto\n" QUILLON_OCR_SHARED_ARGS;
+
+#undef QUILLON_OCR_SHARED_ARGS
 
 // The arguments both entries share, checked before any work.
 struct Request {
@@ -137,14 +131,7 @@ public:
         }
 
         qo::PageOutcome outcome = flow.outcome();
-        nb::str final_text = text;
-        if (outcome.joins_text) {
-            nb::object joined = nb::steal(PyUnicode_Concat(text.ptr(), nb::str("\n\n").ptr()));
-            if (!joined.is_valid()) throw nb::python_error();
-            joined = nb::steal(PyUnicode_Concat(joined.ptr(), extracted.ptr()));
-            if (!joined.is_valid()) throw nb::python_error();
-            final_text = strip(joined);
-        }
+        nb::str final_text = outcome.joins_text ? join_blank_line(text, extracted) : text;
         if (outcome.ocr_failed)
             log_warning(ocr_ns, "Página %d: OCR não retornou texto; seguindo com %d chars de resíduo.", n,
                         PyUnicode_GET_LENGTH(text.ptr()));
@@ -221,19 +208,22 @@ nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::ha
     return load_pdf(source, "filename"_a = plain_name);
 }
 
+// The parameters both signatures share, after their own first two.
+#define QUILLON_OCR_SHARED_PARAMS                                                                  \
+    "filename: str | None = None, ocr_fallback: str = 'off', "                                    \
+    "llm_caller: collections.abc.Callable[[list[dict[str, typing.Any]], None], typing.Any] | None = None, " \
+    "provider: str = 'openai', google_client: typing.Any = None, google_model: str | None = None) "  \
+    "-> list[quillon.models.result.Page]"
+
 constexpr const char* kLoadSig =
     "def load_pdf_with_ocr(source: str | os.PathLike[str] | bytes | typing.Any, use_azure: bool = True, "
-    "filename: str | None = None, ocr_fallback: str = 'off', "
-    "llm_caller: collections.abc.Callable[[list[dict[str, typing.Any]], None], typing.Any] | None = None, "
-    "provider: str = 'openai', google_client: typing.Any = None, google_model: str | None = None) "
-    "-> list[quillon.models.result.Page]";
+    QUILLON_OCR_SHARED_PARAMS;
 
 constexpr const char* kSmartSig =
     "def process_pdf_smart(source: str | os.PathLike[str] | bytes | typing.Any, min_chars: int = 100, "
-    "filename: str | None = None, ocr_fallback: str = 'off', "
-    "llm_caller: collections.abc.Callable[[list[dict[str, typing.Any]], None], typing.Any] | None = None, "
-    "provider: str = 'openai', google_client: typing.Any = None, google_model: str | None = None) "
-    "-> list[quillon.models.result.Page]";
+    QUILLON_OCR_SHARED_PARAMS;
+
+#undef QUILLON_OCR_SHARED_PARAMS
 
 }  // namespace
 

@@ -35,6 +35,7 @@ NB_MODULE(ocr, m) {
     register_azure_ocr(m);
     register_vision(m);
     register_loader(m);
+    register_scanned(m);
 
     ocr_ns.set_all({"render_page_as_image", "render_page_as_pdf", "perform_azure_ocr", "perform_vision_fallback",
                     "load_pdf_with_ocr", "process_pdf_smart", "AZURE_OCR_TIMEOUT_SECONDS"});

@@ -39,6 +39,7 @@ void register_rendering(nb::module_& m);
 void register_azure_ocr(nb::module_& m);
 void register_vision(nb::module_& m);
 void register_loader(nb::module_& m);
+void register_scanned(nb::module_& m);
 
 namespace ocr_detail {
 
@@ -49,6 +50,10 @@ void bytes_like_arg(nb::handle h, const char* fn, const char* param);
 // str.strip() of a str (anything else is a TypeError); s itself when there
 // is nothing to remove.
 nb::str strip(nb::handle s);
+
+// `(first + "\n\n" + second).strip()` of two str: a residue and a recognised
+// text in one page record.
+nb::str join_blank_line(nb::handle first, nb::handle second);
 
 // str.lower() of a str.
 nb::str lower(nb::handle s);

@@ -3,8 +3,6 @@
 // transcription is logged and gives None; it never raises.
 #include "ocr/parts.hpp"
 
-#include "quillon/base64.hpp"
-
 namespace qo = quillon::ocr;
 using namespace ocr_detail;
 
@@ -51,21 +49,12 @@ nb::object vision_payload(nb::handle doc, nb::handle page_num_arg, nb::handle pr
     return nb::make_tuple(ocr_ns.call(kRenderPageAsImage, doc, page_num), "png");
 }
 
-// "data:<mime>;base64,<image in base64>".
+// "data:<mime>;base64,<image in base64>", the encoding done by the standard
+// library's binascii.
 nb::str data_url(nb::handle mime, nb::handle image_bytes) {
-    Py_buffer view;
-    if (PyObject_GetBuffer(image_bytes.ptr(), &view, PyBUF_SIMPLE) < 0) throw nb::python_error();
-    std::size_t n = static_cast<std::size_t>(view.len);
-    PyObject* b64 = PyUnicode_New(static_cast<Py_ssize_t>(quillon::base64::encoded_length(n)), 127);
-    if (!b64) {
-        PyBuffer_Release(&view);
-        throw nb::python_error();
-    }
-    quillon::base64::encode_into(static_cast<const unsigned char*>(view.buf), n,
-                                 reinterpret_cast<char*>(PyUnicode_1BYTE_DATA(b64)));
-    PyBuffer_Release(&view);
-    nb::object encoded = nb::steal(b64);
-    PyObject* url = PyUnicode_FromFormat("data:%U;base64,%U", mime.ptr(), encoded.ptr());
+    nb::object encoded = nb::module_::import_("binascii").attr("b2a_base64")(image_bytes, "newline"_a = false);
+    if (!PyBytes_Check(encoded.ptr())) throw nb::type_error("b2a_base64() did not return bytes");
+    PyObject* url = PyUnicode_FromFormat("data:%U;base64,%s", mime.ptr(), PyBytes_AS_STRING(encoded.ptr()));
     if (!url) throw nb::python_error();
     return nb::steal<nb::str>(url);
 }

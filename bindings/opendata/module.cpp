@@ -2,11 +2,11 @@
 // data, and the key registry names are searched by.
 //
 // The importer hands the reader the decompressed bytes of one file in chunks;
-// the reader splits the complete lines, checks each against the file's field
-// count and turns it into a row tuple by the file's plan (which fields, made
-// into what).  Lines that do not read are not rows: each is noted with its
-// line number and why, and reading goes on.  The bytes after the last line
-// break wait for the next chunk, so memory stays that of one chunk.
+// the core's LineStream cuts them into lines (carry, CR/LF, overlong lines);
+// here each line is checked against the file's field count and turned into a
+// row tuple by the file's plan (which fields, made into what).  Lines that do
+// not read are not rows: each is noted with its line number and why, and
+// reading goes on.
 #include <Python.h>
 #include <nanobind/nanobind.h>
 #include <nanobind/stl/pair.h>
@@ -25,18 +25,7 @@ namespace od = quillon::opendata;
 
 namespace {
 
-// What a plan step makes of a field.
-enum Op : int {
-    kText = 0,  // the field decoded from Latin-1
-    kDate = 1,  // AAAAMMDD as "AAAA-MM-DD"; None when it is no date ("", "0")
-    kCode = 2,  // a numeric code as an int; None when empty; other text is an error
-    kKey = 3,   // the name key of the field (see name_key)
-    kCnpj = 4,  // this field and the next two joined: base, order, check digits
-};
-
-// A line longer than this has no business in these files; it is reported
-// and skipped rather than held in memory while waiting for its end.
-constexpr std::size_t kMaxLine = 1 << 20;
+using od::kCnpj, od::kCode, od::kDate, od::kKey, od::kText;
 
 nb::object latin1(const od::Field& f) {
     PyObject* s = PyUnicode_DecodeLatin1(f.data, static_cast<Py_ssize_t>(f.size), nullptr);
@@ -50,173 +39,102 @@ nb::str name_key_of(const od::Field& f) {
     return quillon::bind::make_str(key);
 }
 
+// Turns the lines of a LineStream into row tuples; the stream keeps the
+// carry between chunks, the line numbers and the byte counts.
 class LineReader {
 public:
     LineReader(std::size_t columns, std::vector<std::pair<int, int>> plan, long long line, long long offset)
-        : columns_(columns), plan_(std::move(plan)), line_(line), offset_(offset) {
-        for (auto [op, column] : plan_) {
-            int last = op == kCnpj ? column + 2 : column;
-            if (op < kText || op > kCnpj || column < 0 || static_cast<std::size_t>(last) >= columns_)
+        : columns_(columns), plan_(std::move(plan)), stream_(line, offset) {
+        for (auto [op, column] : plan_)
+            if (!od::plan_step_fits(op, column, columns_))
                 throw nb::value_error("plano inválido: operação ou coluna fora do leiaute");
-        }
     }
 
     // Rows of the complete lines in `chunk` (after what earlier chunks left).
     nb::list feed(nb::bytes chunk) {
         nb::list rows;
-        const char* data = static_cast<const char*>(chunk.data());
-        std::size_t n = chunk.size();
-        std::size_t start = 0;
-        if (!pending_.empty() || skipping_) {
-            const void* hit = n ? __builtin_memchr(data, '\n', n) : nullptr;
-            if (!hit) {
-                carry(data, n);
-                return rows;
-            }
-            std::size_t end = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
-            if (skipping_) {
-                carry(data, end + 1);  // the end of an overlong line
-            } else {
-                pending_.append(data, end + 1);
-                std::size_t len = pending_.size() - 1;  // without the "\n"
-                if (len > 0 && pending_[len - 1] == '\r') --len;
-                finish_line(pending_.data(), len, pending_.size(), rows);
-                pending_.clear();
-            }
-            start = end + 1;
-        }
-        std::size_t used = od::for_each_line(data + start, n - start, [&](const char* line, std::size_t len) {
-            std::size_t raw = len + 1;
-            if (line[len] == '\r') ++raw;  // the "\r" that for_each_line dropped
-            finish_line(line, len, raw, rows);
-        });
-        carry(data + start + used, n - start - used);
+        stream_.feed(
+            static_cast<const char*>(chunk.data()), chunk.size(),
+            [&](const char* line, std::size_t len) { read_line(line, len, rows); }, [&] { overlong(); });
         return rows;
     }
 
     // The row of a last line that has no line break after it.
     nb::list finish() {
         nb::list rows;
-        if (skipping_) {
-            skipping_ = false;
-            pending_.clear();
-            return rows;
-        }
-        if (!pending_.empty()) {
-            std::size_t len = pending_.size();
-            if (pending_[len - 1] == '\r') --len;
-            finish_line(pending_.data(), len, pending_.size(), rows);
-            pending_.clear();
-        }
+        stream_.finish([&](const char* line, std::size_t len) { read_line(line, len, rows); }, [&] { overlong(); });
         return rows;
     }
 
     // (line number, reason) of every line that did not read since the last call.
     std::vector<std::pair<long long, std::string>> take_errors() { return std::exchange(errors_, {}); }
 
-    long long line() const { return line_; }
-    long long offset() const { return offset_; }
+    long long line() const { return stream_.line(); }
+    long long offset() const { return stream_.offset(); }
 
 private:
-    void carry(const char* data, std::size_t n) {
-        if (skipping_) {
-            // Still inside an overlong line: only its end matters.
-            if (n && data[n - 1] == '\n') {
-                skipping_ = false;
-                ++line_;
-                offset_ += static_cast<long long>(skipped_ + n);
-                skipped_ = 0;
-            } else {
-                skipped_ += n;
-            }
-            return;
-        }
-        if (pending_.size() + n > kMaxLine && (n == 0 || data[n - 1] != '\n')) {
-            errors_.emplace_back(line_ + 1, "linha longa demais (mais de 1 MiB)");
-            skipping_ = true;
-            skipped_ = pending_.size() + n;
-            pending_.clear();
-            return;
-        }
-        pending_.append(data, n);
-    }
+    void overlong() { errors_.emplace_back(stream_.line(), "linha longa demais (mais de 1 MiB)"); }
 
-    // One complete line of `raw` bytes (terminator included), `len` of text.
-    void finish_line(const char* line, std::size_t len, std::size_t raw, nb::list& rows) {
-        ++line_;
-        offset_ += static_cast<long long>(raw);
+    void read_line(const char* line, std::size_t len, nb::list& rows) {
         if (len == 0) return;  // a blank line carries nothing
         if (__builtin_memchr(line, '\0', len)) {
             // No text column of a database holds one, and no published line has one.
-            errors_.emplace_back(line_, "byte nulo na linha");
+            errors_.emplace_back(stream_.line(), "byte nulo na linha");
             return;
         }
-        switch (splitter_.split(line, len)) {
-            case od::LineError::kNone:
-                break;
-            case od::LineError::kUnterminatedQuote:
-                errors_.emplace_back(line_, "aspas não fechadas");
-                return;
-            case od::LineError::kTextAfterQuote:
-                errors_.emplace_back(line_, "texto depois de aspas de fechamento");
-                return;
+        od::LineError error = splitter_.split(line, len);
+        if (error != od::LineError::kNone) {
+            errors_.emplace_back(stream_.line(), od::line_error_reason(error));
+            return;
         }
         const auto& fields = splitter_.fields();
         if (fields.size() != columns_) {
-            errors_.emplace_back(line_, "esperados " + std::to_string(columns_) + " campos, encontrados " +
-                                            std::to_string(fields.size()));
+            errors_.emplace_back(stream_.line(), "esperados " + std::to_string(columns_) + " campos, encontrados " +
+                                                     std::to_string(fields.size()));
             return;
         }
         nb::object row = nb::steal(PyTuple_New(static_cast<Py_ssize_t>(plan_.size())));
         if (!row.is_valid()) throw nb::python_error();
         for (std::size_t i = 0; i < plan_.size(); ++i) {
-            auto [op, column] = plan_[i];
-            const od::Field& f = fields[static_cast<std::size_t>(column)];
-            nb::object value;
-            switch (op) {
-                case kText:
-                    value = latin1(f);
-                    break;
-                case kDate: {
-                    char iso[10];
-                    value = od::iso_date(f.data, f.size, iso) ? nb::object(nb::str(iso, 10)) : nb::none();
-                    break;
-                }
-                case kCode: {
-                    long long code = 0;
-                    if (f.size == 0) {
-                        value = nb::none();
-                    } else if (od::parse_code(f.data, f.size, code)) {
-                        value = nb::int_(code);
-                    } else {
-                        errors_.emplace_back(line_, "campo " + std::to_string(column + 1) + ": código não numérico");
-                        return;
-                    }
-                    break;
-                }
-                case kKey:
-                    value = name_key_of(f);
-                    break;
-                case kCnpj: {
-                    std::string cnpj;
-                    for (int k = 0; k < 3; ++k) cnpj.append(fields[column + k].data, fields[column + k].size);
-                    value = latin1({cnpj.data(), cnpj.size()});
-                    break;
-                }
-            }
+            nb::object value = convert(plan_[i], fields);
+            if (!value.is_valid()) return;  // the field did not read: noted in errors_
             PyTuple_SET_ITEM(row.ptr(), static_cast<Py_ssize_t>(i), value.release().ptr());
         }
         rows.append(row);
     }
 
+    // The value of one plan step; an invalid object when the field does not read.
+    nb::object convert(std::pair<int, int> step, const std::vector<od::Field>& fields) {
+        auto [op, column] = step;
+        const od::Field& f = fields[static_cast<std::size_t>(column)];
+        switch (op) {
+            case kText:
+                return latin1(f);
+            case kDate: {
+                char iso[10];
+                return od::iso_date(f.data, f.size, iso) ? nb::object(nb::str(iso, 10)) : nb::none();
+            }
+            case kCode: {
+                long long code = 0;
+                if (f.size == 0) return nb::none();
+                if (od::parse_code(f.data, f.size, code)) return nb::int_(code);
+                errors_.emplace_back(stream_.line(), "campo " + std::to_string(column + 1) + ": código não numérico");
+                return nb::object();
+            }
+            case kKey:
+                return name_key_of(f);
+            default: {  // kCnpj
+                std::string cnpj;
+                for (int k = 0; k < 3; ++k) cnpj.append(fields[column + k].data, fields[column + k].size);
+                return latin1({cnpj.data(), cnpj.size()});
+            }
+        }
+    }
+
     std::size_t columns_;
     std::vector<std::pair<int, int>> plan_;
-    long long line_;
-    long long offset_;
+    od::LineStream stream_;
     od::LineSplitter splitter_;
-    std::string pending_;
-    bool skipping_ = false;
-    std::size_t skipped_ = 0;
     std::vector<std::pair<long long, std::string>> errors_;
 };
 

@@ -48,6 +48,8 @@ const char* source_name(Source s) noexcept {
             return "vision_fallback";
         case Source::OcrFailed:
             return "ocr_failed";
+        case Source::Tesseract:
+            return "tesseract";
         case Source::Text:
             break;
     }
@@ -102,6 +104,15 @@ PageOutcome PageFlow::outcome() const noexcept {
     else if (has_text)
         source = last_ == Step::Ocr ? Source::Ocr : Source::VisionFallback;
     return {source, failed, has_text};
+}
+
+ScannedOutcome after_tesseract(const ScannedPage& page, std::size_t reading_chars) noexcept {
+    if (reading_chars >= kUnreadableChars) {
+        // The reading carries the page; a residue this short is noise beside it.
+        ScannedText text = page.residue_chars >= kUnreadableChars ? ScannedText::Joined : ScannedText::Reading;
+        return {text, Source::Tesseract, false};
+    }
+    return {ScannedText::Residue, Source::OcrFailed, page.residue_chars < kUnreadableChars && page.has_images};
 }
 
 }  // namespace quillon::ocr

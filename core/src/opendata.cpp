@@ -2,6 +2,34 @@
 
 namespace quillon::opendata {
 
+const char* line_error_reason(LineError e) noexcept {
+    switch (e) {
+        case LineError::kUnterminatedQuote:
+            return "aspas não fechadas";
+        case LineError::kTextAfterQuote:
+            return "texto depois de aspas de fechamento";
+        case LineError::kNone:
+            break;
+    }
+    return "";
+}
+
+void LineStream::carry(const char* data, std::size_t n) {
+    if (skipping_) {
+        skipped_ += n;
+        return;
+    }
+    // One byte of room for a "\r" that may turn out to be the terminator's.
+    if (pending_.size() + n > kMaxLine + 1) {
+        skipping_ = true;
+        skipped_ = pending_.size() + n;
+        pending_.clear();
+        pending_.shrink_to_fit();
+        return;
+    }
+    pending_.append(data, n);
+}
+
 LineError LineSplitter::split(const char* line, std::size_t n) {
     fields_.clear();
     scratch_.clear();

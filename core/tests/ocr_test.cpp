@@ -147,3 +147,41 @@ TEST(Ocr, RecordWithoutAStepChangesNothing) {
     EXPECT_EQ(flow.next(), Step::Done);
     EXPECT_EQ(flow.outcome().source, Source::OcrFailed);
 }
+
+TEST(Ocr, TesseractReadsPagesWithSomethingToRead) {
+    constexpr std::size_t below = kUnreadableChars - 1, at = kUnreadableChars;
+    // Almost no text layer: anything drawn may be text; a blank page is not read.
+    EXPECT_TRUE(reads_with_tesseract({0, true, false}));
+    EXPECT_TRUE(reads_with_tesseract({below, false, true}));
+    EXPECT_FALSE(reads_with_tesseract({0, false, false}));
+    // Some text layer: only over a picture of the page.
+    EXPECT_TRUE(reads_with_tesseract({at, true, false}));
+    EXPECT_FALSE(reads_with_tesseract({at, false, true}));
+    EXPECT_STREQ(source_name(Source::Tesseract), "tesseract");
+}
+
+TEST(Ocr, AfterTesseract) {
+    constexpr std::size_t below = kUnreadableChars - 1, at = kUnreadableChars;
+    struct Case {
+        ScannedPage page;
+        std::size_t reading;
+        ScannedText text;
+        Source source;
+        bool unreadable;
+    };
+    const Case cases[] = {
+        {{0, true, false}, at, ScannedText::Reading, Source::Tesseract, false},
+        {{below, true, false}, 500, ScannedText::Reading, Source::Tesseract, false},  // a stray mark dropped
+        {{at, true, false}, at, ScannedText::Joined, Source::Tesseract, false},
+        {{0, true, false}, below, ScannedText::Residue, Source::OcrFailed, true},  // a short reading is none
+        {{0, true, false}, 0, ScannedText::Residue, Source::OcrFailed, true},
+        {{below, false, true}, 0, ScannedText::Residue, Source::OcrFailed, false},  // drawings, no picture
+        {{at, true, false}, 0, ScannedText::Residue, Source::OcrFailed, false},     // its text layer is kept
+    };
+    for (const Case& c : cases) {
+        ScannedOutcome o = after_tesseract(c.page, c.reading);
+        EXPECT_EQ(o.text, c.text) << c.page.residue_chars << " " << c.reading;
+        EXPECT_EQ(o.source, c.source) << c.page.residue_chars << " " << c.reading;
+        EXPECT_EQ(o.unreadable, c.unreadable) << c.page.residue_chars << " " << c.reading;
+    }
+}

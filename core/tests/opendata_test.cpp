@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -71,14 +72,97 @@ TEST(LineSplitter, ReusedAcrossLinesOfAnyLength) {
     EXPECT_EQ(std::string(s.fields()[0].data, s.fields()[0].size), "q\"");
 }
 
-TEST(ForEachLine, LinesAndTheCarriedTail) {
-    std::string buf = "a\r\nbb\n\nccc";
-    std::vector<std::string> lines;
-    std::size_t used = opendata::for_each_line(buf.data(), buf.size(), [&](const char* p, std::size_t n) {
-        lines.emplace_back(p, n);
-    });
-    EXPECT_EQ(lines, (std::vector<std::string>{"a", "bb", ""}));
-    EXPECT_EQ(buf.substr(used), "ccc");
+namespace {
+
+// What a LineStream makes of a whole file fed in pieces: each line's number
+// and text ("!" for an overlong line), then the final line count and offset.
+struct Read {
+    std::vector<std::pair<long long, std::string>> lines;
+    long long line = 0;
+    long long offset = 0;
+    bool operator==(const Read& o) const { return lines == o.lines && line == o.line && offset == o.offset; }
+};
+
+Read read_in_pieces(const std::string& file, const std::vector<std::size_t>& cuts, long long line = 0,
+                    long long offset = 0) {
+    opendata::LineStream stream(line, offset);
+    Read out;
+    auto on_line = [&](const char* p, std::size_t n) { out.lines.emplace_back(stream.line(), std::string(p, n)); };
+    auto on_overlong = [&] { out.lines.emplace_back(stream.line(), "!"); };
+    std::size_t start = 0;
+    for (std::size_t cut : cuts) {
+        stream.feed(file.data() + start, cut - start, on_line, on_overlong);
+        start = cut;
+    }
+    stream.feed(file.data() + start, file.size() - start, on_line, on_overlong);
+    stream.finish(on_line, on_overlong);
+    out.line = stream.line();
+    out.offset = stream.offset();
+    return out;
+}
+
+using Lines = std::vector<std::pair<long long, std::string>>;
+
+}  // namespace
+
+TEST(LineStream, LfCrlfAndALastLineWithoutBreak) {
+    std::string file = "a\r\nbb\n\nc\rc\n\r\nlast\r";
+    Read whole = read_in_pieces(file, {});
+    EXPECT_EQ(whole.lines, (Lines{{1, "a"}, {2, "bb"}, {3, ""}, {4, "c\rc"}, {5, ""}, {6, "last"}}));
+    EXPECT_EQ(whole.line, 6);
+    EXPECT_EQ(whole.offset, static_cast<long long>(file.size()));
+    EXPECT_EQ(read_in_pieces("", {}), Read{});
+    EXPECT_EQ(read_in_pieces("x\n", {}).lines, (Lines{{1, "x"}}));
+}
+
+TEST(LineStream, EveryCutGivesTheSameLines) {
+    // Cut between "\r" and "\n", right after "\n", inside a line, at both ends.
+    std::string file = "one;two\r\nthree\n\r\n\nfour\r\nfive";
+    Read whole = read_in_pieces(file, {});
+    for (std::size_t a = 0; a <= file.size(); ++a)
+        for (std::size_t b = a; b <= file.size(); ++b)
+            ASSERT_EQ(read_in_pieces(file, {a, a, b}), whole) << a << " " << b;
+}
+
+TEST(LineStream, ResumedCountsOnFromWhereItLeft) {
+    Read r = read_in_pieces("x\ny", {}, 41, 1000);
+    EXPECT_EQ(r.lines, (Lines{{42, "x"}, {43, "y"}}));
+    EXPECT_EQ(r.line, 43);
+    EXPECT_EQ(r.offset, 1003);
+}
+
+TEST(LineStream, OverlongLinesAreSkippedWhereverTheChunksEnd) {
+    const std::size_t max = opendata::kMaxLine;
+    std::string at_limit(max, 'x'), over(max + 1, 'y');
+    std::string file = "ok\n" + at_limit + "\r\n" + over + "\nafter\n" + over;
+    Lines expected{{1, "ok"}, {2, at_limit}, {3, "!"}, {4, "after"}, {5, "!"}};
+    std::size_t second = 3, third = second + max + 2, fourth = third + max + 2;
+    for (const std::vector<std::size_t>& cuts : std::vector<std::vector<std::size_t>>{
+             {}, {1}, {second + 10}, {third - 1}, {third + 1, third + max}, {third + max + 1}, {fourth - 1},
+             {fourth + 3, fourth + 7}, {file.size() - 1}}) {
+        Read r = read_in_pieces(file, cuts);
+        ASSERT_EQ(r.lines.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(r.lines[i], expected[i]) << i;
+        EXPECT_EQ(r.line, 5);
+        EXPECT_EQ(r.offset, static_cast<long long>(file.size()));
+    }
+}
+
+TEST(LineStream, RandomFilesAndCuts) {
+    std::mt19937 rng(5);
+    const char pieces[] = {'a', ';', '"', '\r', '\n'};
+    for (int round = 0; round < 2000; ++round) {
+        std::string file;
+        for (int i = static_cast<int>(rng() % 40); i > 0; --i) file += pieces[rng() % sizeof pieces];
+        std::vector<std::size_t> cuts;
+        for (int i = static_cast<int>(rng() % 5); i > 0; --i) cuts.push_back(rng() % (file.size() + 1));
+        std::sort(cuts.begin(), cuts.end());
+        Read whole = read_in_pieces(file, {});
+        ASSERT_EQ(read_in_pieces(file, cuts), whole) << file;
+        long long breaks = static_cast<long long>(std::count(file.begin(), file.end(), '\n'));
+        EXPECT_EQ(whole.line, breaks + (!file.empty() && file.back() != '\n'));
+        EXPECT_EQ(whole.offset, static_cast<long long>(file.size()));
+    }
 }
 
 TEST(IsoDate, ValidDatesOnly) {
@@ -141,4 +225,17 @@ TEST(LineSplitter, RandomLinesRoundTrip) {
                       std::string(s.fields()[i].data, s.fields()[i].size))
                 << line;
     }
+}
+
+TEST(Plan, StepsReadFieldsTheLineHas) {
+    EXPECT_TRUE(opendata::plan_step_fits(opendata::kText, 0, 1));
+    EXPECT_FALSE(opendata::plan_step_fits(opendata::kText, 1, 1));
+    EXPECT_FALSE(opendata::plan_step_fits(opendata::kText, -1, 3));
+    // A CNPJ takes its field and the next two.
+    EXPECT_TRUE(opendata::plan_step_fits(opendata::kCnpj, 0, 3));
+    EXPECT_FALSE(opendata::plan_step_fits(opendata::kCnpj, 1, 3));
+    EXPECT_FALSE(opendata::plan_step_fits(opendata::kCnpj + 1, 0, 9));
+    EXPECT_FALSE(opendata::plan_step_fits(-1, 0, 9));
+    EXPECT_STREQ(opendata::line_error_reason(LineError::kUnterminatedQuote), "aspas não fechadas");
+    EXPECT_STREQ(opendata::line_error_reason(LineError::kTextAfterQuote), "texto depois de aspas de fechamento");
 }

@@ -4,7 +4,10 @@
 // more than 100 characters is taken as it is; every other page is recognised:
 // by the Azure AI Vision OCR service, by a vision language model when the OCR
 // gives nothing and the caller asked for a fallback ("auto"), or by the model
-// alone when the caller forces it ("force").  This header holds the numbers
+// alone when the caller forces it ("force").  A page that none of these read
+// goes on to Tesseract where the host has it (the last step, at the end of
+// this header): that is every route by which a page becomes text, and the
+// one threshold below which a page holds nothing to read.  This header holds the numbers
 // and the rules of that pipeline: resolutions, image limits, which service
 // errors are worth a second attempt, which format and MIME type an image is
 // sent as, which recognition step a page goes through next, and what its page
@@ -146,7 +149,7 @@ enum class Recognised {
 };
 
 // Where the text of a page record came from (its "source").
-enum class Source { Text, Ocr, VisionFallback, OcrFailed };
+enum class Source { Text, Ocr, VisionFallback, OcrFailed, Tesseract };
 
 const char* source_name(Source s) noexcept;
 
@@ -198,5 +201,43 @@ private:
 
 // A page record is kept when it has text or records a failed recognition.
 constexpr bool keeps_page(bool text_is_empty, bool ocr_failed) noexcept { return !text_is_empty || ocr_failed; }
+
+// --- The last step: Tesseract -------------------------------------------------
+
+// A page left with fewer characters than this holds nothing to read: its
+// residue is not worth keeping beside a reading, a reading this short is no
+// reading, and a picture of a page left this short is an unreadable page.
+inline constexpr std::size_t kUnreadableChars = 20;
+
+// What the host knows of a page that no service read (a page record with
+// Source::OcrFailed, or a thin page when no service is configured).
+struct ScannedPage {
+    std::size_t residue_chars;  // its trimmed text layer
+    bool has_images;
+    bool has_drawings;
+};
+
+// Whether such a page goes to Tesseract.  A page with almost no text layer
+// does when anything is drawn on it (a blank page is not unread, it is
+// blank); a page with some text layer only when a picture lies under it (a
+// stamp or a page number over a scan).
+constexpr bool reads_with_tesseract(const ScannedPage& page) noexcept {
+    if (page.residue_chars < kUnreadableChars) return page.has_images || page.has_drawings;
+    return page.has_images;
+}
+
+// The text a page record ends with: its residue, Tesseract's reading, or the
+// residue, a blank line and the reading (trimmed).
+enum class ScannedText { Residue, Reading, Joined };
+
+struct ScannedOutcome {
+    ScannedText text;
+    Source source;    // Tesseract when the reading is kept, OcrFailed otherwise
+    bool unreadable;  // a picture of a page with nothing read from it
+};
+
+// The page after Tesseract read `reading_chars` characters from it (0 when
+// it was not read, or the reading failed).
+ScannedOutcome after_tesseract(const ScannedPage& page, std::size_t reading_chars) noexcept;
 
 }  // namespace quillon::ocr

@@ -30,6 +30,27 @@ enum class LineError {
     kTextAfterQuote,     // a closing quote followed by something other than ";"
 };
 
+// Why a line is not a row, as the import reports it.
+const char* line_error_reason(LineError e) noexcept;
+
+// A row is made by a plan: for each of its values, one step (what it makes of
+// which field of the line).
+enum PlanOp : int {
+    kText = 0,  // the field decoded from Latin-1
+    kDate = 1,  // AAAAMMDD as "AAAA-MM-DD"; none when it is no date ("", "0")
+    kCode = 2,  // a numeric code as an integer; none when empty; other text is an error
+    kKey = 3,   // the name key of the field (see name_key_append)
+    kCnpj = 4,  // this field and the next two joined: base, order, check digits
+};
+
+// Whether step (op, column) is one of the above and reads fields that a line
+// of `columns` fields has.
+constexpr bool plan_step_fits(int op, int column, std::size_t columns) noexcept {
+    if (op < kText || op > kCnpj || column < 0) return false;
+    std::size_t last = static_cast<std::size_t>(column) + (op == kCnpj ? 2 : 0);
+    return last < columns;
+}
+
 // One field of the last line split: bytes in the line itself, or in the
 // splitter's scratch buffer when doubled quotes had to be undone.
 struct Field {
@@ -67,6 +88,114 @@ std::size_t for_each_line(const char* buf, std::size_t n, OnLine&& on_line) {
         start = end + 1;
     }
     return start;
+}
+
+// The lines of a file that arrives in chunks of any size, cut anywhere: a
+// line split between chunks waits in the stream until its end arrives, so the
+// lines, their numbers and the byte counts are those of the whole file
+// whatever the chunk boundaries.  A line ends at "\n"; a "\r" before it is
+// dropped with it, so CRLF and LF files read alike (a lone "\r" elsewhere is
+// text).  A last line without a line break is delivered by finish().
+//
+// A line longer than kMaxLine bytes (its terminator not counted) has no business
+// in these files: it is reported and skipped, and only its length is kept
+// while waiting for its end, so memory stays that of one chunk and one line.
+inline constexpr std::size_t kMaxLine = std::size_t{1} << 20;
+
+class LineStream {
+public:
+    // `line` and `offset`: lines and bytes read before the first chunk (a
+    // resumed import counts on from there).
+    explicit LineStream(long long line = 0, long long offset = 0) noexcept : line_(line), offset_(offset) {}
+
+    // For each line that ends in data[0, n): on_line(const char* text,
+    // std::size_t length) with the terminator dropped, or on_overlong() for a
+    // line longer than kMaxLine.  line() is that line's number (1-based)
+    // during either call.
+    template <class OnLine, class OnOverlong>
+    void feed(const char* data, std::size_t n, OnLine&& on_line, OnOverlong&& on_overlong);
+
+    // The last line when it has no line break after it (nothing otherwise).
+    template <class OnLine, class OnOverlong>
+    void finish(OnLine&& on_line, OnOverlong&& on_overlong);
+
+    // Complete lines read, and the bytes they took (terminators included).
+    long long line() const noexcept { return line_; }
+    long long offset() const noexcept { return offset_; }
+
+private:
+    // Keeps the start of a line whose end has not arrived.
+    void carry(const char* data, std::size_t n);
+
+    // Counts a line of `raw` bytes (its "\n" included when it has one) and
+    // hands over its text, or reports it when it is too long.
+    template <class OnLine, class OnOverlong>
+    void end_line(const char* line, std::size_t raw, bool terminated, OnLine& on_line, OnOverlong& on_overlong) {
+        ++line_;
+        offset_ += static_cast<long long>(raw);
+        std::size_t len = terminated ? raw - 1 : raw;
+        if (len > 0 && line[len - 1] == '\r') --len;
+        if (len > kMaxLine)
+            on_overlong();
+        else
+            on_line(line, len);
+    }
+
+    // Ends an overlong line of `raw` bytes whose text was not kept.
+    template <class OnOverlong>
+    void end_skipped(std::size_t raw, OnOverlong& on_overlong) {
+        ++line_;
+        offset_ += static_cast<long long>(raw);
+        skipping_ = false;
+        skipped_ = 0;
+        on_overlong();
+    }
+
+    long long line_;
+    long long offset_;
+    std::string pending_;      // the start of the current line
+    bool skipping_ = false;    // inside an overlong line
+    std::size_t skipped_ = 0;  // bytes of that line so far
+};
+
+template <class OnLine, class OnOverlong>
+void LineStream::feed(const char* data, std::size_t n, OnLine&& on_line, OnOverlong&& on_overlong) {
+    std::size_t start = 0;
+    if (!pending_.empty() || skipping_) {
+        const void* hit = n ? __builtin_memchr(data, '\n', n) : nullptr;
+        if (!hit) {
+            carry(data, n);
+            return;
+        }
+        std::size_t end = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+        if (skipping_ || pending_.size() + end > kMaxLine + 1) {
+            end_skipped((skipping_ ? skipped_ : pending_.size()) + end + 1, on_overlong);
+            pending_.clear();
+        } else {
+            pending_.append(data, end + 1);
+            end_line(pending_.data(), pending_.size(), true, on_line, on_overlong);
+            pending_.clear();
+        }
+        start = end + 1;
+    }
+    while (start < n) {
+        const void* hit = __builtin_memchr(data + start, '\n', n - start);
+        if (!hit) break;
+        std::size_t end = static_cast<std::size_t>(static_cast<const char*>(hit) - data);
+        end_line(data + start, end - start + 1, true, on_line, on_overlong);
+        start = end + 1;
+    }
+    carry(data + start, n - start);
+}
+
+template <class OnLine, class OnOverlong>
+void LineStream::finish(OnLine&& on_line, OnOverlong&& on_overlong) {
+    if (skipping_) {
+        end_skipped(skipped_, on_overlong);
+    } else if (!pending_.empty()) {
+        end_line(pending_.data(), pending_.size(), false, on_line, on_overlong);
+        pending_.clear();
+    }
 }
 
 // A date written AAAAMMDD as ISO 8601 (AAAA-MM-DD) in out[0, 10).  False for

@@ -3,10 +3,14 @@
 Pages come from ``quillon.ocr``: the text layer where it is thick enough,
 Azure OCR for thin pages when it is configured (when it is not, thin pages are
 neither rendered nor sent: nothing could read the image).  Thin pages that
-hold something to look at and that no service read are read with Tesseract
-through PyMuPDF when Tesseract and its Portuguese data are installed (Debian:
-``tesseract-ocr``, ``tesseract-ocr-por``); otherwise they are reported as
-unreadable, each with the reason (``Document.reasons``).
+no service read go on to the last step of the same page flow, Tesseract, when
+it and its Portuguese data are installed (Debian: ``tesseract-ocr``,
+``tesseract-ocr-por``): which pages it reads and what a page is afterwards
+(text, source, unreadable) are the flow's rules (``quillon/ocr.hpp`` in the
+core, through ``quillon.ocr._reads_with_tesseract`` and
+``quillon.ocr._after_tesseract``); this module runs the readings
+(``tesseract_pages``, several at once, in page order) and stops early.  Pages
+left unreadable are reported, each with the reason (``Document.reasons``).
 """
 
 from __future__ import annotations
@@ -23,8 +27,6 @@ from quillon.engine.tesseract_pages import PageNotRead, read_pages
 
 logger = logging.getLogger("quillon.engine")
 
-#: A page with fewer characters than this after OCR holds nothing to read.
-UNREADABLE_CHARS = 20
 #: Resolution Tesseract reads scanned pages at: the fastest of 200/250/300 dpi
 #: that loses no party CNPJ and no signatory on the labeled scanned contracts
 #: (bench/bench_scanned.py: 30% less time per page than 300 dpi).
@@ -87,22 +89,22 @@ def _tessdata() -> Optional[str]:
     return None
 
 
-def _has_content(page) -> bool:
-    """Whether a page without a usable text layer holds anything an OCR could read."""
-    return bool(page.get_images(full=False)) or bool(page.get_drawings())
+def _unread(record: Any) -> bool:
+    """Whether the loader's page record is a page that no service read."""
+    return record.metadata.get("ocr_failed") is True
 
 
-def needs_tesseract(page_record: Any, page=None) -> bool:
-    """Whether a page the loader could not read should go to Tesseract."""
-    meta = page_record.metadata
-    if meta.get("source") not in ("ocr_failed",):
+def needs_tesseract(page_record: Any, page) -> bool:
+    """Whether a page the loader could not read goes to Tesseract."""
+    from quillon import ocr
+
+    if not _unread(page_record):
         return False
-    residue = page_record.text.strip()
-    if len(residue) < UNREADABLE_CHARS:
-        # A page with nothing drawn on it is blank, not unread.
-        return page is None or _has_content(page)
-    # A thin text layer over a picture of the page (a stamp, a page number).
-    return page is not None and bool(page.get_images(full=False))
+    images = bool(page.get_images(full=False))
+    # Listing a page's drawings can be slow, and they are asked about only
+    # for a page with no picture: a picture is reason enough to read it.
+    drawings = not images and bool(page.get_drawings())
+    return ocr._reads_with_tesseract(page_record.text.strip(), images, drawings)
 
 
 def azure_ocr_configured() -> bool:
@@ -133,7 +135,7 @@ def _pages_without_ocr_service(path: str) -> list:
     for number in range(1, count + 1):
         record = by_number.get(number)
         if record is not None and "ocr_failed" not in record.metadata:
-            records.append(record)  # a text page
+            records.append(record)  # a text page: it went through no recognition
         else:
             residue = record.text if record is not None else ""
             records.append(Page(text=residue, metadata={"page": number, "source": "ocr_failed", "ocr_failed": True}))
@@ -162,12 +164,12 @@ def read_document(
     texts read so far, says when the caller has what it needs; it is asked
     before each page that needs Tesseract (text pages cost nothing to read),
     reading stops at the first yes, and ``Document.complete`` is then False."""
-    from quillon.ocr import process_pdf_smart
+    from quillon import ocr
 
     azure = azure_ocr_configured()
-    records = process_pdf_smart(path) if azure else _pages_without_ocr_service(path)
+    records = ocr.process_pdf_smart(path) if azure else _pages_without_ocr_service(path)
     doc = Document(path=str(path))
-    thin = [r for r in records if r.metadata.get("source") == "ocr_failed"]
+    thin = [r for r in records if _unread(r)]
     opened = None
     tesseract = use_tesseract and bool(thin) and tesseract_available()
     unread_reason = _unread_reason(azure, use_tesseract, tesseract)
@@ -191,22 +193,19 @@ def read_document(
             if number in wanted and enough is not None and doc.pages and enough(doc.page_texts()):
                 doc.complete = False  # what was read decides: the scanned pages left are not read
                 break
-            if source == "ocr_failed":
-                page = opened.load_page(number - 1)
-                reason = unread_reason
+            if _unread(record):
+                reason, read = unread_reason, ""
                 if readings is not None and number in wanted:
                     _, read = next(readings)
                     if isinstance(read, PageNotRead):
                         logger.warning("%s: page %d not read by Tesseract: %s", path, number, read)
                         reason, read = str(read), ""
-                    if len(read) >= UNREADABLE_CHARS:
-                        text = f"{text}\n\n{read}".strip() if len(text) >= UNREADABLE_CHARS else read
-                        source = "tesseract"
                     done += 1
                     if progress:
                         progress(done, len(to_read))
-                # A blank page is not unreadable; a picture of one is.
-                if len(text) < UNREADABLE_CHARS and page.get_images(full=False):
+                has_images = bool(opened.load_page(number - 1).get_images(full=False))
+                text, source, unreadable = ocr._after_tesseract(text, read, has_images)
+                if unreadable:
                     doc.unreadable.append(number)
                     doc.reasons[number] = reason
             doc.pages.append(PageText(number=number, text=text, source=source))
