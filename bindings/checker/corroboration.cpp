@@ -117,39 +117,35 @@ nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::ha
     }
 
     const bool approved = quillon::signatory::approves(found.evidence);
-    nb::list campos, problemas;
+    const std::string nome_s = utf8(nome), pessoa = utf8(found.pessoa);
     nb::object evidencia = nb::str(quillon::signatory::label(found.evidence));
     nb::object qualificacao = approved ? found.qualificacao : nb::none();
+    rules::Field campo{"Poder de Assinatura", rules::Status::Pendente, nome_s, {}, {}};
+    nb::list problemas;
+    std::string log;
     if (approved) {
-        const bool has_q = truth(qualificacao);
-        nb::object shown = has_q ? qualificacao : nb::object(nb::str("Sócio/Admin"));
-        nb::str mensagem = found.evidence == Evidence::CpfConfirms
-                               ? join_text("Signatário tem poder (", shown, "); CPF confere com o do QSA")
-                               : join_text("Signatário tem poder (", shown, ")");
-        campos.append(campo("aprovado", nome, has_q ? qualificacao : nb::object(nb::str("Encontrado no QSA")),
-                            mensagem));
-        log_line(self, join_text("✅ ", nome, " TEM PODER (", qualificacao, ")"), "");
+        rules::SignatureFields s = rules::signature_power_field(nome_s, true, text_of(qualificacao), true, "");
+        campo = s.campo;
+        if (found.evidence == Evidence::CpfConfirms) campo.mensagem = campo.mensagem->append("; CPF confere com o do QSA");
+        log = s.log_line;
     } else if (found.evidence == Evidence::NameFragment) {
-        campos.append(campo("pendente", nome, found.pessoa,
-                            join_text("Nome confere só em parte com ", found.pessoa,
-                                      " (QSA) e nenhum CPF o confirma")));
+        campo.valor_receita = text_of(found.pessoa);
+        campo.mensagem = "Nome confere só em parte com " + pessoa + " (QSA) e nenhum CPF o confirma";
         problemas.append("Nome do signatário confere só em parte com o QSA");
-        log_line(self, join_text("⚠️ ", nome, " - confere só em parte com ", found.pessoa), "");
-    } else if (truth(dados)) {
-        nb::str mensagem = found.evidence == Evidence::CpfRefutes
-                               ? join_text("Signatário NÃO encontrado no QSA: o CPF do contrato difere do de ",
-                                           found.pessoa)
-                               : nb::str("Signatário NÃO encontrado no QSA");
-        campos.append(campo("reprovado", nome, qsa_summary(dados), mensagem));
-        problemas.append("Signatário sem poder de assinatura");
-        log_line(self, join_text("❌ ", nome, " NÃO TEM PODER"), "");
+        log = "⚠️ " + nome_s + " - confere só em parte com " + pessoa;
     } else {
-        evidencia = nb::str("sem_cadastro");
-        campos.append(checker_ns.call(names::CampoVerificado, nb::arg("campo") = "Poder de Assinatura",
-                                      nb::arg("status") = "pendente", nb::arg("valor_contrato") = nome,
-                                      nb::arg("mensagem") = "Não foi possível verificar"));
-        log_line(self, join_text("⚠️ ", nome, " - não foi possível verificar"), "");
+        rules::SignatureFields s = rules::signature_power_field(nome_s, false, {}, truth(dados),
+                                                                truth(dados) ? utf8(qsa_summary(dados)) : "");
+        campo = s.campo;
+        if (found.evidence == Evidence::CpfRefutes)
+            campo.mensagem = "Signatário NÃO encontrado no QSA: o CPF do contrato difere do de " + pessoa;
+        if (s.problema) problemas.append(py(*s.problema));
+        if (!truth(dados)) evidencia = nb::str("sem_cadastro");
+        log = s.log_line;
     }
+    nb::list campos;
+    campos.append(campo_model(campo));
+    log_line(self, log);
     return checker_ns.call(
         names::AssinaturaVerificada, nb::arg("nome_signatario") = nome, nb::arg("cargo") = assinatura.attr("cargo"),
         nb::arg("empresa_representada") = assinatura.attr("empresa_representada"),
