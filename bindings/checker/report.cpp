@@ -1,105 +1,49 @@
-// The printed report of one verification.
+// The printed report of one verification: the models read into a
+// rules::Report, its lines (rules::report_lines) printed one by one.
 #include "checker/parts.hpp"
 
 namespace {
 
 constexpr const char* kFn = "_imprimir_relatorio";
-const std::string kHeavy = "============================================================";
-const std::string kLight = "────────────────────────────────────────────────────────────";
 
-const char* verdict_emoji(nb::handle verdict) {
-    for (auto [text, emoji] : {std::pair{"APROVADO", "✅"}, {"REPROVADO", "❌"}, {"PENDENTE", "⚠️"}})
-        if (verdict.equal(nb::str(text))) return emoji;
-    return "❓";
+std::vector<std::string> texts(nb::handle items) {
+    std::vector<std::string> out;
+    for (nb::handle item : items) out.push_back(utf8(item));
+    return out;
 }
 
-void print_items(const char* heading, nb::handle items) {
-    if (!truth(items)) return;
-    print_line(heading);
-    for (nb::handle item : items) print_line("      • " + utf8(item));
-}
-
-void print_fields(nb::handle campos) {
+std::vector<rules::ReportField> fields(nb::handle campos) {
+    std::vector<rules::ReportField> out;
     for (nb::handle c : campos)
-        print_line("      " + utf8(c.attr("emoji")) + " " + utf8(c.attr("campo")) + ": " + utf8(c.attr("mensagem")));
+        out.push_back({utf8(c.attr("emoji")), utf8(c.attr("campo")), utf8(c.attr("status")), utf8(c.attr("mensagem"))});
+    return out;
 }
 
-void section(const std::string& title) {
-    print_line("\n" + kLight);
-    print_line(title);
-    print_line(kLight);
-}
-
-std::string count(nb::handle items) { return std::to_string(nb::len(items)); }
-
-// Whether a verified company's "CNPJ" field is pending: the registry could
-// not be consulted about it (a found company's is approved, a missing one's
-// rejected).
-bool registry_not_consulted(nb::handle empresa) {
-    for (nb::handle campo : empresa.attr("campos"))
-        if (campo.attr("campo").equal(nb::str("CNPJ"))) return campo.attr("status").equal(nb::str("pendente"));
-    return false;
-}
-
-void print_companies(nb::handle empresas) {
-    section("🏢 EMPRESAS (" + count(empresas) + ")");
-    for (nb::handle emp : empresas) {
-        // A company the registry could not be asked about is neither active nor not.
-        const char* mark = attr_truth(emp, "empresa_ativa") ? "✅" : registry_not_consulted(emp) ? "⚠️" : "❌";
-        nb::object name = emp.attr("razao_social_receita");
-        if (!truth(name)) name = emp.attr("razao_social_contrato");
-        print_line("\n   " + std::string(mark) + " " + (truth(name) ? utf8(name) : "N/A"));
-        nb::object cnpj = emp.attr("cnpj");
-        print_partial(py("      CNPJ: " + (truth(cnpj) ? utf8(cnpj) : "N/A")));
-        print_line(attr_truth(emp, "cnpj_buscado_por_nome") ? " (encontrado por busca)" : "");
-        print_fields(emp.attr("campos"));
-    }
-}
-
-void print_signatures(nb::handle assinaturas) {
-    section("✍️ ASSINATURAS (" + count(assinaturas) + ")");
-    for (nb::handle ass : assinaturas) {
-        print_line("\n   " + std::string(attr_truth(ass, "tem_poder_assinatura") ? "✅" : "❌") + " " +
-                   utf8(ass.attr("nome_signatario")));
-        nb::object cargo = ass.attr("cargo");
-        if (truth(cargo)) print_line("      Cargo: " + utf8(cargo));
-        print_fields(ass.attr("campos"));
-    }
-}
+// A value shown only when truthy: text_of() of a falsy value is none.
+rules::Text shown(nb::handle value) { return truth(value) ? text_of(value) : std::nullopt; }
 
 void imprimir_relatorio(nb::handle, nb::handle resultado_final, nb::handle justificativa, nb::handle aprovados,
                         nb::handle reprovados, nb::handle pendentes, nb::handle empresas, nb::handle assinaturas,
                         nb::handle dados_contrato, nb::handle metricas) {
-    text_arg(resultado_final, kFn, "resultado_final");
-    text_arg(justificativa, kFn, "justificativa");
-    list_arg(aprovados, kFn, "campos_aprovados");
-    list_arg(reprovados, kFn, "campos_reprovados");
-    list_arg(pendentes, kFn, "campos_pendentes");
+    rules::Report r{utf8(text_arg(resultado_final, kFn, "resultado_final")),
+                    utf8(text_arg(justificativa, kFn, "justificativa")),
+                    texts(list_arg(aprovados, kFn, "campos_aprovados")),
+                    texts(list_arg(reprovados, kFn, "campos_reprovados")),
+                    texts(list_arg(pendentes, kFn, "campos_pendentes"))};
     list_arg(empresas, kFn, "empresas");
     list_arg(assinaturas, kFn, "assinaturas");
     dict_arg(dados_contrato, kFn, "dados_contrato");
-
-    const std::string e = verdict_emoji(resultado_final);
-    print_line("\n" + kHeavy);
-    print_line(e + e + e + " RESULTADO FINAL: " + utf8(resultado_final) + " " + e + e + e);
-    print_line(kHeavy);
-    print_line("   " + utf8(justificativa));
-
-    section("📋 CAMPOS VERIFICADOS");
-    print_line("   ✅ Aprovados: " + count(aprovados));
-    print_line("   ❌ Reprovados: " + count(reprovados));
-    print_line("   ⚠️ Pendentes: " + count(pendentes));
-    print_items("\n   ✅ APROVADOS:", aprovados);
-    print_items("\n   ❌ REPROVADOS:", reprovados);
-    print_items("\n   ⚠️ PENDENTES:", pendentes);
-    print_companies(empresas);
-    print_signatures(assinaturas);
-
-    section("💰 MÉTRICAS");
-    print_line("   Tokens: " + utf8(formatted(metricas.attr("tokens"), ",")));
-    print_line("   Custo: $" + utf8(formatted(metricas.attr("cost_usd"), ".4f")));
-    print_line("   Tempo: " + utf8(formatted(metricas.attr("time_seconds"), ".1f")) + "s");
-    print_line("\n" + kHeavy);
+    for (nb::handle e : empresas)
+        r.empresas.push_back({attr_truth(e, "empresa_ativa"), shown(e.attr("razao_social_receita")),
+                              shown(e.attr("razao_social_contrato")), shown(e.attr("cnpj")),
+                              attr_truth(e, "cnpj_buscado_por_nome"), fields(e.attr("campos"))});
+    for (nb::handle a : assinaturas)
+        r.assinaturas.push_back({attr_truth(a, "tem_poder_assinatura"), utf8(a.attr("nome_signatario")),
+                                 shown(a.attr("cargo")), fields(a.attr("campos"))});
+    r.tokens = utf8(formatted(metricas.attr("tokens"), ","));
+    r.custo = utf8(formatted(metricas.attr("cost_usd"), ".4f"));
+    r.tempo = utf8(formatted(metricas.attr("time_seconds"), ".1f"));
+    for (const std::string& line : rules::report_lines(r)) print_line(line);
 }
 
 }  // namespace

@@ -168,3 +168,88 @@ Text extraction_gap(const ExtractionView& view) {
 }
 
 }  // namespace quillon::checker
+
+namespace quillon::checker {
+
+namespace {
+
+const std::string kHeavy = "============================================================";
+const std::string kLight = "────────────────────────────────────────────────────────────";
+
+const char* verdict_emoji(const std::string& verdict) {
+    if (verdict == "APROVADO") return "✅";
+    if (verdict == "REPROVADO") return "❌";
+    if (verdict == "PENDENTE") return "⚠️";
+    return "❓";
+}
+
+// Whether the registry could not be consulted about a company: its CNPJ
+// field is pending (a found company's is approved, a missing one's rejected).
+bool registry_not_consulted(const ReportCompany& c) {
+    for (const ReportField& f : c.campos)
+        if (f.campo == "CNPJ") return f.status == "pendente";
+    return false;
+}
+
+struct Lines {
+    std::vector<std::string> out;
+    void operator()(std::string line) { out.push_back(std::move(line)); }
+    void section(const std::string& title) {
+        out.push_back("\n" + kLight);
+        out.push_back(title);
+        out.push_back(kLight);
+    }
+    void items(const char* heading, const std::vector<std::string>& items) {
+        if (items.empty()) return;
+        out.push_back(heading);
+        for (const std::string& i : items) out.push_back("      • " + i);
+    }
+    void fields(const std::vector<ReportField>& campos) {
+        for (const ReportField& f : campos) out.push_back("      " + f.emoji + " " + f.campo + ": " + f.mensagem);
+    }
+};
+
+}  // namespace
+
+std::vector<std::string> report_lines(const Report& r) {
+    Lines say;
+    const std::string e = verdict_emoji(r.resultado_final), e3 = e + e + e;
+    say("\n" + kHeavy);
+    say(e3 + " RESULTADO FINAL: " + r.resultado_final + " " + e3);
+    say(kHeavy);
+    say("   " + r.justificativa);
+
+    say.section("📋 CAMPOS VERIFICADOS");
+    say("   ✅ Aprovados: " + std::to_string(r.aprovados.size()));
+    say("   ❌ Reprovados: " + std::to_string(r.reprovados.size()));
+    say("   ⚠️ Pendentes: " + std::to_string(r.pendentes.size()));
+    say.items("\n   ✅ APROVADOS:", r.aprovados);
+    say.items("\n   ❌ REPROVADOS:", r.reprovados);
+    say.items("\n   ⚠️ PENDENTES:", r.pendentes);
+
+    say.section("🏢 EMPRESAS (" + std::to_string(r.empresas.size()) + ")");
+    for (const ReportCompany& c : r.empresas) {
+        // A company the registry could not be asked about is neither active nor not.
+        const char* mark = c.empresa_ativa ? "✅" : registry_not_consulted(c) ? "⚠️" : "❌";
+        const Text& name = filled(c.razao_social_receita) ? c.razao_social_receita : c.razao_social_contrato;
+        say("\n   " + std::string(mark) + " " + (filled(name) ? *name : "N/A"));
+        say("      CNPJ: " + (filled(c.cnpj) ? *c.cnpj : "N/A") + (c.cnpj_buscado_por_nome ? " (encontrado por busca)" : ""));
+        say.fields(c.campos);
+    }
+
+    say.section("✍️ ASSINATURAS (" + std::to_string(r.assinaturas.size()) + ")");
+    for (const ReportSignature& s : r.assinaturas) {
+        say("\n   " + std::string(s.tem_poder ? "✅" : "❌") + " " + s.nome);
+        if (filled(s.cargo)) say("      Cargo: " + *s.cargo);
+        say.fields(s.campos);
+    }
+
+    say.section("💰 MÉTRICAS");
+    say("   Tokens: " + r.tokens);
+    say("   Custo: $" + r.custo);
+    say("   Tempo: " + r.tempo + "s");
+    say("\n" + kHeavy);
+    return say.out;
+}
+
+}  // namespace quillon::checker

@@ -162,3 +162,37 @@ struct ExtractionView {
 Text extraction_gap(const ExtractionView& view);
 
 }  // namespace quillon::checker
+
+namespace quillon::checker {
+
+// --- the printed report ------------------------------------------------------
+struct ReportField {
+    std::string emoji, campo, status, mensagem;
+};
+
+struct ReportCompany {
+    bool empresa_ativa = false;
+    Text razao_social_receita, razao_social_contrato, cnpj;
+    bool cnpj_buscado_por_nome = false;
+    std::vector<ReportField> campos;
+};
+
+struct ReportSignature {
+    bool tem_poder = false;
+    std::string nome;
+    Text cargo;
+    std::vector<ReportField> campos;
+};
+
+struct Report {
+    std::string resultado_final, justificativa;
+    std::vector<std::string> aprovados, reprovados, pendentes;
+    std::vector<ReportCompany> empresas;
+    std::vector<ReportSignature> assinaturas;
+    std::string tokens, custo, tempo;  // the metrics as the host writes them
+};
+
+// The lines of the report, each to be printed as one line.
+std::vector<std::string> report_lines(const Report& r);
+
+}  // namespace quillon::checker
