@@ -2,6 +2,8 @@
 // rules' texts, shared by the checker files.
 #include "checker/parts.hpp"
 
+PyTypeObject* g_checker_type = nullptr;
+
 namespace {
 
 nb::object builtin_print() {
@@ -113,15 +115,28 @@ nb::str qsa_summary(nb::handle dados) {
     return py(rules::qsa_summary(first, empty));
 }
 
+// The instance dictionary of a ContractChecker, borrowed; nullptr when it has none yet.
+PyObject* instance_dict(nb::handle self) {
+    const Py_ssize_t offset = Py_TYPE(self.ptr())->tp_dictoffset;
+    if (offset > 0) return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self.ptr()) + offset);
+    nb::object dict = nb::steal(PyObject_GenericGetDict(self.ptr(), nullptr));
+    if (!dict.is_valid()) throw nb::python_error();
+    return dict.ptr();  // the instance keeps it
+}
+
 bool is_own(nb::handle self, const Name& name, nb::handle own) {
     // Public look-ups only: the instance dictionary, then the class (the
     // class's own function object is held, so its address names it alone).
-    nb::object dict = nb::steal(PyObject_GenericGetDict(self.ptr(), nullptr));
-    if (!dict.is_valid()) throw nb::python_error();
-    const int in_instance = PyDict_Contains(dict.ptr(), name.get());
-    if (in_instance < 0) throw nb::python_error();
-    if (in_instance) return false;
-    nb::object found = nb::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(self.ptr())), name.get()));
+    PyObject* dict = instance_dict(self);
+    if (dict && PyDict_GetItemWithError(dict, name.get())) return false;
+    if (PyErr_Occurred()) throw nb::python_error();
+    PyTypeObject* type = Py_TYPE(self.ptr());
+    if (type == g_checker_type) {  // the common case: the class's own dictionary (tp_dict) decides
+        PyObject* found = PyDict_GetItemWithError(type->tp_dict, name.get());
+        if (!found && PyErr_Occurred()) throw nb::python_error();
+        return found == own.ptr();
+    }
+    nb::object found = nb::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), name.get()));
     if (!found.is_valid()) throw nb::python_error();
     return found.is(own);
 }

@@ -86,7 +86,8 @@ nb::list str_list(const std::vector<std::string>& texts);
 // "QSA: A, B, C..." from the first three partner names of a record, or "QSA vazio".
 nb::str qsa_summary(nb::handle dados);
 
-// Whether self.<name> still resolves to the class's own method `own`.
+// Whether self.<name> still resolves to the class's own method `own` (held).
+extern PyTypeObject* g_checker_type;  // ContractChecker, kept by its module
 bool is_own(nb::handle self, const Name& name, nb::handle own);
 
 // Whether the checker asks for corroborated signature validation
