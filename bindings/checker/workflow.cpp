@@ -89,7 +89,7 @@ std::optional<rules::ExtractionView> extraction_view(nb::handle resultado) {
     view.pages = nb::len(nb::object(resultado.attr("pages")));
     nb::object reasons = resultado.attr("unreadable_reasons");
     for (nb::handle page : resultado.attr("unreadable_pages")) {
-        view.unreadable_pages.push_back(nb::cast<long long>(page));
+        view.unreadable_pages.push_back(utf8(page));
         if (truth(reasons) && truth(reasons.attr("__contains__")(page)))
             view.unreadable_reasons.push_back(utf8(reasons[page]));
     }

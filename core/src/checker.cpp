@@ -146,7 +146,7 @@ Text extraction_gap(const ExtractionView& view) {
     if (!view.unreadable_pages.empty() && view.unreadable_pages.size() >= view.pages) {
         std::string pages;
         for (std::size_t i = 0; i < view.unreadable_pages.size(); ++i)
-            pages += (i ? ", " : "") + std::to_string(view.unreadable_pages[i]);
+            pages += (i ? ", " : "") + view.unreadable_pages[i];
         // The reader's reasons, each once, in page order.
         std::vector<std::string> distinct;
         for (const std::string& r : view.unreadable_reasons) {
@@ -250,6 +250,47 @@ std::vector<std::string> report_lines(const Report& r) {
     say("   Tempo: " + r.tempo + "s");
     say("\n" + kHeavy);
     return say.out;
+}
+
+}  // namespace quillon::checker
+
+namespace quillon::checker {
+
+Weighed strongest(const names::Prepared& signatario, const std::string& cpf_digits, const std::vector<QsaPerson>& qsa) {
+    Weighed best;
+    if (signatario.empty()) return best;
+    for (std::size_t i = 0; i < qsa.size(); ++i) {
+        const cpf::Evidence by_cpf = cpf_digits.empty() || qsa[i].cpf.empty()
+                                         ? cpf::Evidence::Unknown
+                                         : cpf::compare_masked(cpf_digits, qsa[i].cpf.data(), qsa[i].cpf.size());
+        const signatory::Evidence e = signatory::weigh(names::match_kind(signatario, qsa[i].nome), by_cpf);
+        if (e > best.evidence) best = {e, i};
+    }
+    return best;
+}
+
+CorroboratedFields corroborated_power_field(const std::string& nome, signatory::Evidence evidence,
+                                            const Text& pessoa, const Text& qualificacao, bool has_record,
+                                            const std::string& qsa_summary) {
+    using signatory::Evidence;
+    CorroboratedFields out;
+    const bool approved = signatory::approves(evidence);
+    if (evidence == Evidence::NameFragment) {
+        const std::string who = shown(pessoa);
+        out.campo = {"Poder de Assinatura", Status::Pendente, nome, pessoa,
+                     "Nome confere só em parte com " + who + " (QSA) e nenhum CPF o confirma"};
+        out.problema = "Nome do signatário confere só em parte com o QSA";
+        out.log_line = "⚠️ " + nome + " - confere só em parte com " + who;
+    } else {
+        static_cast<SignatureFields&>(out) =
+            signature_power_field(nome, approved, qualificacao, has_record, approved ? "" : qsa_summary);
+        if (evidence == Evidence::CpfConfirms) out.campo.mensagem->append("; CPF confere com o do QSA");
+        if (evidence == Evidence::CpfRefutes && has_record)
+            out.campo.mensagem = "Signatário NÃO encontrado no QSA: o CPF do contrato difere do de " + shown(pessoa);
+    }
+    out.evidencia = !approved && evidence != Evidence::NameFragment && !has_record ? "sem_cadastro"
+                                                                                   : signatory::label(evidence);
+    return out;
 }
 
 }  // namespace quillon::checker

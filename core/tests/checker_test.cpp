@@ -171,17 +171,80 @@ TEST(ExtractionGap, UnreadableNotAContractOrNoText) {
     EXPECT_EQ(extraction_gap(view), "Documento sem texto para extrair");
 
     view.pages = 2;
-    view.unreadable_pages = {1, 2};
+    view.unreadable_pages = {"1", "2"};
     EXPECT_EQ(extraction_gap(view), "Documento sem texto legível (páginas 1, 2): instale o Tesseract "
                                     "(tesseract-ocr, tesseract-ocr-por) ou configure o OCR Azure");
     view.unreadable_reasons = {"sem OCR", "tempo", "sem OCR"};
     EXPECT_EQ(extraction_gap(view), "Documento sem texto legível (páginas 1, 2): sem OCR; tempo");
 
-    view.unreadable_pages = {2};  // one page read: not every page unreadable
+    view.unreadable_pages = {"2"};  // one page read: not every page unreadable
     view.triagem = ExtractionView::Screen{false, "poucos termos", "", "1"};
     EXPECT_EQ(extraction_gap(view), "Documento não parece ser um contrato (triagem: poucos termos, 1 termo(s) de contrato)");
     view.triagem->exclusao = "EXCLUSÃO: nota fiscal";
     EXPECT_EQ(extraction_gap(view), "Documento não parece ser um contrato (triagem: poucos termos, EXCLUSÃO: nota fiscal)");
     view.triagem->eh_contrato = true;
     EXPECT_EQ(extraction_gap(view), "Documento sem texto para extrair");
+}
+
+TEST(Corroboration, StrongestEvidenceOfAQsa) {
+    auto name = [](const std::u32string& s) { return quillon::names::Prepared::from(s.data(), s.size()); };
+    std::vector<QsaPerson> qsa = {{name(U"FABIO JOSE SILVA COELHO"), U""},
+                                  {name(U"JOSE SILVA"), U"***000000**"},
+                                  {name(U"JOSE SILVA"), U"***456789**"}};
+    using quillon::signatory::Evidence;
+    Weighed w = strongest(name(U"José Silva"), "", qsa);
+    EXPECT_EQ(w.evidence, Evidence::FullName);  // no CPF: the whole name beats the fragment
+    EXPECT_EQ(w.person, 1u);
+    w = strongest(name(U"José Silva"), "12345678909", qsa);
+    EXPECT_EQ(w.evidence, Evidence::CpfConfirms);
+    EXPECT_EQ(w.person, 2u);
+    EXPECT_EQ(strongest(name(U"Pedro"), "12345678909", qsa).evidence, Evidence::None);
+    EXPECT_EQ(strongest(name(U""), "", qsa).evidence, Evidence::None);
+}
+
+TEST(Corroboration, FieldOfEachEvidence) {
+    using quillon::signatory::Evidence;
+    CorroboratedFields f = corroborated_power_field("Ana", Evidence::CpfConfirms, std::string("ANA"),
+                                                    std::string("Sócia"), true, "QSA: ANA...");
+    EXPECT_EQ(f.campo.status, Status::Aprovado);
+    EXPECT_EQ(f.campo.mensagem, "Signatário tem poder (Sócia); CPF confere com o do QSA");
+    EXPECT_EQ(f.evidencia, "cpf");
+
+    f = corroborated_power_field("Ana", Evidence::NameFragment, std::string("ANA MARIA"), std::nullopt, true, "");
+    EXPECT_EQ(f.campo.status, Status::Pendente);
+    EXPECT_EQ(f.campo.valor_receita, "ANA MARIA");
+    EXPECT_EQ(f.campo.mensagem, "Nome confere só em parte com ANA MARIA (QSA) e nenhum CPF o confirma");
+    EXPECT_EQ(f.problema, "Nome do signatário confere só em parte com o QSA");
+    EXPECT_EQ(f.log_line, "⚠️ Ana - confere só em parte com ANA MARIA");
+
+    f = corroborated_power_field("Ana", Evidence::CpfRefutes, std::string("ANA"), std::nullopt, true, "QSA: ANA...");
+    EXPECT_EQ(f.campo.status, Status::Reprovado);
+    EXPECT_EQ(f.campo.valor_receita, "QSA: ANA...");
+    EXPECT_EQ(f.campo.mensagem, "Signatário NÃO encontrado no QSA: o CPF do contrato difere do de ANA");
+    EXPECT_EQ(f.evidencia, "cpf_divergente");
+
+    EXPECT_EQ(corroborated_power_field("Ana", Evidence::None, std::nullopt, std::nullopt, true, "QSA vazio").evidencia,
+              "nome_ausente");
+    f = corroborated_power_field("Ana", Evidence::None, std::nullopt, std::nullopt, false, "");
+    EXPECT_EQ(f.campo.status, Status::Pendente);
+    EXPECT_EQ(f.evidencia, "sem_cadastro");
+}
+
+TEST(Report, LinesOfAVerification) {
+    Report r{"PENDENTE", "1 campo(s) requer(em) análise manual", {"CNPJ - X"}, {}, {"Razão Social - X"}};
+    r.empresas.push_back({false, std::nullopt, std::string("X"), std::nullopt, true,
+                          {{"⚠️", "CNPJ", "pendente", "Receita Federal não consultada: x"}}});
+    r.assinaturas.push_back({true, "Ana", std::string(""), {}});
+    r.tokens = "1,234";
+    r.custo = "0.0100";
+    r.tempo = "1.5";
+    std::vector<std::string> lines = report_lines(r);
+    std::string text;
+    for (const std::string& l : lines) text += l + "\n";
+    EXPECT_NE(text.find("⚠️⚠️⚠️ RESULTADO FINAL: PENDENTE ⚠️⚠️⚠️\n"), std::string::npos);
+    EXPECT_NE(text.find("\n   ⚠️ X\n      CNPJ: N/A (encontrado por busca)\n"), std::string::npos);  // not consulted
+    EXPECT_NE(text.find("\n   ✅ Ana\n"), std::string::npos);
+    EXPECT_EQ(text.find("Cargo"), std::string::npos);  // an empty post is not shown
+    EXPECT_EQ(text.find("REPROVADOS:"), std::string::npos);
+    EXPECT_NE(text.find("   Custo: $0.0100\n   Tempo: 1.5s\n"), std::string::npos);
 }

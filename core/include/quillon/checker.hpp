@@ -145,7 +145,7 @@ Verdict decide(const std::vector<OwnedField>& fields, const VerdictOptions& opti
 struct ExtractionView {
     bool extracted = true;
     std::size_t pages = 0;
-    std::vector<long long> unreadable_pages;
+    std::vector<std::string> unreadable_pages;  // their numbers as written
     // The reader's reason for each unreadable page that has one, in page order.
     std::vector<std::string> unreadable_reasons;
     struct Screen {
@@ -194,5 +194,37 @@ struct Report {
 
 // The lines of the report, each to be printed as one line.
 std::vector<std::string> report_lines(const Report& r);
+
+}  // namespace quillon::checker
+
+#include "quillon/signatory.hpp"
+
+namespace quillon::checker {
+
+// --- signatures weighed by name and CPF (corroboration) -----------------------
+// A person of a QSA: a partner, or a partner's legal representative.
+struct QsaPerson {
+    names::Prepared nome;
+    std::u32string cpf;  // as the registry publishes it ("***456789**"), "" when it gives none
+};
+
+// The strongest evidence over the persons of one QSA, and the first person
+// who gave it (meaningless when the evidence is None).
+struct Weighed {
+    signatory::Evidence evidence = signatory::Evidence::None;
+    std::size_t person = 0;
+};
+Weighed strongest(const names::Prepared& signatario, const std::string& cpf_digits, const std::vector<QsaPerson>& qsa);
+
+// The "Poder de Assinatura" field from the evidence found: approved (the
+// CPF's confirmation said), pending for a fragment of a name, rejected (the
+// differing CPF said), or pending without a record; `pessoa` is the person
+// the evidence concerns.  `evidencia` is the label the record keeps.
+struct CorroboratedFields : SignatureFields {
+    std::string evidencia;
+};
+CorroboratedFields corroborated_power_field(const std::string& nome, signatory::Evidence evidence,
+                                            const Text& pessoa, const Text& qualificacao, bool has_record,
+                                            const std::string& qsa_summary);
 
 }  // namespace quillon::checker
