@@ -17,11 +17,12 @@ using quillon::signatory::Evidence;
 
 namespace {
 
-// Code points of a str; of anything else, nothing (never matches, never corroborates).
+// Of a value that is no str: nothing (never matches, never corroborates).
+quillon::names::Prepared name_of(nb::handle v) { return PyUnicode_Check(v.ptr()) ? prepared_name(v) : quillon::names::Prepared(); }
+
 template <class Out, class F>
 Out from_text(nb::handle v, F&& make) {
-    if (!PyUnicode_Check(v.ptr())) return {};
-    return with_code_units(v.ptr(), make);
+    return PyUnicode_Check(v.ptr()) ? with_code_units(v.ptr(), make) : Out();
 }
 
 // The strongest evidence in one record, with the person it concerns and that
@@ -36,8 +37,9 @@ Finding search(const quillon::names::Prepared& signatario, const std::string& cp
     std::vector<std::pair<nb::object, nb::object>> who;  // (name, qualification) of each person
     nb::str empty("");
     auto add = [&](nb::object nome, nb::handle cpf_publicado, nb::object qualificacao) {
-        qsa.push_back({from_text<quillon::names::Prepared>(nome, [](auto* d, size_t n) { return quillon::names::Prepared::from(d, n); }),
-                       from_text<std::u32string>(cpf_publicado, [](auto* d, size_t n) { return std::u32string(d, d + n); })});
+        qsa.push_back({name_of(nome), from_text<std::u32string>(cpf_publicado, [](auto* d, size_t n) {
+                           return std::u32string(d, d + n);
+                       })});
         who.emplace_back(std::move(nome), std::move(qualificacao));
     };
     for (nb::handle entry : map_get(dados, "socios", nb::list())) {
@@ -56,8 +58,7 @@ bool corroborates(nb::handle self) { return truth(nb::getattr(self, "corroborar_
 
 nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::handle nome, nb::object dados,
                                   nb::handle cache) {
-    const auto signatario = from_text<quillon::names::Prepared>(
-        text_arg(nome, "_validar_assinaturas", "nome_signatario"), [](auto* d, size_t n) { return quillon::names::Prepared::from(d, n); });
+    const auto signatario = prepared_name(text_arg(nome, "_validar_assinaturas", "nome_signatario"));
     const std::string cpf = from_text<std::string>(nb::getattr(assinatura, "cpf", nb::none()),
                                                    [](auto* d, size_t n) { return quillon::cpf::digits(d, n); });
     Finding found;

@@ -23,7 +23,6 @@ void print_line(nb::handle text) { builtin_print()(text); }
 
 void print_line(const std::string& text) { builtin_print()(py(text)); }
 
-void print_partial(nb::handle text) { builtin_print()(text, nb::arg("end") = ""); }
 
 nb::str to_str(nb::handle value) {
     if (PyUnicode_CheckExact(value.ptr())) return nb::borrow<nb::str>(value);
@@ -45,6 +44,10 @@ std::string utf8(nb::handle value) {
 rules::Text text_of(nb::handle value) {
     if (value.is_none()) return std::nullopt;
     return utf8(value);
+}
+
+quillon::names::Prepared prepared_name(nb::handle s) {
+    return with_code_units(s.ptr(), [](const auto* d, std::size_t n) { return quillon::names::Prepared::from(d, n); });
 }
 
 nb::str py(const std::string& text) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "quillon/checker.hpp"
+#include "quillon/names.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
@@ -50,17 +51,17 @@ inline constexpr Name RegistryUnavailableError{"RegistryUnavailableError"};
 void log_line(nb::handle self, nb::handle message, const char* emoji = "");
 void log_line(nb::handle self, const std::string& message, const char* emoji = "");
 
-// print(text) through Python's print, so redirection and capture see it;
-// print_partial leaves the line open (end="").
+// print(text) through Python's print, so redirection and capture see it.
 void print_line(nb::handle text);
 void print_line(const std::string& text);
-void print_partial(nb::handle text);
 
 // str(value), and str(value) as UTF-8 (lone surrogates kept, as in the str).
 nb::str to_str(nb::handle value);
 std::string utf8(nb::handle value);
 // A rule's text for a host value: None stays none, anything else is str(value).
 rules::Text text_of(nb::handle value);
+// A str (not checked) as a name prepared for comparisons.
+quillon::names::Prepared prepared_name(nb::handle s);
 // The host value of a rule's text (None when it has none).
 nb::object py(const rules::Text& text);
 nb::str py(const std::string& text);

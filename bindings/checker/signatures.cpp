@@ -36,10 +36,6 @@ bool own_name_rule(nb::handle self) {
     return is_own(self, kNormalizar, g_own_normalizar) && is_own(self, kComparar, g_own_comparar);
 }
 
-names_core::Prepared prepare(PyObject* s) {
-    return with_code_units(s, [](const auto* d, std::size_t n) { return names_core::Prepared::from(d, n); });
-}
-
 // A QSA list ready for searching, with each partner's qualification and its
 // representative's beside it.  A QSA name is a str, or None read as empty;
 // anything else is the TypeError _comparar_nomes would raise.
@@ -49,7 +45,7 @@ struct Partners {
 
     explicit Partners(nb::handle dados) {
         auto name = [](nb::handle v) {
-            return v.is_none() ? names_core::Prepared() : prepare(text_arg(v, "_comparar_nomes", "nome2"));
+            return v.is_none() ? names_core::Prepared() : prepared_name(text_arg(v, "_comparar_nomes", "nome2"));
         };
         for (nb::handle entry : map_get(dados, "socios", nb::list())) {
             names_core::Prepared nome = name(map_get(entry, "nome", nb::str(""))), representante;
@@ -73,7 +69,7 @@ struct Partners {
 };
 
 nb::str normalizar_texto(nb::handle, nb::handle texto) {
-    return make_str(prepare(text_arg(texto, "_normalizar_texto", "texto")).text());
+    return make_str(prepared_name(text_arg(texto, "_normalizar_texto", "texto")).text());
 }
 
 // The code points of a str a replaced _normalizar_texto gave.
@@ -104,7 +100,7 @@ nb::tuple verificar_poder(nb::handle self, nb::handle nome_signatario, nb::handl
     PyObject* nome = text_arg(nome_signatario, "_verificar_poder_assinatura", "nome_signatario");
     dict_arg(dados_receita, "_verificar_poder_assinatura", "dados_receita");
     if (own_name_rule(self)) {
-        auto [found, qualificacao] = Partners(dados_receita).find(prepare(nome));
+        auto [found, qualificacao] = Partners(dados_receita).find(prepared_name(nome));
         return nb::make_tuple(found, qualificacao);
     }
     nb::object comparar = self.attr("_comparar_nomes");
@@ -126,7 +122,7 @@ public:
 
     void set_name(nb::handle nome) {
         nome_ = nb::borrow(nome);
-        if (fast_) prepared_ = prepare(text_arg(nome, "_verificar_poder_assinatura", "nome_signatario"));
+        if (fast_) prepared_ = prepared_name(text_arg(nome, "_verificar_poder_assinatura", "nome_signatario"));
     }
 
     std::pair<bool, nb::object> run(nb::handle dados) {

@@ -204,28 +204,38 @@ TEST(Corroboration, StrongestEvidenceOfAQsa) {
 
 TEST(Corroboration, FieldOfEachEvidence) {
     using quillon::signatory::Evidence;
-    CorroboratedFields f = corroborated_power_field("Ana", Evidence::CpfConfirms, std::string("ANA"),
-                                                    std::string("Sócia"), true, "QSA: ANA...");
-    EXPECT_EQ(f.campo.status, Status::Aprovado);
-    EXPECT_EQ(f.campo.mensagem, "Signatário tem poder (Sócia); CPF confere com o do QSA");
-    EXPECT_EQ(f.evidencia, "cpf");
-
-    f = corroborated_power_field("Ana", Evidence::NameFragment, std::string("ANA MARIA"), std::nullopt, true, "");
-    EXPECT_EQ(f.campo.status, Status::Pendente);
-    EXPECT_EQ(f.campo.valor_receita, "ANA MARIA");
-    EXPECT_EQ(f.campo.mensagem, "Nome confere só em parte com ANA MARIA (QSA) e nenhum CPF o confirma");
-    EXPECT_EQ(f.problema, "Nome do signatário confere só em parte com o QSA");
-    EXPECT_EQ(f.log_line, "⚠️ Ana - confere só em parte com ANA MARIA");
-
-    f = corroborated_power_field("Ana", Evidence::CpfRefutes, std::string("ANA"), std::nullopt, true, "QSA: ANA...");
-    EXPECT_EQ(f.campo.status, Status::Reprovado);
-    EXPECT_EQ(f.campo.valor_receita, "QSA: ANA...");
-    EXPECT_EQ(f.campo.mensagem, "Signatário NÃO encontrado no QSA: o CPF do contrato difere do de ANA");
-    EXPECT_EQ(f.evidencia, "cpf_divergente");
-
-    EXPECT_EQ(corroborated_power_field("Ana", Evidence::None, std::nullopt, std::nullopt, true, "QSA vazio").evidencia,
-              "nome_ausente");
-    f = corroborated_power_field("Ana", Evidence::None, std::nullopt, std::nullopt, false, "");
+    struct Case {
+        Evidence evidence;
+        Status status;
+        Text valor_receita;
+        std::string mensagem, evidencia;
+        Text problema;
+    };
+    const Text ana = std::string("ANA"), summary = std::string("QSA: ANA...");
+    const Case cases[] = {
+        {Evidence::CpfConfirms, Status::Aprovado, std::string("Sócia"),
+         "Signatário tem poder (Sócia); CPF confere com o do QSA", "cpf", std::nullopt},
+        {Evidence::FullName, Status::Aprovado, std::string("Sócia"), "Signatário tem poder (Sócia)", "nome",
+         std::nullopt},
+        {Evidence::NameFragment, Status::Pendente, ana, "Nome confere só em parte com ANA (QSA) e nenhum CPF o confirma",
+         "nome_parcial", std::string("Nome do signatário confere só em parte com o QSA")},
+        {Evidence::CpfRefutes, Status::Reprovado, summary,
+         "Signatário NÃO encontrado no QSA: o CPF do contrato difere do de ANA", "cpf_divergente",
+         std::string("Signatário sem poder de assinatura")},
+        {Evidence::None, Status::Reprovado, summary, "Signatário NÃO encontrado no QSA", "nome_ausente",
+         std::string("Signatário sem poder de assinatura")},
+    };
+    for (const Case& c : cases) {
+        CorroboratedFields f = corroborated_power_field("Ana", c.evidence, ana, std::string("Sócia"), true, *summary);
+        EXPECT_EQ(f.campo.status, c.status) << c.evidencia;
+        EXPECT_EQ(f.campo.valor_receita, c.valor_receita) << c.evidencia;
+        EXPECT_EQ(f.campo.mensagem, c.mensagem);
+        EXPECT_EQ(f.evidencia, c.evidencia);
+        EXPECT_EQ(f.problema, c.problema) << c.evidencia;
+    }
+    EXPECT_EQ(corroborated_power_field("Ana", Evidence::NameFragment, ana, std::nullopt, true, "").log_line,
+              "⚠️ Ana - confere só em parte com ANA");
+    CorroboratedFields f = corroborated_power_field("Ana", Evidence::None, std::nullopt, std::nullopt, false, "");
     EXPECT_EQ(f.campo.status, Status::Pendente);
     EXPECT_EQ(f.evidencia, "sem_cadastro");
 }
