@@ -134,6 +134,8 @@ def test_nothing_verified_is_pending_when_asked(engine, result, reason, capsys):
     assert record["campos_pendentes"] == [f"Extração de dados - {reason}"]
     assert (record["total_campos"], record["total_pendentes"]) == (1, 1)
     assert list(record)[-2:] == ["triagem", "paginas_ilegiveis"]
+    assert (record["triagem"], record["paginas_ilegiveis"]) == (result.triagem, result.unreadable_pages)
+    assert type(record["paginas_ilegiveis"]) is list and record["paginas_ilegiveis"] is not result.unreadable_pages
     assert chk.ultima_extracao is result
     capsys.readouterr()
     chk.relatorio()  # the report of that same verdict

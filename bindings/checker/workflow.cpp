@@ -137,7 +137,9 @@ nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_
     record["metricas"] = m;
     if (engine_view) {  // what the policy looked at
         record["triagem"] = resultado.attr("triagem");
-        record["paginas_ilegiveis"] = nb::list(resultado.attr("unreadable_pages"));
+        nb::object pages = nb::steal(PySequence_List(nb::object(resultado.attr("unreadable_pages")).ptr()));
+        if (!pages.is_valid()) throw nb::python_error();
+        record["paginas_ilegiveis"] = pages;  // a copy, as list() makes it
     }
     return record;
 }
