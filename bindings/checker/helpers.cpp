@@ -72,6 +72,12 @@ nb::str formatted(nb::handle value, const char* spec) {
     return nb::steal<nb::str>(r);
 }
 
+nb::list list_copy(nb::handle iterable) {
+    PyObject* out = PySequence_List(iterable.ptr());
+    if (!out) throw nb::python_error();
+    return nb::steal<nb::list>(out);
+}
+
 nb::tuple unpack(nb::handle value, std::size_t n, const char* what) {
     nb::tuple t = nb::steal<nb::tuple>(PySequence_Tuple(value.ptr()));
     if (!t.is_valid()) throw nb::python_error();

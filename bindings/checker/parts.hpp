@@ -75,6 +75,9 @@ nb::str formatted(nb::handle value, const char* spec);
 // mapping.get(key, default): dicts directly, other mappings through .get.
 nb::object map_get(nb::handle mapping, const char* key, nb::handle fallback);
 
+// list(iterable): a new list.
+nb::list list_copy(nb::handle iterable);
+
 // The tuple of a hook's answer, of exactly `n` items.
 nb::tuple unpack(nb::handle value, std::size_t n, const char* what);
 

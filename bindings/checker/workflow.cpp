@@ -120,8 +120,11 @@ rules::Verdict decide(nb::handle self, nb::handle empresas, nb::handle assinatur
 
 nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_view, nb::handle resultado) {
     nb::dict record;
-    for (const char* key : {"resultado_final", "justificativa", "campos_aprovados", "campos_reprovados", "campos_pendentes"})
-        record[key] = report[key];
+    record["resultado_final"] = report["resultado_final"];
+    record["justificativa"] = report["justificativa"];
+    // Lists of the record's own: a caller that edits them leaves relatorio() as it was.
+    for (const char* key : {"campos_aprovados", "campos_reprovados", "campos_pendentes"})
+        record[key] = list_copy(report[key]);
     record["total_campos"] = nb::int_(v.total());
     record["total_aprovados"] = nb::int_(v.aprovados.size());
     record["total_reprovados"] = nb::int_(v.reprovados.size());
@@ -137,9 +140,7 @@ nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_
     record["metricas"] = m;
     if (engine_view) {  // what the policy looked at
         record["triagem"] = resultado.attr("triagem");
-        nb::object pages = nb::steal(PySequence_List(nb::object(resultado.attr("unreadable_pages")).ptr()));
-        if (!pages.is_valid()) throw nb::python_error();
-        record["paginas_ilegiveis"] = pages;  // a copy, as list() makes it
+        record["paginas_ilegiveis"] = list_copy(resultado.attr("unreadable_pages"));
     }
     return record;
 }
