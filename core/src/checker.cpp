@@ -6,17 +6,8 @@
 namespace quillon::checker {
 
 const char* status_text(Status s) noexcept {
-    switch (s) {
-        case Status::Aprovado:
-            return "aprovado";
-        case Status::Reprovado:
-            return "reprovado";
-        case Status::Pendente:
-            return "pendente";
-        case Status::NaoVerificado:
-            break;
-    }
-    return "nao_verificado";
+    static const char* const kNames[] = {"aprovado", "reprovado", "pendente", "nao_verificado"};  // Status order
+    return kNames[static_cast<int>(s)];
 }
 
 namespace {
