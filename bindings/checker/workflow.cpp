@@ -69,13 +69,18 @@ nb::object existing_path(nb::handle documento) {
     return path;
 }
 
+// The verdict's keys of a record (or of the report's arguments), in order.
+void put_verdict(nb::dict& d, const rules::Verdict& v) {
+    d["resultado_final"] = py(v.resultado_final);
+    d["justificativa"] = py(v.justificativa);
+    d["campos_aprovados"] = str_list(v.aprovados);
+    d["campos_reprovados"] = str_list(v.reprovados);
+    d["campos_pendentes"] = str_list(v.pendentes);
+}
+
 nb::dict pending_without_engine() {
     nb::dict r;
-    r["resultado_final"] = "PENDENTE";
-    r["justificativa"] = "Quillon não disponível. Instale com: pip install quillon";
-    r["campos_aprovados"] = nb::list();
-    r["campos_reprovados"] = nb::list();
-    r["campos_pendentes"] = str_list({"Extração de dados não disponível"});
+    put_verdict(r, rules::without_engine());
     r["empresas"] = nb::list();
     r["assinaturas"] = nb::list();
     return r;
@@ -104,27 +109,25 @@ std::optional<rules::ExtractionView> extraction_view(nb::handle resultado) {
     return view;
 }
 
-// The verdict of the verified companies and signatures, under the checker's
-// policy (self.pendente_sem_verificacao: nothing verified is PENDENTE).
-rules::Verdict decide(nb::handle self, nb::handle empresas, nb::handle assinaturas,
+// The verdict of the verified companies and signatures; `policy`: nothing verified is PENDENTE.
+rules::Verdict decide(bool policy, nb::handle empresas, nb::handle assinaturas,
                       const std::optional<rules::ExtractionView>& view) {
     std::vector<rules::OwnedField> fields;
     for (nb::handle e : empresas) add_fields(fields, e.attr("campos"), company_owner(e));
     for (nb::handle a : assinaturas) add_fields(fields, a.attr("campos"), a.attr("nome_signatario"));
     rules::VerdictOptions options;
-    options.nothing_verified_is_pending = truth(nb::getattr(self, "pendente_sem_verificacao", nb::none()));
+    options.nothing_verified_is_pending = policy;
     options.any_party = truth(empresas) || truth(assinaturas);
     if (view) options.extraction_gap = rules::extraction_gap(*view);
     return rules::decide(fields, options);
 }
 
+// The result record: the verdict (lists of its own, so a caller that edits
+// them leaves relatorio() as it was), totals, models dumped, metrics, and
+// with the policy what the engine saw.
 nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_view, nb::handle resultado) {
     nb::dict record;
-    record["resultado_final"] = report["resultado_final"];
-    record["justificativa"] = report["justificativa"];
-    // Lists of the record's own: a caller that edits them leaves relatorio() as it was.
-    for (const char* key : {"campos_aprovados", "campos_reprovados", "campos_pendentes"})
-        record[key] = list_copy(report[key]);
+    put_verdict(record, v);
     record["total_campos"] = nb::int_(v.total());
     record["total_aprovados"] = nb::int_(v.aprovados.size());
     record["total_reprovados"] = nb::int_(v.reprovados.size());
@@ -138,7 +141,7 @@ nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_
     m["custo_usd"] = metricas.attr("cost_usd");
     m["tempo_segundos"] = metricas.attr("time_seconds");
     record["metricas"] = m;
-    if (engine_view) {  // what the policy looked at
+    if (engine_view) {
         record["triagem"] = resultado.attr("triagem");
         record["paginas_ilegiveis"] = list_copy(resultado.attr("unreadable_pages"));
     }
@@ -172,21 +175,17 @@ nb::object verificar(nb::handle self, nb::handle documento) {
     nb::object assinaturas_verificadas = self.attr("_validar_assinaturas")(assinaturas, pair[1]);
 
     const auto view = extraction_view(resultado);
-    const rules::Verdict v = decide(self, verificadas, assinaturas_verificadas, view);
+    const bool policy = truth(nb::getattr(self, "pendente_sem_verificacao", nb::none()));
+    const rules::Verdict v = decide(policy, verificadas, assinaturas_verificadas, view);
     nb::dict report;  // _imprimir_relatorio's arguments
-    report["resultado_final"] = py(v.resultado_final);
-    report["justificativa"] = py(v.justificativa);
-    report["campos_aprovados"] = str_list(v.aprovados);
-    report["campos_reprovados"] = str_list(v.reprovados);
-    report["campos_pendentes"] = str_list(v.pendentes);
+    put_verdict(report, v);
     report["empresas"] = verificadas;
     report["assinaturas"] = assinaturas_verificadas;
     report["dados_contrato"] = dados_contrato;
     report["metricas"] = resultado.attr("total_metrics");
     state.relatorio = report;
     if (truth(self.attr("verbose"))) self.attr("_imprimir_relatorio")(**report);
-    const bool engine_view = view && truth(nb::getattr(self, "pendente_sem_verificacao", nb::none()));
-    return record_of(report, v, engine_view, resultado);
+    return record_of(report, v, view && policy, resultado);
 }
 
 nb::object verificar_contrato(nb::handle documento, nb::handle country, nb::handle openai_api_key,

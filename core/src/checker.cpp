@@ -132,6 +132,14 @@ Verdict decide(const std::vector<OwnedField>& fields, const VerdictOptions& opti
     return v;
 }
 
+Verdict without_engine() {
+    Verdict v;
+    v.resultado_final = "PENDENTE";
+    v.justificativa = "Quillon não disponível. Instale com: pip install quillon";
+    v.pendentes = {"Extração de dados não disponível"};
+    return v;
+}
+
 Text extraction_gap(const ExtractionView& view) {
     if (view.extracted) return std::nullopt;
     if (!view.unreadable_pages.empty() && view.unreadable_pages.size() >= view.pages) {

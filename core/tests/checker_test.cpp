@@ -164,6 +164,13 @@ TEST(Verdict, NothingVerifiedIsPendingOnlyWhenAsked) {
     EXPECT_EQ(v.reprovados.size(), 1u);
 }
 
+TEST(Verdict, WithoutEngineNothingCouldBeRead) {
+    Verdict v = without_engine();
+    EXPECT_EQ(v.resultado_final, "PENDENTE");
+    EXPECT_EQ(v.justificativa, "Quillon não disponível. Instale com: pip install quillon");
+    EXPECT_EQ(v.pendentes, std::vector<std::string>{"Extração de dados não disponível"});
+}
+
 TEST(ExtractionGap, UnreadableNotAContractOrNoText) {
     ExtractionView view;
     EXPECT_FALSE(extraction_gap(view).has_value());

@@ -141,6 +141,9 @@ struct Verdict {
 // APROVADO.  Fields not verified count nowhere.
 Verdict decide(const std::vector<OwnedField>& fields, const VerdictOptions& options = {});
 
+// The verdict when there is no extraction engine to read the contract.
+Verdict without_engine();
+
 // What the engine saw of a document, for extraction_gap().
 struct ExtractionView {
     bool extracted = true;
