@@ -23,7 +23,9 @@ void add_fields(std::vector<rules::OwnedField>& out, nb::handle campos, nb::hand
         nb::object status = campo.attr("status");
         rules::Status s = rules::Status::NaoVerificado;  // any other status counts nowhere
         for (rules::Status known : {rules::Status::Aprovado, rules::Status::Reprovado, rules::Status::Pendente})
-            if (status.equal(nb::str(rules::status_text(known)))) s = known;
+            if (PyUnicode_CheckExact(status.ptr()) ? PyUnicode_CompareWithASCIIString(status.ptr(), rules::status_text(known)) == 0
+                                                   : status.equal(nb::str(rules::status_text(known))))
+                s = known;
         if (s != rules::Status::NaoVerificado) out.push_back({utf8(campo.attr("campo")), s, owner_text});
     }
 }
@@ -127,7 +129,9 @@ rules::Verdict decide(bool policy, nb::handle empresas, nb::handle assinaturas,
 // with the policy what the engine saw.
 nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_view, nb::handle resultado) {
     nb::dict record;
-    put_verdict(record, v);
+    for (const char* key : {"resultado_final", "justificativa"}) record[key] = report[key];
+    for (const char* key : {"campos_aprovados", "campos_reprovados", "campos_pendentes"})
+        record[key] = list_copy(report[key]);
     record["total_campos"] = nb::int_(v.total());
     record["total_aprovados"] = nb::int_(v.aprovados.size());
     record["total_reprovados"] = nb::int_(v.reprovados.size());
