@@ -47,13 +47,9 @@ void init(nb::pointer_and_handle<ContractChecker> self, nb::handle country, nb::
         nb::arg("azure_deployment") = azure_deployment, nb::arg("azure_api_version") = azure_api_version);
     obj.attr("_auth") = auth;
 
-    if (!attr_truth(auth, "has_api_key")) {
-        if (attr_truth(auth, "is_azure"))
-            throw nb::value_error(
-                "Credenciais Azure não configuradas. Defina AZURE_API_KEY, AZURE_API_ENDPOINT e "
-                "AZURE_DEPLOYMENT_NAME.");
-        throw nb::value_error("OpenAI API key não configurada. Defina OPENAI_API_KEY ou passe openai_api_key.");
-    }
+    const bool has_key = attr_truth(auth, "has_api_key");
+    if (auto missing = rules::missing_credentials(has_key, !has_key && attr_truth(auth, "is_azure")))
+        throw nb::value_error(missing->c_str());
     obj.attr("_client") = nb::none();
     obj.attr("_quillon_available") = nb::none();
 }

@@ -8,17 +8,8 @@ namespace {
 
 const std::string kRule60 = "============================================================";
 
-// Owner of a company's fields: the registry name, else the contract name,
-// else the contract CNPJ (as it stands, even empty or None).
-nb::object company_owner(nb::handle empresa) {
-    for (const char* attr : {"razao_social_receita", "razao_social_contrato"})
-        if (nb::object name = empresa.attr(attr); truth(name)) return name;
-    return empresa.attr("cnpj");
-}
-
 // Every verified field with its owner's name, for the verdict.
-void add_fields(std::vector<rules::OwnedField>& out, nb::handle campos, nb::handle owner) {
-    const std::string owner_text = utf8(owner);
+void add_fields(std::vector<rules::OwnedField>& out, nb::handle campos, const std::string& owner_text) {
     for (nb::handle campo : campos) {
         nb::object status = campo.attr("status");
         rules::Status s = rules::Status::NaoVerificado;  // any other status counts nowhere
@@ -115,8 +106,13 @@ std::optional<rules::ExtractionView> extraction_view(nb::handle resultado) {
 rules::Verdict decide(bool policy, nb::handle empresas, nb::handle assinaturas,
                       const std::optional<rules::ExtractionView>& view) {
     std::vector<rules::OwnedField> fields;
-    for (nb::handle e : empresas) add_fields(fields, e.attr("campos"), company_owner(e));
-    for (nb::handle a : assinaturas) add_fields(fields, a.attr("campos"), a.attr("nome_signatario"));
+    for (nb::handle e : empresas) {
+        nb::object receita = e.attr("razao_social_receita"), contrato = e.attr("razao_social_contrato");
+        add_fields(fields, e.attr("campos"),
+                   rules::company_owner(truth(receita) ? text_of(receita) : std::nullopt,
+                                        truth(contrato) ? text_of(contrato) : std::nullopt, text_of(e.attr("cnpj"))));
+    }
+    for (nb::handle a : assinaturas) add_fields(fields, a.attr("campos"), utf8(a.attr("nome_signatario")));
     rules::VerdictOptions options;
     options.nothing_verified_is_pending = policy;
     options.any_party = truth(empresas) || truth(assinaturas);

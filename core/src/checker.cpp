@@ -132,6 +132,19 @@ Verdict decide(const std::vector<OwnedField>& fields, const VerdictOptions& opti
     return v;
 }
 
+std::string company_owner(const Text& razao_social_receita, const Text& razao_social_contrato, const Text& cnpj) {
+    if (filled(razao_social_receita)) return *razao_social_receita;
+    return filled(razao_social_contrato) ? *razao_social_contrato : shown(cnpj);
+}
+
+Text missing_credentials(bool has_api_key, bool is_azure) {
+    if (has_api_key) return std::nullopt;
+    if (is_azure)
+        return std::string(
+            "Credenciais Azure não configuradas. Defina AZURE_API_KEY, AZURE_API_ENDPOINT e AZURE_DEPLOYMENT_NAME.");
+    return std::string("OpenAI API key não configurada. Defina OPENAI_API_KEY ou passe openai_api_key.");
+}
+
 Verdict without_engine() {
     Verdict v;
     v.resultado_final = "PENDENTE";

@@ -164,6 +164,19 @@ TEST(Verdict, NothingVerifiedIsPendingOnlyWhenAsked) {
     EXPECT_EQ(v.reprovados.size(), 1u);
 }
 
+TEST(Verdict, FieldsGoByTheRegistryNameElseTheContractsElseTheCnpj) {
+    EXPECT_EQ(company_owner(std::string("ACME LTDA"), std::string("Acme"), std::string("1")), "ACME LTDA");
+    EXPECT_EQ(company_owner(std::string(""), std::string("Acme"), std::string("1")), "Acme");
+    EXPECT_EQ(company_owner(std::nullopt, std::nullopt, std::string("")), "");
+    EXPECT_EQ(company_owner(std::nullopt, std::string(""), std::nullopt), "None");
+}
+
+TEST(Construction, MissingCredentialsSaySettings) {
+    EXPECT_FALSE(missing_credentials(true, true));
+    EXPECT_NE(missing_credentials(false, true)->find("AZURE_DEPLOYMENT_NAME"), std::string::npos);
+    EXPECT_NE(missing_credentials(false, false)->find("OPENAI_API_KEY"), std::string::npos);
+}
+
 TEST(Verdict, WithoutEngineNothingCouldBeRead) {
     Verdict v = without_engine();
     EXPECT_EQ(v.resultado_final, "PENDENTE");

@@ -34,6 +34,10 @@ struct Field {
     Text mensagem;
 };
 
+// Why a checker cannot be built, when it cannot: no credentials for the
+// provider (Azure's three settings, or an OpenAI key).
+Text missing_credentials(bool has_api_key, bool is_azure);
+
 // --- companies ---------------------------------------------------------------
 // A company as the contract names it.
 struct ExtractedCompany {
@@ -118,6 +122,10 @@ struct OwnedField {
     Status status;
     std::string owner;
 };
+
+// The name a company's fields go by: the registry's legal name, else the
+// contract's, else the contract's CNPJ as it stands ("None" when absent).
+std::string company_owner(const Text& razao_social_receita, const Text& razao_social_contrato, const Text& cnpj);
 
 struct VerdictOptions {
     // A document from which nothing could be verified is PENDENTE, never
