@@ -128,7 +128,7 @@ eval: install
 	cd bench && $(PYTHON) eval_documents.py $(abspath $(EVAL_DIR))
 
 registry-sample: install
-	$(PYTHON) -m quillon.registry sample
+	$(PYTHON) -m quillon registry sample
 
 clean:
 	rm -rf build dist

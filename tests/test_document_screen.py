@@ -71,6 +71,21 @@ def test_bad_party_tables_raise(monkeypatch, table):
         triar_documento("Secretaria\n" + PREAMBLE + CLAUSES)
 
 
+def test_counts_beyond_any_size_compare_as_python_compares_them(monkeypatch):
+    # A minimum no document reaches, a heading as long as any page: not an OverflowError.
+    document = ["Secretaria\n" + PREAMBLE, CLAUSES]
+    monkeypatch.setattr(mod, "TRIAGEM_CABECALHO", 10**30)
+    assert triar_documento(document)["eh_contrato"] is True
+    monkeypatch.setattr(mod, "MIN_KEYWORDS", 10**30)
+    assert triar_documento(document)["motivo"] == "poucos_termos"
+    assert mod.validar_documento_contrato(PREAMBLE + CLAUSES)[0] is False
+    monkeypatch.setattr(mod, "MIN_KEYWORDS", -(10**30))
+    assert triar_documento(["Secretaria\n" + PREAMBLE, "x"])["eh_contrato"] is True
+    monkeypatch.setattr(mod, "TRIAGEM_CABECALHO", -(10**30))  # no heading: no title, no exclusion term
+    verdict = triar_documento(["TERMO DE REFERÊNCIA\n" + PREAMBLE, CLAUSES])
+    assert (verdict["eh_contrato"], verdict["titulo"], verdict["exclusao"]) == (True, None, None)
+
+
 def test_default_tables_are_plain_lists():
     assert "termo de referência" in mod.TRIAGEM_OUTROS
     assert ("contratante", "contratad") in mod.TRIAGEM_PARTES

@@ -167,3 +167,24 @@ def test_two_people_joined_by_a_role_are_two_people():
 def test_signing_date_from_electronic_stamps(stamp):
     text = "CLÁUSULA PRIMEIRA\nlicenças.\nE por estarem justas, as partes assinam o presente.\n" + stamp + "\n"
     assert extract(text)["dados_contrato"]["data"] == "27/08/2024"
+
+
+@pytest.mark.parametrize(
+    ("a", "b", "one_signatory", "checker_match"),
+    [
+        ("MARIA SILVA", "Maria da Silva Santos", True, True),
+        ("Kléber Lopes de Sousa", "KLEBER LOPES DE SOUSA", True, True),
+        ("Sr. J. P. Almeida", "J. P. ALMEIDA", True, True),
+        # Two people of one family: the checker's tolerant rule matches them, a contract has two signatories.
+        ("JOÃO DA SILVA SANTOS", "PEDRO DA SILVA SANTOS", False, True),
+        ("Ana Costa", "Bruno Lima", False, False),
+    ],
+)
+def test_signatories_of_one_contract_are_told_apart_more_strictly_than_the_checker_matches(
+        a, b, one_signatory, checker_match):
+    from quillon.contract.checker import ContractChecker
+    from quillon.engine.extractor._text import same_signatory
+
+    assert same_signatory(a, b) is same_signatory(b, a) is one_signatory
+    checker = ContractChecker("BR", openai_api_key="sk-test", verbose=False)
+    assert checker._comparar_nomes(a, b) is checker_match

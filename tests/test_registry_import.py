@@ -167,3 +167,19 @@ def test_command_line_import(tmp_path):
     assert found.returncode == 0 and '"razao_social": "ACME"' in found.stdout
     missing = subprocess.run(run + ["import", str(tmp_path / "nada")], capture_output=True, text=True)
     assert missing.returncode == 1 and "Pasta não encontrada" in missing.stderr
+
+
+def test_both_commands_share_one_tree_and_one_database_option(tmp_path):
+    # quillon registry and python -m quillon.registry: the same commands; --registry-db (or --db)
+    # before or after the command's name; a database folder that does not exist yet is made.
+    release(tmp_path / "in", [empresa("11222333", "ACME")], [estabelecimento(ACME)])
+    db = tmp_path / "novo" / "r.sqlite3"
+    quillon, module = [sys.executable, "-m", "quillon", "registry"], [sys.executable, "-m", "quillon.registry"]
+    done = subprocess.run(quillon + ["import", str(tmp_path / "in"), "--registry-db", str(db)],
+                          capture_output=True, text=True)
+    assert done.returncode == 0 and "Importação 1 concluída" in done.stderr, done.stderr
+    for run in (quillon + ["--db", str(db), "consultar", "11222333000181"],
+                module + ["buscar", "acme", "--registry-db", str(db)],
+                module + ["--registry-db", str(db), "consultar", "11.222.333/0001-81"]):
+        found = subprocess.run(run, capture_output=True, text=True)
+        assert found.returncode == 0 and '"razao_social": "ACME"' in found.stdout, (run, found.stderr)

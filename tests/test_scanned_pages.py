@@ -81,9 +81,10 @@ def test_a_reader_killed_mid_document_leaves_no_tesseract_running(tmp_path):
         "import sys; from quillon.engine.documents import read_document; "
         "read_document(sys.argv[1], workers=2)"), path])
     deadline = time.monotonic() + 30
-    while not tesseract_children(reader.pid) and time.monotonic() < deadline:
-        time.sleep(0.05)
     readers = tesseract_children(reader.pid)
+    while not readers and time.monotonic() < deadline:  # the readers seen, not a second look: a page may end
+        time.sleep(0.05)
+        readers = tesseract_children(reader.pid)
     assert readers, "the reader started no Tesseract"
     reader.send_signal(signal.SIGKILL)
     reader.wait()
@@ -131,9 +132,10 @@ def test_ctrl_c_stops_the_reading_at_once(tmp_path):
     reader = subprocess.Popen([sys.executable, "-m", "quillon", "ocr", path], stdout=subprocess.DEVNULL,
                               stderr=subprocess.PIPE, start_new_session=True)
     deadline = time.monotonic() + 30
-    while not tesseract_children(reader.pid) and time.monotonic() < deadline:
-        time.sleep(0.05)
     readers = tesseract_children(reader.pid)
+    while not readers and time.monotonic() < deadline:  # the readers seen, not a second look: a page may end
+        time.sleep(0.05)
+        readers = tesseract_children(reader.pid)
     assert readers, "the reader started no Tesseract"
     os.killpg(reader.pid, signal.SIGINT)  # Ctrl-C reaches the terminal's whole process group
     assert reader.wait(timeout=5) == 130

@@ -12,6 +12,7 @@
 
 #include "quillon/keywords.hpp"
 #include "quillon/text.hpp"
+#include "keywords/parts.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
@@ -21,11 +22,10 @@ namespace text = quillon::text;
 
 namespace {
 
-ModuleNamespace ns;  // the module's attributes
-
 constexpr Name kValidacaoName{"KEYWORDS_VALIDACAO"};
 constexpr Name kExclusaoName{"KEYWORDS_EXCLUSAO"};
 constexpr Name kMinName{"MIN_KEYWORDS"};
+constexpr const char* kValidarName = "validar_documento_contrato";
 
 // Texts at least this long are worked on with the GIL released.
 constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
@@ -109,29 +109,10 @@ nb::object fold_str(PyObject* s) {
     return make_str(folded);
 }
 
-keywords::Verdict screen(const keywords::Screener& screener, PyObject* s) {
+keywords::KeywordVerdict screen(const keywords::KeywordScreen& screener, PyObject* s) {
     return with_code_units(s, [&](const auto* data, std::size_t n) {
         return unlocked_if_long(n, [&] { return screener.screen(data, n); });
     });
-}
-
-// A table given by the caller: a snapshot of its entries (any iterable, as a
-// for loop would take it), each a str.
-nb::tuple table_entries(nb::handle table, const Name& name, std::vector<std::u32string>& out) {
-    PyObject* t = PySequence_Tuple(table.ptr());
-    if (!t) throw nb::python_error();
-    nb::tuple entries = nb::steal<nb::tuple>(t);
-    for (nb::handle entry : entries) {
-        if (!PyUnicode_Check(entry.ptr())) {
-            PyErr_Format(PyExc_TypeError, "validar_documento_contrato(): %s entries must be str, not %.200s",
-                         name.text(), Py_TYPE(entry.ptr())->tp_name);
-            throw nb::python_error();
-        }
-        out.push_back(with_code_units(entry.ptr(), [](const auto* data, std::size_t n) {
-            return std::u32string(data, data + n);
-        }));
-    }
-    return entries;
 }
 
 // quantidade >= MIN_KEYWORDS, as Python compares them.
@@ -161,20 +142,20 @@ nb::tuple validar_documento_contrato(nb::handle texto_arg) {
     if (PyUnicode_GET_LENGTH(s) == 0) return nb::make_tuple(false, 0, nb::list());
 
     // Strong references: the attributes may be rebound while the GIL is free.
-    nb::object exclusao = nb::borrow(ns.get(kExclusaoName));
-    nb::object validacao = nb::borrow(ns.get(kValidacaoName));
-    keywords::Verdict verdict;
+    nb::object exclusao = nb::borrow(keywords_ns.get(kExclusaoName));
+    nb::object validacao = nb::borrow(keywords_ns.get(kValidacaoName));
+    keywords::KeywordVerdict verdict;
     std::vector<PyObject*> exclusion_entries, validation_entries;
     nb::tuple exclusion_snapshot, validation_snapshot;
     if (own_exclusao.holds(exclusao) && own_validacao.holds(validacao)) {
-        verdict = screen(keywords::default_screener(), s);
+        verdict = screen(keywords::default_keyword_screen(), s);
         exclusion_entries = own_exclusao.entries;
         validation_entries = own_validacao.entries;
     } else {
         std::vector<std::u32string> exclusion, validation;
-        exclusion_snapshot = table_entries(exclusao, kExclusaoName, exclusion);
-        validation_snapshot = table_entries(validacao, kValidacaoName, validation);
-        keywords::Screener screener(exclusion, validation);
+        exclusion_snapshot = str_entries(exclusao, kValidarName, kExclusaoName.text(), exclusion);
+        validation_snapshot = str_entries(validacao, kValidarName, kValidacaoName.text(), validation);
+        keywords::KeywordScreen screener(exclusion, validation);
         verdict = screen(screener, s);
         for (nb::handle e : exclusion_snapshot) exclusion_entries.push_back(e.ptr());
         for (nb::handle e : validation_snapshot) validation_entries.push_back(e.ptr());
@@ -191,25 +172,27 @@ nb::tuple validar_documento_contrato(nb::handle texto_arg) {
     nb::list found;
     for (std::size_t i : verdict.validation) found.append(nb::handle(validation_entries[i]));
     const std::size_t quantidade = verdict.validation.size();
-    bool eh_contrato = at_least(quantidade, nb::borrow(ns.get(kMinName)));
+    bool eh_contrato = at_least(quantidade, nb::borrow(keywords_ns.get(kMinName)));
     return nb::make_tuple(eh_contrato, quantidade, found);
 }
 
 }  // namespace
 
-void register_screening(nb::module_& m);
+namespace quillon::bind {
+ModuleNamespace keywords_ns;
+}  // namespace quillon::bind
 
 NB_MODULE(keywords, m) {
-    ns.attach(m);
+    keywords_ns.attach(m);
     m.doc() = "Keywords para validação de documentos como contratos.";
-    bind_logger(ns);
+    bind_logger(keywords_ns);
 
     own_validacao.make(keywords::kValidacao.data(), keywords::kValidacao.size());
     own_exclusao.make(keywords::kExclusao.data(), keywords::kExclusao.size());
-    ns.set(kValidacaoName.text(), own_validacao.list);
-    ns.set(kExclusaoName.text(), own_exclusao.list);
-    ns.set(kMinName.text(), nb::int_(keywords::kMinKeywords));
-    keywords::default_screener();  // built now rather than on the first call
+    keywords_ns.set(kValidacaoName.text(), own_validacao.list);
+    keywords_ns.set(kExclusaoName.text(), own_exclusao.list);
+    keywords_ns.set(kMinName.text(), nb::int_(keywords::kMinKeywords));
+    keywords::default_keyword_screen();  // built now rather than on the first call
 
     m.def("normalizar_texto", &normalizar_texto, param("texto"), nb::sig("def normalizar_texto(texto: str) -> str"),
           kDocNormalizar);
@@ -218,7 +201,7 @@ NB_MODULE(keywords, m) {
 
     register_screening(m);
 
-    ns.set_all({"KEYWORDS_VALIDACAO", "KEYWORDS_EXCLUSAO", "MIN_KEYWORDS", "normalizar_texto",
+    keywords_ns.set_all({"KEYWORDS_VALIDACAO", "KEYWORDS_EXCLUSAO", "MIN_KEYWORDS", "normalizar_texto",
                 "validar_documento_contrato", "triar_documento", "TRIAGEM_EXCLUSAO", "TRIAGEM_TITULOS",
                 "TRIAGEM_OUTROS", "TRIAGEM_PARTES", "TRIAGEM_QUALIFICACAO", "TRIAGEM_CABECALHO"});
 }

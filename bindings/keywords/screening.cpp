@@ -1,5 +1,5 @@
 // triar_documento: the document screen of the engine's pre-check and of
-// `quillon triagem`, over the core's screening::Screener.  Its tables are
+// `quillon triagem`, over the core's screening::DocumentScreen.  Its tables are
 // module attributes read at every call, like the keyword tables.
 #include <nanobind/nanobind.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quillon/screening.hpp"
+#include "keywords/parts.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
@@ -17,8 +18,6 @@ namespace {
 
 constexpr const char* kFn = "triar_documento";
 constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
-
-PyObject* module_dict = nullptr;  // borrowed: the module outlives its functions
 
 constexpr const char* kDoc =
     "Triagem de um documento inteiro: é um contrato?\n"
@@ -47,30 +46,14 @@ constexpr const char* kDoc =
 // The attribute's current value, held: reading a table runs Python code (its
 // __iter__, __index__), which may rebind or delete the attribute meanwhile.
 // An invalid object when the attribute is missing.
-nb::object attr(const char* name) {
-    PyObject* v = PyDict_GetItemString(module_dict, name);  // borrowed until the borrow below
-    return v ? nb::borrow(v) : nb::object();
-}
-
-std::u32string to_u32(nb::handle s) {
-    return with_code_units(s.ptr(), [](const auto* d, std::size_t n) { return std::u32string(d, d + n); });
-}
+nb::object attr(const char* name) { return keywords_ns.find(name); }
 
 // A table attribute: a snapshot of its entries, each a str.
 std::vector<std::u32string> table(const char* name, const std::vector<std::u32string>& fallback) {
     nb::object value = attr(name);
     if (!value.is_valid()) return fallback;
-    nb::object entries = nb::steal(PySequence_Tuple(value.ptr()));
-    if (!entries.is_valid()) throw nb::python_error();
     std::vector<std::u32string> out;
-    for (nb::handle e : entries) {
-        if (!PyUnicode_Check(e.ptr())) {
-            PyErr_Format(PyExc_TypeError, "%s(): %s entries must be str, not %.200s", kFn, name,
-                         Py_TYPE(e.ptr())->tp_name);
-            throw nb::python_error();
-        }
-        out.push_back(to_u32(e));
-    }
+    str_entries(value, kFn, name, out);
     return out;
 }
 
@@ -91,41 +74,42 @@ std::vector<std::pair<std::u32string, std::u32string>> pair_table(
                          Py_TYPE(e.ptr())->tp_name);
             throw nb::python_error();
         }
-        out.emplace_back(to_u32(PyTuple_GET_ITEM(pair.ptr(), 0)), to_u32(PyTuple_GET_ITEM(pair.ptr(), 1)));
+        out.emplace_back(u32_of(PyTuple_GET_ITEM(pair.ptr(), 0)), u32_of(PyTuple_GET_ITEM(pair.ptr(), 1)));
     }
     return out;
 }
 
+// A count attribute; a number beyond the range of a count is held at its end
+// (a minimum of 10**30 terms is never reached, as in Python).
 std::size_t count(const char* name, std::size_t fallback) {
     nb::object value = attr(name);
     if (!value.is_valid()) return fallback;
-    long long n = integer_arg_ll(value, kFn, name);
+    long long n = integer_arg_saturated(value, kFn, name);
     return n < 0 ? 0 : static_cast<std::size_t>(n);
 }
 
-nb::dict triar_documento(nb::handle paginas) {
+// The pages given: a list of str, or one str (pages separated by form feeds).
+std::vector<std::u32string> page_texts(nb::handle paginas) {
     std::vector<std::u32string> pages;
     if (PyUnicode_Check(paginas.ptr())) {
-        std::u32string whole = to_u32(paginas);
-        std::size_t i = 0;
-        while (true) {
-            std::size_t j = whole.find(U'\f', i);
-            pages.push_back(whole.substr(i, j == std::u32string::npos ? std::u32string::npos : j - i));
-            if (j == std::u32string::npos) break;
-            i = j + 1;
-        }
-    } else {
-        nb::object items = nb::steal(PySequence_Fast(paginas.ptr(), "triar_documento() argument 'paginas' must be str or a list of str"));
-        if (!items.is_valid()) {
-            PyErr_Clear();
-            raise_wrong_type(kFn, "paginas", "str or list of str", paginas);
-        }
-        for (nb::handle page : items) {
-            if (!PyUnicode_Check(page.ptr())) raise_wrong_type(kFn, "paginas", "str or list of str", page);
-            pages.push_back(to_u32(page));
-        }
+        std::u32string whole = u32_of(paginas);
+        for (std::u32string_view page : screening::split_pages(whole)) pages.emplace_back(page);
+        return pages;
     }
+    nb::object items = nb::steal(PySequence_Fast(paginas.ptr(), ""));
+    if (!items.is_valid()) {
+        PyErr_Clear();
+        raise_wrong_type(kFn, "paginas", "str or list of str", paginas);
+    }
+    for (nb::handle page : items) {
+        if (!PyUnicode_Check(page.ptr())) raise_wrong_type(kFn, "paginas", "str or list of str", page);
+        pages.push_back(u32_of(page));
+    }
+    return pages;
+}
 
+// The tables the module's attributes hold now; a missing attribute is the built-in table.
+screening::Tables module_tables() {
     const screening::Tables& defaults = screening::default_tables();
     screening::Tables tables;
     tables.contract_terms = table("KEYWORDS_VALIDACAO", defaults.contract_terms);
@@ -136,37 +120,38 @@ nb::dict triar_documento(nb::handle paginas) {
     tables.qualification_terms = table("TRIAGEM_QUALIFICACAO", defaults.qualification_terms);
     tables.min_terms = count("MIN_KEYWORDS", defaults.min_terms);
     tables.heading_chars = count("TRIAGEM_CABECALHO", defaults.heading_chars);
+    return tables;
+}
 
-    std::vector<std::u32string_view> views(pages.begin(), pages.end());
-    std::size_t total = 0;
-    for (const auto& p : pages) total += p.size();
-    screening::Verdict v;
-    {
-        screening::Screener screener(tables);
-        if (total >= kReleaseGilFrom) {
-            nb::gil_scoped_release unlocked;
-            v = screener.screen(views);
-        } else {
-            v = screener.screen(views);
-        }
-    }
-
+nb::dict verdict_dict(const screening::DocumentScreen& screen, const screening::DocumentVerdict& v) {
     nb::dict out;
     out["eh_contrato"] = nb::bool_(v.contract);
     out["motivo"] = nb::str(screening::reason_name(v.reason));
     out["quantidade"] = nb::int_(v.terms_found.size());
     nb::list found;
-    for (std::size_t i : v.terms_found) found.append(make_str(tables.contract_terms[i]));
+    for (std::size_t i : v.terms_found) found.append(make_str(screen.tables().contract_terms[i]));
     out["keywords"] = found;
-    if (v.other_title != screening::Verdict::npos)
-        out["exclusao"] = make_str(tables.other_titles[v.other_title]);
-    else if (v.exclusion != screening::Verdict::npos)
-        out["exclusao"] = make_str(tables.exclusion_terms[v.exclusion]);
-    else
-        out["exclusao"] = nb::none();
+    const std::u32string* excluding = screen.excluding_entry(v);
+    out["exclusao"] = excluding ? nb::object(make_str(*excluding)) : nb::object(nb::none());
     out["titulo"] = v.title.empty() ? nb::object(nb::none()) : nb::object(make_str(v.title));
     out["definitivo"] = nb::bool_(v.settled);
     return out;
+}
+
+nb::dict triar_documento(nb::handle paginas) {
+    std::vector<std::u32string> pages = page_texts(paginas);  // before the tables, whose reading runs Python code
+    const screening::DocumentScreen screen(module_tables());
+    std::vector<std::u32string_view> views(pages.begin(), pages.end());
+    std::size_t total = 0;
+    for (const auto& p : pages) total += p.size();
+    screening::DocumentVerdict v;
+    if (total >= kReleaseGilFrom) {
+        nb::gil_scoped_release unlocked;
+        v = screen.screen(views);
+    } else {
+        v = screen.screen(views);
+    }
+    return verdict_dict(screen, v);
 }
 
 nb::list as_list(const std::vector<std::u32string>& entries) {
@@ -178,7 +163,6 @@ nb::list as_list(const std::vector<std::u32string>& entries) {
 }  // namespace
 
 void register_screening(nb::module_& m) {
-    module_dict = PyModule_GetDict(m.ptr());
     const screening::Tables& t = screening::default_tables();
     m.attr("TRIAGEM_EXCLUSAO") = as_list(t.exclusion_terms);
     m.attr("TRIAGEM_TITULOS") = as_list(t.title_starts);

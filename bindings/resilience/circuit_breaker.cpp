@@ -23,8 +23,6 @@
 // the one being logged.
 #include "resilience/parts.hpp"
 
-#include <limits>
-
 #include "quillon/circuit_breaker.hpp"
 
 namespace rs = quillon::resilience;
@@ -55,38 +53,25 @@ void without_gil(void (*body)(void*), void* ctx) {
     body(ctx);
 }
 
+// logger.warning or logger.info, with the format and the count kept apart.
 void log_transition(void*, const rs::Event& e) {
-    switch (e.transition) {
-        case rs::Transition::ClosedToOpen:
-            log_warning(resilience_ns, "Circuit breaker: CLOSED -> OPEN (%d falhas consecutivas)", e.failure_count);
-            break;
-        case rs::Transition::OpenToHalfOpen:
-            log_info(resilience_ns, "Circuit breaker: OPEN -> HALF_OPEN (chamada de teste)");
-            break;
-        case rs::Transition::HalfOpenToClosed:
-            log_info(resilience_ns, "Circuit breaker: HALF_OPEN -> CLOSED (recuperado)");
-            break;
-        case rs::Transition::HalfOpenToOpen:
-            log_warning(resilience_ns, "Circuit breaker: HALF_OPEN -> OPEN (falha na recuperação)");
-            break;
-    }
+    const rs::TransitionMessage m = rs::message_of(e.transition);
+    nb::object log = nb::borrow(resilience_ns.get(kLoggerName)).attr(m.warning ? "warning" : "info");
+    if (m.with_failure_count)
+        log(m.format, e.failure_count);
+    else
+        log(m.format);
 }
 
 inline void report(rs::CircuitBreaker& b, const rs::Outcome& o) {
     if (o.report_until) b.report(o.report_until, &log_transition, nullptr, &without_gil);
 }
 
-// An integer parameter: any real number, truncated toward zero.  Beyond 64
-// bits it is held at the nearest 64-bit value, which compares the same
-// against any failure count or elapsed time the breaker can see.
+// An integer parameter: any real number, truncated toward zero; beyond 64
+// bits held at the nearest 64-bit value, which compares the same against any
+// failure count or elapsed time the breaker can see.
 std::int64_t int64_param(nb::handle h, const char* fn, const char* param) {
-    nb::int_ v = integer_arg(h, fn, param);
-    int overflow = 0;
-    long long r = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
-    if (r == -1 && PyErr_Occurred()) throw nb::python_error();
-    if (overflow > 0) return std::numeric_limits<std::int64_t>::max();
-    if (overflow < 0) return std::numeric_limits<std::int64_t>::min();
-    return r;
+    return integer_arg_saturated(h, fn, param);
 }
 
 void make_circuit_state(nb::module_& m) {

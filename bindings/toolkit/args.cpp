@@ -1,5 +1,7 @@
 #include "toolkit/args.hpp"
 
+#include <climits>
+
 namespace quillon::bind {
 
 namespace {
@@ -67,6 +69,15 @@ long long integer_arg_ll(nb::handle h, const char* fn, const char* param) {
     nb::int_ v = integer_arg(h, fn, param);
     long long r = PyLong_AsLongLong(v.ptr());
     if (r == -1 && PyErr_Occurred()) throw nb::python_error();
+    return r;
+}
+
+long long integer_arg_saturated(nb::handle h, const char* fn, const char* param) {
+    nb::int_ v = integer_arg(h, fn, param);
+    int overflow = 0;
+    long long r = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
+    if (r == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (overflow != 0) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
     return r;
 }
 

@@ -37,6 +37,9 @@ nb::int_ integer_arg(nb::handle h, const char* fn, const char* param);
 
 // The same, as a C++ integer; an int beyond 64 bits is an OverflowError.
 long long integer_arg_ll(nb::handle h, const char* fn, const char* param);
+// The same, held at the nearest end of the 64-bit range beyond it: for a count
+// or a time that any value past that range compares like.
+long long integer_arg_saturated(nb::handle h, const char* fn, const char* param);
 
 // Any real number as a float.
 double real_arg(nb::handle h, const char* fn, const char* param);

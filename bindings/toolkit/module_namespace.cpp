@@ -47,6 +47,11 @@ nb::object ModuleNamespace::get(const Name& name) const {
     return nb::borrow(v);
 }
 
+nb::object ModuleNamespace::find(const char* name) const {
+    PyObject* v = dict_ ? PyDict_GetItemString(dict_, name) : nullptr;  // borrowed until the borrow below
+    return v ? nb::borrow(v) : nb::object();
+}
+
 void ModuleNamespace::lazy_module(const char* as, const char* module) {
     if (!lazy_) {
         nb::dict table;

@@ -46,6 +46,9 @@ public:
     // see it freed when that code rebinds or deletes the attribute.  A deleted
     // attribute raises NameError, as a Python module's global look-up would.
     nb::object get(const Name& name) const;
+    // The same, or an invalid object when the attribute is missing (a table
+    // that falls back to its built-in value).
+    nb::object find(const char* name) const;
     // Whether the attribute still holds `own` (the module's own object).
     bool holds(const Name& name, nb::handle own) const { return get(name).is(own); }
 

@@ -28,6 +28,20 @@ void CircuitBreaker::publish() noexcept {
     summary_.store(summary, std::memory_order_release);
 }
 
+TransitionMessage message_of(Transition t) noexcept {
+    switch (t) {
+        case Transition::ClosedToOpen:
+            return {true, "Circuit breaker: CLOSED -> OPEN (%d falhas consecutivas)", true};
+        case Transition::OpenToHalfOpen:
+            return {false, "Circuit breaker: OPEN -> HALF_OPEN (chamada de teste)", false};
+        case Transition::HalfOpenToClosed:
+            return {false, "Circuit breaker: HALF_OPEN -> CLOSED (recuperado)", false};
+        case Transition::HalfOpenToOpen:
+            break;
+    }
+    return {true, "Circuit breaker: HALF_OPEN -> OPEN (falha na recuperação)", false};
+}
+
 std::uint64_t CircuitBreaker::queue(Transition t, std::int64_t failure_count) {
     // Queued before any field changes, so a failed allocation leaves the
     // breaker as it was.

@@ -183,13 +183,13 @@ std::vector<std::u32string> folded_needles(const std::vector<std::u32string>& ex
 
 }  // namespace
 
-Screener::Screener(const std::vector<std::u32string>& exclusion, const std::vector<std::u32string>& validation)
+KeywordScreen::KeywordScreen(const std::vector<std::u32string>& exclusion, const std::vector<std::u32string>& validation)
     : exclusion_count_(exclusion.size()),
       validation_count_(validation.size()),
       matcher_(folded_needles(exclusion, validation)) {}
 
-Verdict Screener::verdict(const Matcher::Scan& scan) const {
-    Verdict v;
+KeywordVerdict KeywordScreen::verdict(const Matcher::Scan& scan) const {
+    KeywordVerdict v;
     for (std::size_t i = 0; i < exclusion_count_; ++i) {
         if (scan.found(i)) {
             v.exclusion = i;
@@ -201,8 +201,8 @@ Verdict Screener::verdict(const Matcher::Scan& scan) const {
     return v;
 }
 
-const Screener& default_screener() {
-    static const Screener screener(std::vector<std::u32string>(kExclusao.begin(), kExclusao.end()),
+const KeywordScreen& default_keyword_screen() {
+    static const KeywordScreen screener(std::vector<std::u32string>(kExclusao.begin(), kExclusao.end()),
                                    std::vector<std::u32string>(kValidacao.begin(), kValidacao.end()));
     return screener;
 }
@@ -210,7 +210,7 @@ const Screener& default_screener() {
 Screening screen_default(std::u32string_view text) {
     Screening out;
     if (text.empty()) return out;
-    Verdict v = default_screener().screen(text.data(), text.size());
+    KeywordVerdict v = default_keyword_screen().screen(text.data(), text.size());
     if (v.excluded()) {
         std::u32string entry(kExclusionPrefix);
         entry.append(kExclusao[v.exclusion]);

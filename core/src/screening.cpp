@@ -114,7 +114,7 @@ std::u32string title_fold(std::u32string_view line) {
 std::size_t first_start(const std::u32string& lf, const std::vector<std::u32string>& starts) {
     for (std::size_t i = 0; i < starts.size(); ++i)
         if (starts_with_entry(lf, starts[i])) return i;
-    return Verdict::npos;
+    return DocumentVerdict::npos;
 }
 
 }  // namespace
@@ -170,7 +170,7 @@ const Tables& default_tables() {
     return tables;
 }
 
-Screener::Screener(Tables tables) : tables_(std::move(tables)) {
+DocumentScreen::DocumentScreen(Tables tables) : tables_(std::move(tables)) {
     for (const auto& t : tables_.contract_terms) contract_folded_.push_back(fold_of(t));
     for (const auto& t : tables_.exclusion_terms) exclusion_folded_.push_back(fold_of(t));
     for (const auto& t : tables_.title_starts) title_folded_.push_back(fold_of(t));
@@ -179,8 +179,8 @@ Screener::Screener(Tables tables) : tables_(std::move(tables)) {
     for (const auto& t : tables_.qualification_terms) qualification_folded_.push_back(fold_of(t));
 }
 
-Verdict Screener::screen(const std::vector<std::u32string_view>& pages) const {
-    Verdict v;
+DocumentVerdict DocumentScreen::screen(const std::vector<std::u32string_view>& pages) const {
+    DocumentVerdict v;
     std::u32string folded, opening;
     const std::u32string_view* first_page = nullptr;
     std::size_t pages_with_text = 0;
@@ -215,7 +215,7 @@ Verdict Screener::screen(const std::vector<std::u32string_view>& pages) const {
     for (std::u32string_view line : non_blank_lines(heading, tables_.title_lines)) {
         LineShape line_shape = shape_of(line);
         std::u32string lf = title_fold(line);
-        const bool opens_as_contract = first_start(lf, title_folded_) != Verdict::npos;
+        const bool opens_as_contract = first_start(lf, title_folded_) != DocumentVerdict::npos;
         // "Contrato de prestação de serviços que entre si celebram o Município
         // e a empresa ..." is a title however long it runs.
         const bool naming_parties = opens_as_contract && (lf.find(U" entre si ") != std::u32string::npos ||
@@ -226,7 +226,7 @@ Verdict Screener::screen(const std::vector<std::u32string_view>& pages) const {
         }
         if (opens_as_contract) {
             contract_title = true;
-        } else if (std::size_t other = first_start(lf, other_folded_); other != Verdict::npos) {
+        } else if (std::size_t other = first_start(lf, other_folded_); other != DocumentVerdict::npos) {
             v.other_title = other;
         } else {
             continue;
@@ -239,7 +239,7 @@ Verdict Screener::screen(const std::vector<std::u32string_view>& pages) const {
         v.contract = enough;
         v.reason = enough ? Reason::kTitle : Reason::kTooFewTerms;
         v.settled = enough;
-    } else if (v.other_title != Verdict::npos || v.exclusion != Verdict::npos) {
+    } else if (v.other_title != DocumentVerdict::npos || v.exclusion != DocumentVerdict::npos) {
         v.reason = Reason::kExcluded;
         v.settled = true;
     } else {
@@ -253,6 +253,26 @@ Verdict Screener::screen(const std::vector<std::u32string_view>& pages) const {
         v.settled = v.contract || (!parties && pages_with_text >= tables_.opening_pages);
     }
     return v;
+}
+
+const std::u32string* DocumentScreen::excluding_entry(const DocumentVerdict& v) const noexcept {
+    if (v.other_title != DocumentVerdict::npos) return &tables_.other_titles[v.other_title];
+    if (v.exclusion != DocumentVerdict::npos) return &tables_.exclusion_terms[v.exclusion];
+    return nullptr;
+}
+
+std::vector<std::u32string_view> split_pages(std::u32string_view text) {
+    std::vector<std::u32string_view> pages;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t feed = text.find(U'\f', start);
+        if (feed == std::u32string_view::npos) {
+            pages.push_back(text.substr(start));
+            return pages;
+        }
+        pages.push_back(text.substr(start, feed - start));
+        start = feed + 1;
+    }
 }
 
 const char* reason_name(Reason r) noexcept {

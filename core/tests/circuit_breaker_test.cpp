@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -320,4 +321,16 @@ TEST(BreakerThreads, CallbacksThatDriveEachOthersBreakerDoNotDeadlock) {
         });
     for (auto& t : threads) t.join();
     EXPECT_GT(a.emitted + b.emitted, 0);
+}
+
+TEST(Breaker, TransitionsThatOpenAreWarningsAndOnlyTheFirstCarriesTheCount) {
+    for (Transition t : {Transition::ClosedToOpen, Transition::OpenToHalfOpen, Transition::HalfOpenToClosed,
+                         Transition::HalfOpenToOpen}) {
+        TransitionMessage m = message_of(t);
+        const std::string format = m.format;
+        EXPECT_EQ(m.warning, t == Transition::ClosedToOpen || t == Transition::HalfOpenToOpen);
+        EXPECT_EQ(m.with_failure_count, format.find("%d") != std::string::npos);
+        EXPECT_EQ(m.with_failure_count, t == Transition::ClosedToOpen);
+        EXPECT_EQ(format.find('%', format.find("%d") + 1), std::string::npos);  // no other placeholder
+    }
 }

@@ -73,7 +73,7 @@ TEST(Screening, WideTextAcrossFoldBlocks) {
     while (text.size() < 40000) text += U"\u03A3\u0301x ";
     text += U"testemunha";
     std::vector<char16_t> wide(text.begin(), text.end());
-    auto v = keywords::default_screener().screen(wide.data(), wide.size());
+    auto v = keywords::default_keyword_screen().screen(wide.data(), wide.size());
     ASSERT_FALSE(v.excluded());
     std::vector<std::size_t> expected{13, 14, 35};  // cláusula, clausula, testemunha
     EXPECT_EQ(v.validation, expected);
@@ -81,7 +81,7 @@ TEST(Screening, WideTextAcrossFoldBlocks) {
 
 TEST(Screening, EightBitTextFoldsOnTheFly) {
     std::string latin1 = "CL\xC1USULA \xC0 VIG\xCANCIA";  // Latin-1 bytes
-    auto v = keywords::default_screener().screen(reinterpret_cast<const std::uint8_t*>(latin1.data()),
+    auto v = keywords::default_keyword_screen().screen(reinterpret_cast<const std::uint8_t*>(latin1.data()),
                                                  latin1.size());
     std::vector<std::size_t> expected{13, 14, 16, 17};
     EXPECT_EQ(v.validation, expected);
@@ -183,8 +183,8 @@ TEST(Matcher, LargeAlphabetFallsBackToFailureLinks) {
     EXPECT_FALSE(got[7]);
 }
 
-TEST(Screener, CustomTablesAreFoldedToo) {
-    keywords::Screener s(list({"Fatura"}), list({"AÇÃO", "ação", "İ", "ẞ"}));
+TEST(KeywordScreen, CustomTablesAreFoldedToo) {
+    keywords::KeywordScreen s(list({"Fatura"}), list({"AÇÃO", "ação", "İ", "ẞ"}));
     std::u32string text = u("acao istanbul straße");
     auto v = s.screen(text.data(), text.size());
     ASSERT_FALSE(v.excluded());

@@ -68,7 +68,7 @@ std::u32string fold_one_by_one(const std::u32string& s) {
     return out;
 }
 
-void expect_same_verdict(const keywords::Verdict& a, const keywords::Verdict& b, const std::u32string& s) {
+void expect_same_verdict(const keywords::KeywordVerdict& a, const keywords::KeywordVerdict& b, const std::u32string& s) {
     EXPECT_EQ(a.exclusion, b.exclusion) << text::to_utf8(s);
     EXPECT_EQ(a.validation, b.validation) << text::to_utf8(s);
 }
@@ -99,7 +99,7 @@ TEST(RandomText, FoldIsTheSameBlockWiseAndAtEveryWidth) {
 
 TEST(RandomText, ScreeningIsTheSameAtEveryWidth) {
     std::mt19937 rng(99);
-    const auto& screener = keywords::default_screener();
+    const auto& screener = keywords::default_keyword_screen();
     for (int round = 0; round < 3000; ++round) {
         char32_t max_cp = round % 2 == 0 ? 0xFF : 0xFFFF;
         // Now and then long enough for the interleaved walk.

@@ -7,13 +7,14 @@
 
 using quillon::screening::default_tables;
 using quillon::screening::Reason;
-using quillon::screening::Screener;
-using quillon::screening::Verdict;
+using quillon::screening::DocumentScreen;
+using quillon::screening::DocumentVerdict;
+using quillon::screening::split_pages;
 
 namespace {
 
-Verdict screen(std::vector<std::u32string> pages) {
-    static const Screener screener(default_tables());
+DocumentVerdict screen(std::vector<std::u32string> pages) {
+    static const DocumentScreen screener(default_tables());
     std::vector<std::u32string_view> views(pages.begin(), pages.end());
     return screener.screen(views);
 }
@@ -36,35 +37,35 @@ const std::u32string kPreamble =
 }  // namespace
 
 TEST(Screening, EmptyDocumentIsNotAContract) {
-    Verdict v = screen({});
+    DocumentVerdict v = screen({});
     EXPECT_FALSE(v.contract);
     EXPECT_EQ(v.reason, Reason::kEmpty);
     EXPECT_EQ(screen({U"  \n\t", U""}).reason, Reason::kEmpty);
 }
 
 TEST(Screening, ExclusionTermsBeyondTheHeadingDoNotCount) {
-    Verdict v = screen({U"Partes e qualificação\n" + kPreamble, kBody});
+    DocumentVerdict v = screen({U"Partes e qualificação\n" + kPreamble, kBody});
     EXPECT_TRUE(v.contract);
     EXPECT_EQ(v.reason, Reason::kTerms);
-    EXPECT_EQ(v.exclusion, Verdict::npos);
+    EXPECT_EQ(v.exclusion, DocumentVerdict::npos);
 }
 
 TEST(Screening, ExclusionTermInTheHeadingRejects) {
-    Verdict v = screen({U"NOTA FISCAL DE SERVIÇOS ELETRÔNICA\nValor do contrato, cláusula, foro"});
+    DocumentVerdict v = screen({U"NOTA FISCAL DE SERVIÇOS ELETRÔNICA\nValor do contrato, cláusula, foro"});
     EXPECT_FALSE(v.contract);
     EXPECT_EQ(v.reason, Reason::kExcluded);
     EXPECT_EQ(default_tables().exclusion_terms[v.exclusion], U"nota fiscal");
 }
 
 TEST(Screening, ContractTitleOverridesTheHeadingExclusion) {
-    Verdict v = screen({U"PREFEITURA DE BASTOS\nPREGÃO ELETRÔNICO Nº 044/2025\n» CONTRATO Nº 077/2025\n" + kBody});
+    DocumentVerdict v = screen({U"PREFEITURA DE BASTOS\nPREGÃO ELETRÔNICO Nº 044/2025\n» CONTRATO Nº 077/2025\n" + kBody});
     EXPECT_TRUE(v.contract);
     EXPECT_EQ(v.reason, Reason::kTitle);
     EXPECT_EQ(v.title, U"» CONTRATO Nº 077/2025");
 }
 
 TEST(Screening, ProseLineStartingWithContratoIsNoTitle) {
-    Verdict v = screen({U"EDITAL DE LICITAÇÃO\ncontrato a ser firmado entre a administração e o licitante vencedor "
+    DocumentVerdict v = screen({U"EDITAL DE LICITAÇÃO\ncontrato a ser firmado entre a administração e o licitante vencedor "
                         U"conforme as condições deste edital e seus anexos, cláusula, foro"});
     EXPECT_FALSE(v.contract);
     EXPECT_EQ(v.reason, Reason::kExcluded);
@@ -72,16 +73,16 @@ TEST(Screening, ProseLineStartingWithContratoIsNoTitle) {
 }
 
 TEST(Screening, TitleNeedsAWordBoundaryAndEnoughVocabulary) {
-    Verdict boleto = screen({U"CONTRATOS E CONVÊNIOS\nBOLETO"});
+    DocumentVerdict boleto = screen({U"CONTRATOS E CONVÊNIOS\nBOLETO"});
     EXPECT_EQ(boleto.title, U"BOLETO");
-    EXPECT_NE(boleto.other_title, Verdict::npos);
-    Verdict few = screen({U"CONTRATO\nnada mais"});
+    EXPECT_NE(boleto.other_title, DocumentVerdict::npos);
+    DocumentVerdict few = screen({U"CONTRATO\nnada mais"});
     EXPECT_FALSE(few.contract);
     EXPECT_EQ(few.reason, Reason::kTooFewTerms);
 }
 
 TEST(Screening, VocabularyIsCountedOncePerEntryOverAllPages) {
-    Verdict v = screen({U"contrato contrato", U"Cláusula", U"foro"});
+    DocumentVerdict v = screen({U"contrato contrato", U"Cláusula", U"foro"});
     std::vector<std::u32string> found;
     for (auto i : v.terms_found) found.push_back(default_tables().contract_terms[i]);
     EXPECT_EQ(found, (std::vector<std::u32string>{U"contrato", U"cláusula", U"clausula", U"foro"}));
@@ -90,7 +91,7 @@ TEST(Screening, VocabularyIsCountedOncePerEntryOverAllPages) {
 
 TEST(Screening, HeadingIsTheFirstPageWithText) {
     // The blank first page is skipped: the receipt heading of the second decides.
-    Verdict v = screen({U"   ", U"RECIBO\nreferente ao contrato, cláusula terceira, foro central"});
+    DocumentVerdict v = screen({U"   ", U"RECIBO\nreferente ao contrato, cláusula terceira, foro central"});
     EXPECT_EQ(v.reason, Reason::kExcluded);
 }
 
@@ -100,24 +101,24 @@ TEST(Screening, AnotherDocumentsTitleDecidesAgainstContractVocabulary) {
     for (const char32_t* title : {U"TERMO DE REFERÊNCIA", U"Estudo Técnico Preliminar 67/2025", U"PARECER JURÍDICO",
                                   U"Ata de Realização da Compra Direta Eletrônica", U"PROPOSTA COMERCIAL",
                                   U"DOCUMENTO DE FORMALIZAÇÃO DE DEMANDA", U"AVISO DE DISPENSA ELETRÔNICA"}) {
-        Verdict v = screen({std::u32string(U"PREFEITURA MUNICIPAL\n") + title + U"\n" + kPreamble, kBody});
+        DocumentVerdict v = screen({std::u32string(U"PREFEITURA MUNICIPAL\n") + title + U"\n" + kPreamble, kBody});
         EXPECT_FALSE(v.contract) << std::string(title, title + 5);
         EXPECT_EQ(v.reason, Reason::kExcluded);
         EXPECT_EQ(v.title, title);
-        ASSERT_NE(v.other_title, Verdict::npos);
+        ASSERT_NE(v.other_title, DocumentVerdict::npos);
     }
 }
 
 TEST(Screening, TheFirstDeclaredKindDecides) {
     EXPECT_TRUE(screen({U"CONTRATO Nº 12/2025\nTERMO DE REFERÊNCIA\n" + kPreamble + kBody}).contract);
-    Verdict v = screen({U"TERMO DE REFERÊNCIA\nCONTRATO Nº 12/2025\n" + kPreamble + kBody});
+    DocumentVerdict v = screen({U"TERMO DE REFERÊNCIA\nCONTRATO Nº 12/2025\n" + kPreamble + kBody});
     EXPECT_FALSE(v.contract);
     EXPECT_EQ(default_tables().other_titles[v.other_title], U"termo de referência");
 }
 
 TEST(Screening, AProcedureNamedBeforeTheTitleDoesNotDecide) {
     // Price-registration minutes and contracts name the tender they came from first.
-    Verdict v = screen({U"PREGÃO ELETRÔNICO Nº 12/2025\nPROCESSO Nº 19/2025\nATA DE REGISTRO DE PREÇOS Nº 5/2025\n" +
+    DocumentVerdict v = screen({U"PREGÃO ELETRÔNICO Nº 12/2025\nPROCESSO Nº 19/2025\nATA DE REGISTRO DE PREÇOS Nº 5/2025\n" +
                         kPreamble + kBody});
     EXPECT_TRUE(v.contract);
     EXPECT_EQ(v.reason, Reason::kTitle);
@@ -127,21 +128,21 @@ TEST(Screening, AProcedureNamedBeforeTheTitleDoesNotDecide) {
 }
 
 TEST(Screening, SeiPrintHeaderNamesTheKindInItsLastPart) {
-    Verdict tr = screen({U"22/12/2021 09:25\nSEI/EMBRAPA - 6339390 - Termo de Referência\n" + kPreamble + kBody});
+    DocumentVerdict tr = screen({U"22/12/2021 09:25\nSEI/EMBRAPA - 6339390 - Termo de Referência\n" + kPreamble + kBody});
     EXPECT_EQ(tr.reason, Reason::kExcluded);
-    Verdict contract = screen({U"SEI/GESP - 0042 - Contrato\n" + kPreamble + kBody});
+    DocumentVerdict contract = screen({U"SEI/GESP - 0042 - Contrato\n" + kPreamble + kBody});
     EXPECT_EQ(contract.reason, Reason::kTitle);
 }
 
 TEST(Screening, UntitledDocumentsMustNameAndQualifyTheParties) {
-    Verdict no_parties = screen({U"Secretaria de Administração\n" + kClauses + U"\nvigência, valor, rescisão"});
+    DocumentVerdict no_parties = screen({U"Secretaria de Administração\n" + kClauses + U"\nvigência, valor, rescisão"});
     EXPECT_FALSE(no_parties.contract);
     EXPECT_EQ(no_parties.reason, Reason::kNoParties);
-    Verdict built = screen({U"Secretaria de Administração\n" + kPreamble, kBody});
+    DocumentVerdict built = screen({U"Secretaria de Administração\n" + kPreamble, kBody});
     EXPECT_TRUE(built.contract);
     EXPECT_EQ(built.reason, Reason::kTerms);
     // Roles named without a party qualified as a preamble does: a notice or a study.
-    Verdict unqualified = screen({U"Secretaria\nA CONTRATANTE pagará à CONTRATADA o valor do contrato\n" + kClauses});
+    DocumentVerdict unqualified = screen({U"Secretaria\nA CONTRATANTE pagará à CONTRATADA o valor do contrato\n" + kClauses});
     EXPECT_EQ(unqualified.reason, Reason::kNoParties);
     // The parties are named at the opening, not in an annex twenty pages on.
     std::vector<std::u32string> pages{U"Secretaria\n" + kClauses, U"cláusula", U"foro"};
@@ -151,7 +152,7 @@ TEST(Screening, UntitledDocumentsMustNameAndQualifyTheParties) {
 
 TEST(Screening, TitlesAreLookedForBeforeTheRunningText) {
     // A list item of the body naming another document is no title.
-    Verdict v = screen({U"Secretaria de Administração\n" + kPreamble +
+    DocumentVerdict v = screen({U"Secretaria de Administração\n" + kPreamble +
                         U"1.2. Vinculam esta contratação, independentemente de transcrição, os documentos:\n"
                         U"1.2.1. Termo de Referência\n" + kClauses});
     EXPECT_TRUE(v.contract);
@@ -160,9 +161,9 @@ TEST(Screening, TitlesAreLookedForBeforeTheRunningText) {
 
 TEST(Screening, PhrasesMatchAcrossLinesAndInvisibleCharacters) {
     // PDF text breaks phrases across lines and puts zero-width spaces between words.
-    Verdict v = screen({U"\u200bMINUTA\u200b \u200bDO\u200b \u200bCONTRATO\u200b\n" + kPreamble + kBody});
+    DocumentVerdict v = screen({U"\u200bMINUTA\u200b \u200bDO\u200b \u200bCONTRATO\u200b\n" + kPreamble + kBody});
     EXPECT_EQ(v.reason, Reason::kTitle);
-    Verdict qualified = screen({U"Secretaria\nCONTRATANTE e CONTRATADA, esta neste\n  ato\nrepresentada por seu sócio\n" +
+    DocumentVerdict qualified = screen({U"Secretaria\nCONTRATANTE e CONTRATADA, esta neste\n  ato\nrepresentada por seu sócio\n" +
                                 kClauses});
     EXPECT_EQ(qualified.reason, Reason::kTerms);
 }
@@ -182,7 +183,7 @@ TEST(Screening, SettledVerdictsDoNotChangeWithLaterPages) {
     for (const auto& pages : documents) {
         const bool whole = screen(pages).contract;
         for (std::size_t n = 0; n <= pages.size(); ++n) {
-            Verdict v = screen({pages.begin(), pages.begin() + static_cast<std::ptrdiff_t>(n)});
+            DocumentVerdict v = screen({pages.begin(), pages.begin() + static_cast<std::ptrdiff_t>(n)});
             if (v.settled) EXPECT_EQ(v.contract, whole) << "after " << n << " pages";
         }
     }
@@ -193,4 +194,29 @@ TEST(Screening, SettledVerdictsDoNotChangeWithLaterPages) {
     EXPECT_TRUE(screen({U"Secretaria\n" + kClauses, U"vigência"}).settled);
     EXPECT_FALSE(screen({U"Secretaria\nCONTRATANTE e CONTRATADA\n", U"valor"}).settled);
     EXPECT_FALSE(screen({U"", U" "}).settled);
+}
+
+TEST(Screening, TheExcludingEntryIsTheDecidingTitleElseTheHeadingsExclusionTerm) {
+    static const DocumentScreen screener(default_tables());
+    auto excluding = [](std::vector<std::u32string> pages) -> std::u32string {
+        std::vector<std::u32string_view> views(pages.begin(), pages.end());
+        const std::u32string* entry = screener.excluding_entry(screener.screen(views));
+        return entry ? *entry : U"(none)";
+    };
+    EXPECT_EQ(excluding({U"TERMO DE REFERÊNCIA\nnota fiscal\n" + kBody}), U"termo de referência");
+    EXPECT_EQ(excluding({U"Secretaria\nnota fiscal de serviços\n" + kBody}), U"nota fiscal");
+    // A contract title outweighs the exclusion term, which is still reported.
+    DocumentVerdict v = screen({U"PREGÃO ELETRÔNICO Nº 044/2025\nCONTRATO Nº 077/2025\n" + kBody});
+    EXPECT_TRUE(v.contract);
+    EXPECT_EQ(excluding({U"PREGÃO ELETRÔNICO Nº 044/2025\nCONTRATO Nº 077/2025\n" + kBody}), U"pregão eletrônico");
+    EXPECT_EQ(excluding({U"Secretaria\n" + kPreamble, kBody}), U"(none)");
+    EXPECT_EQ(excluding({}), U"(none)");
+}
+
+TEST(Screening, OneTextIsSplitIntoPagesAtFormFeeds) {
+    using Pages = std::vector<std::u32string_view>;
+    EXPECT_EQ(split_pages(U""), Pages{U""});
+    EXPECT_EQ(split_pages(U"uma página"), Pages{U"uma página"});
+    EXPECT_EQ(split_pages(U"a\fb\n\fc"), (Pages{U"a", U"b\n", U"c"}));
+    EXPECT_EQ(split_pages(U"\f\f"), (Pages{U"", U"", U""}));
 }

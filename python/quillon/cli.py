@@ -6,7 +6,7 @@
     quillon ie CNPJ
     quillon triagem arquivo.pdf|arquivo.txt [--json]
     quillon ocr arquivo.pdf
-    quillon registry import PASTA | sample   [--registry-db ARQUIVO]
+    quillon registry import PASTA | sample | consultar CNPJ | buscar NOME   [--registry-db ARQUIVO]
     quillon serve [--host 127.0.0.1] [--port 8000] [--jobs N] [--provider ...] [--offline] [--registry-db ARQUIVO]
 
 Exit status of ``verificar``: 0 APROVADO, 1 REPROVADO, 2 PENDENTE, 3 error
@@ -134,7 +134,7 @@ def _verificar(args: argparse.Namespace) -> int:
 
     def emit(outcome) -> None:
         nonlocal registry_warned
-        progress.close()
+        progress.clear()
         statuses.append(outcome.status)
         if outcome.registry_unavailable and not registry_warned:
             # Once a run: the companies concerned are pending, and the field says why for each.
@@ -296,23 +296,11 @@ def _serve(args: argparse.Namespace) -> int:
 
 # --- registry -------------------------------------------------------------------
 def _registry(args: argparse.Namespace) -> int:
-    try:
-        from quillon.registry.__main__ import main as registry_main
-    except ImportError:
-        raise CommandError("o cadastro local (quillon.registry) não está disponível nesta instalação") from None
-    argv = []
-    if args.registry_db:
-        path = os.path.abspath(os.path.expanduser(args.registry_db))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        argv += ["--db", path]
-    argv.append(args.acao)
-    if args.acao == "import":
-        if not args.pasta:
-            raise CommandError("informe a pasta dos arquivos publicados: quillon registry import PASTA")
-        if not os.path.isdir(args.pasta):
-            raise CommandError(f"pasta não encontrada: {args.pasta}")
-        argv.append(args.pasta)
-    return registry_main(argv)
+    from quillon.registry import command_line
+
+    if args.registry_command == "import" and not os.path.isdir(args.folder):
+        raise CommandError(f"pasta não encontrada: {args.folder}")
+    return command_line.run(args)
 
 
 # --- parser ---------------------------------------------------------------------------
@@ -376,10 +364,11 @@ def build_parser() -> argparse.ArgumentParser:
     _registry_options(srv)
     srv.set_defaults(run=_serve)
 
-    reg = sub.add_parser("registry", help="cadastro local de CNPJs (dados abertos da Receita Federal)")
-    reg.add_argument("acao", choices=["import", "sample"])
-    reg.add_argument("pasta", nargs="?", help="pasta dos arquivos publicados (import)")
-    reg.add_argument("--registry-db", metavar="ARQUIVO", help="arquivo SQLite do cadastro")
+    from quillon.registry import command_line
+
+    reg = sub.add_parser("registry", help="cadastro local de CNPJs (dados abertos da Receita Federal)",
+                         description=command_line.DESCRIPTION)
+    command_line.add_commands(reg)
     reg.set_defaults(run=_registry)
     return parser
 

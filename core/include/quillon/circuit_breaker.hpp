@@ -56,6 +56,16 @@ struct Event {
     std::uint64_t seq;
 };
 
+// How a transition is logged: a warning when the breaker opens, information
+// otherwise; the message is a %-format whose one argument, when it has one
+// ("%d"), is the failure count.
+struct TransitionMessage {
+    bool warning;
+    const char* format;
+    bool with_failure_count;
+};
+TransitionMessage message_of(Transition t) noexcept;
+
 // The breaker's fields, as one consistent snapshot.
 struct Fields {
     std::int64_t failure_threshold = 5;

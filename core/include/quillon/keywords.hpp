@@ -135,24 +135,24 @@ private:
 
 // The screening verdict: the first exclusion entry found, else the validation
 // entries found, by index into the tables given.
-struct Verdict {
+struct KeywordVerdict {
     static constexpr std::size_t kNoExclusion = static_cast<std::size_t>(-1);
     std::size_t exclusion = kNoExclusion;
     std::vector<std::size_t> validation;
     bool excluded() const noexcept { return exclusion != kNoExclusion; }
 };
 
-class Screener {
+class KeywordScreen {
 public:
     // Table entries as written; they are folded here.
-    Screener(const std::vector<std::u32string>& exclusion, const std::vector<std::u32string>& validation);
+    KeywordScreen(const std::vector<std::u32string>& exclusion, const std::vector<std::u32string>& validation);
 
     // `s` is the text as given (not folded).
     template <class CharT>
-    Verdict screen(const CharT* s, std::size_t n) const;
+    KeywordVerdict screen(const CharT* s, std::size_t n) const;
 
 private:
-    Verdict verdict(const Matcher::Scan& scan) const;
+    KeywordVerdict verdict(const Matcher::Scan& scan) const;
 
     std::size_t exclusion_count_;
     std::size_t validation_count_;
@@ -160,7 +160,7 @@ private:
 };
 
 // The screener of the built-in tables, built on first use.
-const Screener& default_screener();
+const KeywordScreen& default_keyword_screen();
 
 // The whole screening with the built-in tables and minimum, as the module
 // function answers it.
@@ -268,7 +268,7 @@ void Matcher::Scan::feed_latin1_unfolded(const CharT* s, std::size_t n) {
 }
 
 template <class CharT>
-Verdict Screener::screen(const CharT* s, std::size_t n) const {
+KeywordVerdict KeywordScreen::screen(const CharT* s, std::size_t n) const {
     Matcher::Scan scan(matcher_);
     if (n == 0) return verdict(scan);
     if constexpr (sizeof(CharT) == 1) {

@@ -71,7 +71,7 @@ enum class Reason {
     kNoParties,    // no title: enough vocabulary, but no parties named and qualified as a contract does
 };
 
-struct Verdict {
+struct DocumentVerdict {
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
     bool contract = false;
     Reason reason = Reason::kEmpty;
@@ -88,13 +88,19 @@ struct Verdict {
     bool settled = false;
 };
 
-class Screener {
+class DocumentScreen {
 public:
-    explicit Screener(Tables tables);
+    explicit DocumentScreen(Tables tables);
     const Tables& tables() const noexcept { return tables_; }
 
     // `pages` as extracted (not folded), in order.
-    Verdict screen(const std::vector<std::u32string_view>& pages) const;
+    DocumentVerdict screen(const std::vector<std::u32string_view>& pages) const;
+
+    // The entry reported as what spoke against a contract: the other
+    // document's title that decided, else the first exclusion term found in
+    // the heading (also when a contract title outweighed it); nullptr when
+    // neither.  As written in the tables.
+    const std::u32string* excluding_entry(const DocumentVerdict& v) const noexcept;
 
 private:
     Tables tables_;
@@ -107,5 +113,10 @@ private:
 };
 
 const char* reason_name(Reason r) noexcept;
+
+// The pages of a document given as one text: separated by form feeds (as
+// pdftotext writes them); a text without one is one page, an empty text one
+// empty page.  Views into `text`.
+std::vector<std::u32string_view> split_pages(std::u32string_view text);
 
 }  // namespace quillon::screening

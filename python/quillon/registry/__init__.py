@@ -7,9 +7,9 @@ The Brazilian country adapter asks this database before the web services:
   names one; opened once per location and shared;
 - ``lookup(store, cnpj)`` and ``search(store, name, uf)`` (``records``):
   registry records with the thirteen keys of the online lookup;
-- ``python -m quillon.registry import DIR``: the importer of the published
+- ``quillon registry import DIR``: the importer of the published
   files (``importer``);
-- ``python -m quillon.registry sample``: a small database built from the
+- ``quillon registry sample``: a small database built from the
   sample files shipped with the package (``sample``).
 
 Importing this package loads neither a database driver nor the importer.

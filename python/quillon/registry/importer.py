@@ -47,7 +47,7 @@ from quillon.registry import schema
 from quillon.registry.files import CHUNK, READ_ERRORS, Source, UnreadableFile, find_sources, fingerprint
 from quillon.registry.layout import EMPRESAS, ESTABELECIMENTOS, KINDS, is_whole_release
 from quillon.registry.opendata import LineReader
-from quillon.registry.progress import Progress
+from quillon.progress import Progress
 from quillon.registry.store import ImportBusy, RegistryStore
 
 COMMIT_EVERY = 200_000  # lines between commits
@@ -243,7 +243,7 @@ class Importer:
             progress_of = {}
         report.run = run
         self.store.tune_for_import()
-        bar = Progress(sum(s.size for s in sources), self.err, enabled=self.progress)
+        bar = Progress(sum(s.size for s in sources), stream=self.err, enabled=self.progress, rows=True, log_every=10.0)
         try:
             for file_no, source in enumerate(sources):
                 progress = progress_of.get(source.key, _Progress())

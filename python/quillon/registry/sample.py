@@ -3,7 +3,7 @@
 The files in ``sample/`` are written by ``tools/gen_registry_sample.py`` from
 the answers of BrasilAPI, ReceitaWS and CNPJá kept beside the tests (the
 mapping, field by field, is documented there). ``build_sample`` imports them
-like any release: ``python -m quillon.registry sample``.
+like any release: ``quillon registry sample``.
 """
 
 from __future__ import annotations

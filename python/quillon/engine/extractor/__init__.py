@@ -22,7 +22,7 @@ from __future__ import annotations
 import re
 from typing import Any, Callable, Optional
 
-from quillon.engine.extractor._text import flatten, fold, lines_of, same_person
+from quillon.engine.extractor._text import flatten, fold, lines_of, same_signatory
 from quillon.engine.extractor.contract_data import contract_data
 from quillon.engine.extractor.layout import closing_range
 from quillon.engine.extractor.parties import Party, extract_parties
@@ -111,11 +111,11 @@ def extract_signatures(texto: str, _doc: Optional[_Document] = None) -> dict[str
     def known(sig: Signature) -> Optional[dict[str, Any]]:
         witness = sig.tipo == "testemunha"
         for entry in people:
-            if (entry["tipo_assinatura"] == "testemunha") == witness and same_person(entry["nome_signatario"], sig.nome):
+            if (entry["tipo_assinatura"] == "testemunha") == witness and same_signatory(entry["nome_signatario"], sig.nome):
                 return entry
         if sig.tipo == "digital":  # a witness's own electronic stamp
             for entry in people:
-                if entry["tipo_assinatura"] == "testemunha" and same_person(entry["nome_signatario"], sig.nome):
+                if entry["tipo_assinatura"] == "testemunha" and same_signatory(entry["nome_signatario"], sig.nome):
                     return entry
         return None
 

@@ -166,13 +166,25 @@ def starts_with_cargo(text: str) -> bool:
     return bool(words) and words[0].strip(".,;:") in CARGO_WORDS
 
 
-def name_key(name: str) -> str:
-    """The key two spellings of one person's name share."""
+def person_name_key(name: str) -> str:
+    """A person's name as its spellings in one contract share it: folded, punctuation
+    gone, connectors (da, de, dos...) dropped.  Not the registry's ``name_key``,
+    which keys company names for search."""
     return " ".join(w for w in re.sub(r"[^\w\s]", " ", fold(name)).split() if w not in CONNECTORS)
 
 
-def same_person(a: str, b: str) -> bool:
-    ka, kb = name_key(a), name_key(b)
+def same_signatory(a: str, b: str) -> bool:
+    """Whether two names found in one contract are the same signatory's.
+
+    Stricter than the checker's name rule (``quillon::names::match``, the
+    checker's ``_comparar_nomes``), on purpose: that rule tells whether a
+    signatory may be a registry partner, and lets any two long words in common
+    suffice, so it would make one person of two signatories of one family
+    ("JOÃO DA SILVA SANTOS", "PEDRO DA SILVA SANTOS").  Here two names are one
+    signatory's when one is the other (or part of it) once connectors and
+    punctuation are gone, or when they share the first name and one more word.
+    """
+    ka, kb = person_name_key(a), person_name_key(b)
     if not ka or not kb:
         return False
     if ka == kb or ka in kb or kb in ka:

@@ -1,0 +1,41 @@
+// What the files of the keywords module share: its namespace, the
+// registration of the document screen, and the reading of a table attribute.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <string>
+#include <vector>
+
+#include "toolkit/toolkit.hpp"
+
+namespace quillon::bind {
+
+// The module's attributes (load-time names, tables, logger).
+extern ModuleNamespace keywords_ns;
+
+inline std::u32string u32_of(nb::handle s) {
+    return with_code_units(s.ptr(), [](const auto* d, std::size_t n) { return std::u32string(d, d + n); });
+}
+
+// A snapshot of a table's entries (any iterable, read as a for loop reads it),
+// each a str, also copied into `out`.  Another entry is a TypeError
+// "<fn>(): <name> entries must be str, not <type>".
+inline nb::tuple str_entries(nb::handle table, const char* fn, const char* name, std::vector<std::u32string>& out) {
+    PyObject* t = PySequence_Tuple(table.ptr());
+    if (!t) throw nb::python_error();
+    nb::tuple entries = nb::steal<nb::tuple>(t);
+    for (nb::handle entry : entries) {
+        if (!PyUnicode_Check(entry.ptr())) {
+            PyErr_Format(PyExc_TypeError, "%s(): %s entries must be str, not %.200s", fn, name,
+                         Py_TYPE(entry.ptr())->tp_name);
+            throw nb::python_error();
+        }
+        out.push_back(u32_of(entry));
+    }
+    return entries;
+}
+
+}  // namespace quillon::bind
+
+void register_screening(nanobind::module_& m);
