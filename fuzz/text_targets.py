@@ -173,6 +173,34 @@ def fuzz_corroborated_signature(data: bytes) -> None:
         assert got.evidencia == oracle.evidencia(nome, cpf, socios), (nome, cpf, socios, got.evidencia)
 
 
+_NAMES_CHECKER = None
+NAME_WORDS = ["Maria", "MARIA", "da", "Silva", "SÍLVA", "José", "JOSE", "Jose\u0301", "Conceição", "Ana", "ana",
+              "Anabela", "ΣΟΦΙΑΣ", "σοφιας", "İ", "  ", "\u200b", "-"]
+
+
+@atheris.instrument_func
+def make_name(fdp: atheris.FuzzedDataProvider) -> str:
+    if fdp.ConsumeBool():
+        return " ".join(fdp.PickValueInList(NAME_WORDS) for _ in range(fdp.ConsumeIntInRange(0, 5)))
+    return make_text(fdp, 8)
+
+
+@atheris.instrument_func
+def fuzz_comparar_nomes(data: bytes) -> None:
+    """The QSA name rule (_comparar_nomes) against the documented one, both ways round."""
+    global _NAMES_CHECKER
+    from quillon.contract.checker import ContractChecker
+
+    if _NAMES_CHECKER is None:
+        _NAMES_CHECKER = ContractChecker("BR", provider="local", verbose=False)
+    fdp = atheris.FuzzedDataProvider(data)
+    a, b = make_name(fdp), make_name(fdp)
+    got = _NAMES_CHECKER._comparar_nomes(a, b)
+    assert got == _NAMES_CHECKER._comparar_nomes(b, a), (a, b)
+    if comparable(a + b):
+        assert got == oracle.comparar_nomes(a, b), (a, b, got)
+
+
 # --- triar_documento with tables that fight back -------------------------------------------
 SCREEN_TABLES = {  # module attribute: the oracle's argument
     "KEYWORDS_VALIDACAO": "validacao", "TRIAGEM_EXCLUSAO": "exclusao", "TRIAGEM_TITULOS": "titulos",
@@ -362,6 +390,7 @@ def fuzz_name_key(data: bytes) -> None:
 TARGETS = {
     "normalizar_texto": fuzz_normalizar_texto,
     "corroborated_signature": fuzz_corroborated_signature,
+    "comparar_nomes": fuzz_comparar_nomes,
     "validar_documento_contrato": fuzz_validar_documento_contrato,
     "_normalizar_endereco": fuzz_normalizar_endereco,
     "comparar_enderecos": fuzz_comparar_enderecos,

@@ -83,6 +83,9 @@ CASES = {
     "create_retry_decorator": ("resilience", "resilience.create_retry_decorator(max_retries=2, min_wait=0, max_wait=0)(FLAKY)()"),
     "ContractChecker.verificar": ("checker", "checker.ContractChecker('BR', openai_api_key='sk-test').verificar(CONTRACT)"),
     "verificar_contrato": ("checker", "checker.verificar_contrato(CONTRACT, 'BR', openai_api_key='sk-test')"),
+    "ContractChecker.relatorio": ("checker", "(lambda c: (setattr(c, 'pendente_sem_verificacao', True), "
+                                             "c.verificar(CONTRACT), c.relatorio()))"
+                                             "(checker.ContractChecker('BR', openai_api_key='sk-test', verbose=False))"),
     }
 
 SETUP = {

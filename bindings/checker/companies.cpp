@@ -1,24 +1,9 @@
 // Company validation: each extracted company looked up in the registry
-// through the country adapter (by CNPJ, else by name), its status, legal name
-// and address checked, and the records found cached for the signatures.
+// through the country adapter (by CNPJ, else by name), its fields decided by
+// rules::company_fields, and the records found cached for the signatures.
 #include "checker/parts.hpp"
 
 namespace {
-
-// A verified field, built with the host model by keyword.
-nb::object campo(const char* label, const char* status, nb::handle valor_contrato, nb::handle valor_receita,
-                 nb::handle mensagem) {
-    return checker_ns.call(names::CampoVerificado, nb::arg("campo") = label, nb::arg("status") = status,
-                           nb::arg("valor_contrato") = valor_contrato, nb::arg("valor_receita") = valor_receita,
-                           nb::arg("mensagem") = mensagem);
-}
-
-// A registry text read with "" for absent or None, so status and names can
-// always be compared.
-nb::object record_text(nb::handle record, const char* key) {
-    nb::object v = map_get(record, key, nb::str(""));
-    return v.is_none() ? nb::object(nb::str("")) : v;
-}
 
 // adapter.<method>(arg).  RegistryUnavailableError (no source of the registry
 // could answer: an adapter's way to say "could not ask", where None says "no
@@ -37,120 +22,108 @@ nb::object ask_registry(nb::handle adapter, const char* method, nb::handle arg, 
     }
 }
 
-nb::object validar_empresas(nb::handle self, nb::handle empresas_arg) {
+struct Found {
+    nb::object record = nb::none();
+    nb::object cnpj;   // the contract's CNPJ, or the one the search by name found
+    bool por_nome = false;
+    nb::object unavailable;  // why the registry could not be consulted, when it could not
+};
+
+Found look_up(nb::handle self, nb::handle razao_social, nb::handle cnpj_contrato) {
+    Found f;
+    f.cnpj = nb::borrow(cnpj_contrato);
+    nb::object adapter = self.attr("adapter");
+    if (truth(cnpj_contrato)) {
+        nb::object limpo = checker_ns.call(names::limpar_cnpj, cnpj_contrato);
+        if (truth(adapter.attr("validate_company_id")(limpo))) {
+            log_line(self, "Consultando CNPJ " + utf8(checker_ns.call(names::formatar_cnpj, limpo)) + "...", "🔍");
+            f.record = ask_registry(adapter, "lookup_company", limpo, f.unavailable);
+        }
+    }
+    if (!truth(f.record) && truth(razao_social)) {
+        log_line(self, "Buscando por nome: " + utf8(razao_social) + "...", "🔎");
+        f.record = ask_registry(adapter, "search_companies", razao_social, f.unavailable);
+        if (truth(f.record)) {
+            f.cnpj = map_get(f.record, "cnpj", nb::str(""));
+            log_line(self, "✅ Encontrado: " + utf8(f.cnpj));
+            f.por_nome = true;
+        }
+    }
+    return f;
+}
+
+// A registry text read with "" for absent or None.
+nb::object record_text(nb::handle record, const char* key) {
+    nb::object v = map_get(record, key, nb::str(""));
+    return v.is_none() ? nb::object(nb::str("")) : v;
+}
+
+// What the host's own rules say of a found company: its upper-cased status,
+// the name comparison (self._comparar_nomes) and the address comparison.
+void compare_found(nb::handle self, nb::handle empresa, const Found& f, rules::CompanyVerification& v) {
+    v.registro.cnpj = text_of(map_get(f.record, "cnpj", nb::none()));
+    v.registro.situacao = utf8(record_text(f.record, "situacao").attr("upper")());
+    nb::object razao_receita = record_text(f.record, "razao_social");
+    v.registro.razao_social = utf8(razao_receita);
+    nb::object razao = empresa.attr("razao_social");
+    v.razao_social_confere = truth(self.attr("_comparar_nomes")(truth(razao) ? razao : nb::str(""), razao_receita));
+    nb::object endereco = empresa.attr("endereco");
+    if (!truth(endereco)) return;
+    nb::tuple t = unpack(checker_ns.call(names::comparar_enderecos, endereco, f.record), 3,
+                         "comparar_enderecos must return three values");
+    const bool exact_float = PyFloat_CheckExact(t[1].ptr());
+    v.endereco = rules::AddressComparison{
+        truth(t[0]), exact_float ? rules::percent(PyFloat_AS_DOUBLE(t[1].ptr())) : utf8(formatted(t[1], ".0%")),
+        text_of(t[2])};
+}
+
+nb::object verified_company(nb::handle self, nb::handle empresa, nb::dict& cache) {
+    nb::object razao_social = empresa.attr("razao_social"), cnpj_contrato = empresa.attr("cnpj");
+    log_line(self, "\n--- Verificando: " + (truth(razao_social) ? utf8(razao_social) : "Empresa") + " ---", "🏢");
+    Found f = look_up(self, razao_social, cnpj_contrato);
+
+    rules::CompanyVerification v;
+    v.cnpj = text_of(f.cnpj);
+    const bool found = truth(f.record);
+    v.lookup = found ? rules::Lookup::Found : f.unavailable.is_valid() ? rules::Lookup::NotConsulted : rules::Lookup::NotFound;
+    if (!found && f.unavailable.is_valid()) v.unavailable_reason = utf8(f.unavailable);
+    if (found) compare_found(self, empresa, f, v);
+    rules::CompanyFields fields = rules::company_fields(
+        {text_of(cnpj_contrato), text_of(razao_social), text_of(empresa.attr("endereco"))}, v);
+    if (!fields.log_line.empty()) log_line(self, fields.log_line);
+
+    nb::object papel = empresa.attr("papel_no_contrato");
+    if (!found)
+        return checker_ns.call(names::EmpresaVerificada,
+                               nb::arg("cnpj") = truth(cnpj_contrato) ? cnpj_contrato : nb::str(""),
+                               nb::arg("razao_social_contrato") = razao_social, nb::arg("papel_no_contrato") = papel,
+                               nb::arg("campos") = campo_models(fields.campos),
+                               nb::arg("problemas") = str_list(fields.problemas));
+
+    nb::object cnpj_limpo = truth(f.cnpj) ? checker_ns.call(names::limpar_cnpj, f.cnpj) : nb::object(nb::str(""));
+    if (truth(cnpj_limpo)) cache[cnpj_limpo] = f.record;
+    if (truth(razao_social)) cache[self.attr("_normalizar_texto")(razao_social)] = f.record;
+    nb::str empty("");
+    return checker_ns.call(
+        names::EmpresaVerificada, nb::arg("cnpj") = map_get(f.record, "cnpj", empty),
+        nb::arg("razao_social_contrato") = razao_social,
+        nb::arg("razao_social_receita") = map_get(f.record, "razao_social", empty), nb::arg("papel_no_contrato") = papel,
+        nb::arg("campos") = campo_models(fields.campos), nb::arg("cnpj_encontrado") = true,
+        nb::arg("cnpj_buscado_por_nome") = f.por_nome, nb::arg("empresa_ativa") = fields.empresa_ativa,
+        nb::arg("razao_social_confere") = v.razao_social_confere,
+        nb::arg("socios") = map_get(f.record, "socios", nb::list()), nb::arg("problemas") = str_list(fields.problemas));
+}
+
+nb::tuple validar_empresas(nb::handle self, nb::handle empresas_arg) {
     nb::list empresas = list_arg(empresas_arg, "_validar_empresas", "empresas");
     nb::list verificadas;
     nb::dict cache;
-    nb::str empty("");
-
-    for (nb::handle empresa : items_of(empresas)) {  // the adapter may edit the list
-        nb::list campos, problemas;
-        nb::object razao_social = empresa.attr("razao_social");
-        nb::object cnpj_contrato = empresa.attr("cnpj");
-        nb::object endereco = empresa.attr("endereco");
-        nb::object papel = empresa.attr("papel_no_contrato");
-        const bool has_razao = truth(razao_social);
-
-        log_line(self, join_text("\n--- Verificando: ", has_razao ? nb::object(razao_social) : nb::object(nb::str("Empresa")),
-                              " ---"),
-                 "🏢");
-
-        nb::object adapter = self.attr("adapter");
-        nb::object cnpj = cnpj_contrato;
-        nb::object record = nb::none();
-        bool por_nome = false;
-
-        nb::object unavailable;  // why the registry could not be consulted, when it could not
-        if (truth(cnpj)) {
-            nb::object limpo = checker_ns.call(names::limpar_cnpj, cnpj);
-            if (truth(adapter.attr("validate_company_id")(limpo))) {
-                log_line(self, join_text("Consultando CNPJ ", checker_ns.call(names::formatar_cnpj, limpo), "..."), "🔍");
-                record = ask_registry(adapter, "lookup_company", limpo, unavailable);
-            }
-        }
-        if (!truth(record) && has_razao) {
-            log_line(self, join_text("Buscando por nome: ", razao_social, "..."), "🔎");
-            record = ask_registry(adapter, "search_companies", razao_social, unavailable);
-            if (truth(record)) {
-                cnpj = map_get(record, "cnpj", empty);
-                log_line(self, join_text("✅ Encontrado: ", cnpj), "");
-                por_nome = true;
-            }
-        }
-
-        if (!truth(record) && unavailable.is_valid()) {
-            // Nobody could say whether the company exists: pending, never "not found".
-            nb::str mensagem = join_text("Receita Federal não consultada: ", unavailable);
-            log_line(self, join_text("⚠️ ", mensagem), "");
-            campos.append(campo("CNPJ", "pendente",
-                                truth(cnpj) ? nb::object(cnpj) : nb::object(nb::str("(não informado)")), nb::none(),
-                                mensagem));
-            verificadas.append(checker_ns.call(
-                names::EmpresaVerificada, nb::arg("cnpj") = truth(cnpj_contrato) ? nb::object(cnpj_contrato) : nb::object(empty),
-                nb::arg("razao_social_contrato") = razao_social, nb::arg("papel_no_contrato") = papel,
-                nb::arg("campos") = campos, nb::arg("problemas") = problemas));
-            continue;
-        }
-        if (!truth(record)) {
-            campos.append(campo("CNPJ", "reprovado", truth(cnpj) ? nb::object(cnpj) : nb::object(nb::str("(não informado)")),
-                                nb::none(), nb::str("CNPJ não encontrado na Receita Federal")));
-            problemas.append("CNPJ não encontrado");
-            verificadas.append(checker_ns.call(
-                names::EmpresaVerificada, nb::arg("cnpj") = truth(cnpj_contrato) ? nb::object(cnpj_contrato) : nb::object(empty),
-                nb::arg("razao_social_contrato") = razao_social, nb::arg("papel_no_contrato") = papel,
-                nb::arg("campos") = campos, nb::arg("problemas") = problemas));
-            continue;
-        }
-
-        campos.append(campo("CNPJ", "aprovado",
-                            truth(cnpj_contrato) ? nb::object(cnpj_contrato) : nb::object(nb::str("(buscado automaticamente)")),
-                            map_get(record, "cnpj", nb::none()), nb::str("CNPJ encontrado")));
-
-        nb::object situacao = record_text(record, "situacao").attr("upper")();
-        const bool ativa = truth(situacao.attr("__contains__")("ATIVA"));
-        campos.append(campo("Situação Cadastral", ativa ? "aprovado" : "reprovado", nb::str("-"), situacao,
-                            ativa ? nb::object(nb::str("Empresa ATIVA")) : nb::object(join_text("Empresa ", situacao))));
-        if (!ativa) problemas.append(join_text("Empresa com situação: ", situacao));
-
-        nb::object razao_receita = record_text(record, "razao_social");
-        const bool razao_confere =
-            truth(self.attr("_comparar_nomes")(has_razao ? nb::object(razao_social) : nb::object(empty), razao_receita));
-        campos.append(campo("Razão Social", razao_confere ? "aprovado" : "pendente", razao_social, razao_receita,
-                            nb::str(razao_confere ? "Confere" : "Divergente")));
-
-        if (truth(endereco)) {
-            nb::object triple = checker_ns.call(names::comparar_enderecos, endereco, record);
-            nb::tuple t = nb::steal<nb::tuple>(PySequence_Tuple(triple.ptr()));
-            if (!t.is_valid()) throw nb::python_error();
-            if (t.size() != 3) throw nb::value_error("comparar_enderecos must return three values");
-            const bool confere = truth(t[0]);
-            campos.append(campo("Endereço", confere ? "aprovado" : "pendente", endereco, t[2],
-                                join_text("Similaridade: ", formatted(t[1], ".0%"))));
-        }
-
-        nb::object cnpj_limpo = truth(cnpj) ? checker_ns.call(names::limpar_cnpj, cnpj) : nb::object(empty);
-        if (truth(cnpj_limpo)) cache[cnpj_limpo] = record;
-        if (has_razao) cache[self.attr("_normalizar_texto")(razao_social)] = record;
-
-        verificadas.append(checker_ns.call(
-            names::EmpresaVerificada, nb::arg("cnpj") = map_get(record, "cnpj", empty),
-            nb::arg("razao_social_contrato") = razao_social,
-            nb::arg("razao_social_receita") = map_get(record, "razao_social", empty),
-            nb::arg("papel_no_contrato") = papel, nb::arg("campos") = campos, nb::arg("cnpj_encontrado") = true,
-            nb::arg("cnpj_buscado_por_nome") = por_nome, nb::arg("empresa_ativa") = ativa,
-            nb::arg("razao_social_confere") = razao_confere,
-            nb::arg("socios") = map_get(record, "socios", nb::list()), nb::arg("problemas") = problemas));
-    }
+    for (nb::handle empresa : items_of(empresas))  // the adapter may edit the list
+        verificadas.append(verified_company(self, empresa, cache));
     return nb::make_tuple(verificadas, cache);
 }
 
 }  // namespace
-
-bool registry_not_consulted(nb::handle empresa) {
-    for (nb::handle campo : empresa.attr("campos"))
-        if (campo.attr("campo").equal(nb::str("CNPJ"))) return campo.attr("status").equal(nb::str("pendente"));
-    return false;
-}
 
 void register_companies(nb::class_<ContractChecker>& cls) {
     cls.def("_validar_empresas", &validar_empresas, param("empresas"),

@@ -4,77 +4,52 @@
 // The tolerant name rule of _comparar_nomes approves a signatory whose name is
 // only a fragment of a partner's ("JOSE SILVA" for "FABIO JOSE SILVA
 // COELHO").  Here each partner, and each partner's legal representative, is
-// weighed by quillon::signatory: the kind of name match, and the contract's
-// CPF of the signatory against the partner's CPF as the registry publishes it
+// weighed by rules::strongest: the kind of name match, and the contract's CPF
+// of the signatory against the partner's CPF as the registry publishes it
 // ("cnpj_cpf_do_socio", "cpf_representante": the six middle digits).  The
 // strongest evidence across the partner list decides, and is recorded in the
 // verified signature ("evidencia").
 #include "checker/parts.hpp"
 
-#include <string>
 #include <unordered_set>
-#include <utility>
 
-#include "quillon/cpf.hpp"
-#include "quillon/names.hpp"
-#include "quillon/signatory.hpp"
-
-namespace names_core = quillon::names;
-namespace cpf_core = quillon::cpf;
 using quillon::signatory::Evidence;
 
 namespace {
 
-names_core::Prepared prepare_name(nb::handle v) {
-    if (!PyUnicode_Check(v.ptr())) return {};  // None or no text: never matches
-    return with_code_units(v.ptr(), [](const auto* d, std::size_t n) { return names_core::Prepared::from(d, n); });
+// Of a value that is no str: nothing (never matches, never corroborates).
+quillon::names::Prepared name_of(nb::handle v) { return PyUnicode_Check(v.ptr()) ? prepared_name(v) : quillon::names::Prepared(); }
+
+template <class Out, class F>
+Out from_text(nb::handle v, F&& make) {
+    return PyUnicode_Check(v.ptr()) ? with_code_units(v.ptr(), make) : Out();
 }
 
-// The eleven digits of the CPF the contract gives for the signatory, or "".
-std::string contract_cpf(nb::handle assinatura) {
-    nb::object cpf = nb::getattr(assinatura, "cpf", nb::none());
-    if (!PyUnicode_Check(cpf.ptr())) return {};
-    return with_code_units(cpf.ptr(), [](const auto* d, std::size_t n) { return cpf_core::digits(d, n); });
-}
-
-cpf_core::Evidence compare_cpf(const std::string& cpf, nb::handle published) {
-    if (cpf.empty() || !PyUnicode_Check(published.ptr())) return cpf_core::Evidence::Unknown;
-    return with_code_units(published.ptr(),
-                           [&](const auto* d, std::size_t n) { return cpf_core::compare_masked(cpf, d, n); });
-}
-
-// The strongest evidence found in one registry record, with the person it
-// concerns and that person's qualification.
+// The strongest evidence in one record, with the person it concerns and that
+// person's qualification.
 struct Finding {
     Evidence evidence = Evidence::None;
-    nb::object pessoa = nb::none();
-    nb::object qualificacao = nb::none();
+    nb::object pessoa = nb::none(), qualificacao = nb::none();
 };
 
-Finding search(const names_core::Prepared& signatario, const std::string& cpf, nb::handle dados) {
-    Finding best;
-    if (signatario.empty()) return best;
-    auto consider = [&](nb::handle nome, nb::handle published_cpf, nb::handle qualificacao) {
-        Evidence e = quillon::signatory::weigh(names_core::match_kind(signatario, prepare_name(nome)),
-                                               compare_cpf(cpf, published_cpf));
-        if (e > best.evidence) best = {e, nb::borrow(nome), nb::borrow(qualificacao)};
-    };
+Finding search(const quillon::names::Prepared& signatario, const std::string& cpf, nb::handle dados) {
+    std::vector<rules::QsaPerson> qsa;
+    std::vector<std::pair<nb::object, nb::object>> who;  // (name, qualification) of each person
     nb::str empty("");
+    auto add = [&](nb::object nome, nb::handle cpf_publicado, nb::object qualificacao) {
+        qsa.push_back({name_of(nome), from_text<std::u32string>(cpf_publicado, [](auto* d, size_t n) {
+                           return std::u32string(d, d + n);
+                       })});
+        who.emplace_back(std::move(nome), std::move(qualificacao));
+    };
     for (nb::handle entry : map_get(dados, "socios", nb::list())) {
-        consider(map_get(entry, "nome", empty), map_get(entry, "cnpj_cpf_do_socio", empty),
-                 map_get(entry, "qualificacao", nb::none()));
-        nb::object rep = map_get(entry, "nome_representante", empty);
-        if (truth(rep))
-            consider(rep, map_get(entry, "cpf_representante", empty),
-                     map_get(entry, "qualificacao_representante", nb::none()));
+        add(map_get(entry, "nome", empty), map_get(entry, "cnpj_cpf_do_socio", empty), map_get(entry, "qualificacao", nb::none()));
+        if (nb::object rep = map_get(entry, "nome_representante", empty); truth(rep))
+            add(rep, map_get(entry, "cpf_representante", empty), map_get(entry, "qualificacao_representante", nb::none()));
     }
-    return best;
-}
-
-nb::object campo(const char* status, nb::handle nome, nb::handle valor_receita, nb::handle mensagem) {
-    return checker_ns.call(names::CampoVerificado, nb::arg("campo") = "Poder de Assinatura",
-                           nb::arg("status") = status, nb::arg("valor_contrato") = nome,
-                           nb::arg("valor_receita") = valor_receita, nb::arg("mensagem") = mensagem);
+    rules::Weighed w = rules::strongest(signatario, cpf, qsa);
+    if (w.evidence == Evidence::None) return {};
+    return {w.evidence, who[w.person].first, who[w.person].second};
 }
 
 }  // namespace
@@ -83,9 +58,9 @@ bool corroborates(nb::handle self) { return truth(nb::getattr(self, "corroborar_
 
 nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::handle nome, nb::object dados,
                                   nb::handle cache) {
-    const names_core::Prepared signatario = prepare_name(text_arg(nome, "_validar_assinaturas", "nome_signatario"));
-    const std::string cpf = contract_cpf(assinatura);
-
+    const auto signatario = prepared_name(text_arg(nome, "_validar_assinaturas", "nome_signatario"));
+    const std::string cpf = from_text<std::string>(nb::getattr(assinatura, "cpf", nb::none()),
+                                                   [](auto* d, size_t n) { return quillon::cpf::digits(d, n); });
     Finding found;
     if (truth(dados)) {
         found = search(signatario, cpf, dados);
@@ -95,66 +70,29 @@ nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::ha
         // part (the signature then stays pending).  A record cached under two
         // keys is looked at once.
         std::unordered_set<PyObject*> seen;
-        Finding partial;
-        nb::object partial_record;
         for (nb::handle record : cache.attr("values")()) {
             if (!seen.insert(record.ptr()).second) continue;
             Finding f = search(signatario, cpf, record);
-            if (quillon::signatory::approves(f.evidence)) {
+            const bool approves = quillon::signatory::approves(f.evidence);
+            if (approves || (f.evidence == Evidence::NameFragment && found.evidence != Evidence::NameFragment)) {
                 found = std::move(f);
                 dados = nb::borrow(record);
-                break;
             }
-            if (f.evidence == Evidence::NameFragment && !partial_record.is_valid()) {
-                partial = std::move(f);
-                partial_record = nb::borrow(record);
-            }
-        }
-        if (!quillon::signatory::approves(found.evidence) && partial_record.is_valid()) {
-            found = std::move(partial);
-            dados = partial_record;
+            if (approves) break;
         }
     }
-
     const bool approved = quillon::signatory::approves(found.evidence);
-    nb::list campos, problemas;
-    nb::object evidencia = nb::str(quillon::signatory::label(found.evidence));
     nb::object qualificacao = approved ? found.qualificacao : nb::none();
-    if (approved) {
-        const bool has_q = truth(qualificacao);
-        nb::object shown = has_q ? qualificacao : nb::object(nb::str("Sócio/Admin"));
-        nb::str mensagem = found.evidence == Evidence::CpfConfirms
-                               ? join_text("Signatário tem poder (", shown, "); CPF confere com o do QSA")
-                               : join_text("Signatário tem poder (", shown, ")");
-        campos.append(campo("aprovado", nome, has_q ? qualificacao : nb::object(nb::str("Encontrado no QSA")),
-                            mensagem));
-        log_line(self, join_text("✅ ", nome, " TEM PODER (", qualificacao, ")"), "");
-    } else if (found.evidence == Evidence::NameFragment) {
-        campos.append(campo("pendente", nome, found.pessoa,
-                            join_text("Nome confere só em parte com ", found.pessoa,
-                                      " (QSA) e nenhum CPF o confirma")));
-        problemas.append("Nome do signatário confere só em parte com o QSA");
-        log_line(self, join_text("⚠️ ", nome, " - confere só em parte com ", found.pessoa), "");
-    } else if (truth(dados)) {
-        nb::str mensagem = found.evidence == Evidence::CpfRefutes
-                               ? join_text("Signatário NÃO encontrado no QSA: o CPF do contrato difere do de ",
-                                           found.pessoa)
-                               : nb::str("Signatário NÃO encontrado no QSA");
-        campos.append(campo("reprovado", nome, qsa_summary(dados), mensagem));
-        problemas.append("Signatário sem poder de assinatura");
-        log_line(self, join_text("❌ ", nome, " NÃO TEM PODER"), "");
-    } else {
-        evidencia = nb::str("sem_cadastro");
-        campos.append(checker_ns.call(names::CampoVerificado, nb::arg("campo") = "Poder de Assinatura",
-                                      nb::arg("status") = "pendente", nb::arg("valor_contrato") = nome,
-                                      nb::arg("mensagem") = "Não foi possível verificar"));
-        log_line(self, join_text("⚠️ ", nome, " - não foi possível verificar"), "");
-    }
+    rules::CorroboratedFields s = rules::corroborated_power_field(
+        utf8(nome), found.evidence, text_of(found.pessoa), text_of(qualificacao), truth(dados),
+        !approved && found.evidence != Evidence::NameFragment && truth(dados) ? utf8(qsa_summary(dados)) : "");
+    nb::list campos = campo_models({s.campo});
+    log_line(self, s.log_line);
     return checker_ns.call(
         names::AssinaturaVerificada, nb::arg("nome_signatario") = nome, nb::arg("cargo") = assinatura.attr("cargo"),
         nb::arg("empresa_representada") = assinatura.attr("empresa_representada"),
         nb::arg("cnpj_empresa") = assinatura.attr("cnpj_empresa"),
         nb::arg("tipo_assinatura") = assinatura.attr("tipo_assinatura"), nb::arg("campos") = campos,
         nb::arg("tem_poder_assinatura") = approved, nb::arg("qualificacao_qsa") = qualificacao,
-        nb::arg("problemas") = problemas, nb::arg("evidencia") = evidencia);
+        nb::arg("problemas") = s.problema ? str_list({*s.problema}) : nb::list(), nb::arg("evidencia") = py(s.evidencia));
 }

@@ -25,6 +25,7 @@ NB_MODULE(checker, m) {
 
     nb::class_<ContractChecker> cls(m, "ContractChecker", nb::dynamic_attr(),
                                     "Verificador de legitimidade de contratos.");
+    g_checker_type = reinterpret_cast<PyTypeObject*>(cls.ptr());
     register_setup(cls);
     register_companies(cls);
     register_signatures(cls);

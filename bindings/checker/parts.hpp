@@ -6,32 +6,37 @@
 // another through attribute look-ups on the instance: patching a method on
 // the instance or on the class takes effect.  Load-time names (host models,
 // get_adapter, the CNPJ functions) are module attributes read at each call.
+// The rules are quillon/checker.hpp's: these files convert and print.
 #pragma once
 
 #include <nanobind/nanobind.h>
 
-#include <type_traits>
-#include <utility>
+#include <string>
 
+#include "quillon/checker.hpp"
+#include "quillon/names.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
 using namespace quillon::bind;
+namespace rules = quillon::checker;
 
 extern ModuleNamespace checker_ns;
 
-// The C++ side of a ContractChecker: nothing; the instance dictionary holds it all.
-struct ContractChecker {};
+// The C++ side of a ContractChecker: what its last verification left for
+// the caller (relatorio(), ultima_extracao); the instance dictionary holds
+// the rest.
+struct ContractChecker {
+    nb::object ultima_extracao;  // the engine's result
+    nb::object relatorio;        // _imprimir_relatorio's arguments (a dict)
+};
 
-// Interned names of module attributes and instance attributes.
+// Interned names of module attributes.
 namespace names {
 inline constexpr Name get_adapter{"get_adapter"};
 inline constexpr Name QuillonAuth{"QuillonAuth"};
 inline constexpr Name EmpresaExtraida{"EmpresaExtraida"};
 inline constexpr Name AssinaturaExtraida{"AssinaturaExtraida"};
-inline constexpr Name ExtracaoEmpresas{"ExtracaoEmpresas"};
-inline constexpr Name ExtracaoAssinaturas{"ExtracaoAssinaturas"};
-inline constexpr Name ExtracaoDadosContrato{"ExtracaoDadosContrato"};
 inline constexpr Name CampoVerificado{"CampoVerificado"};
 inline constexpr Name EmpresaVerificada{"EmpresaVerificada"};
 inline constexpr Name AssinaturaVerificada{"AssinaturaVerificada"};
@@ -42,27 +47,27 @@ inline constexpr Name ContractChecker{"ContractChecker"};
 inline constexpr Name RegistryUnavailableError{"RegistryUnavailableError"};
 }  // namespace names
 
-// self.<name>(args...), looked up on the instance at the moment of the call.
-template <class... Args>
-nb::object call_method(nb::handle self, const char* name, Args&&... args) {
-    return self.attr(name)(std::forward<Args>(args)...);
-}
-
 // self._log(message, emoji): every progress line goes through the instance.
-void log_line(nb::handle self, nb::handle message, const char* emoji);
-void log_line(nb::handle self, const char* message, const char* emoji);
+void log_line(nb::handle self, nb::handle message, const char* emoji = "");
+void log_line(nb::handle self, const std::string& message, const char* emoji = "");
 
 // print(text) through Python's print, so redirection and capture see it.
 void print_line(nb::handle text);
-void print_line(const char* text);
-// print(text, end="") for a line finished by a later print.
-void print_partial(nb::handle text);
+void print_line(const std::string& text);
 
-// str(value)
+// str(value), and str(value) as UTF-8 (lone surrogates kept, as in the str).
 nb::str to_str(nb::handle value);
-// a + b + ... as one str (each piece converted with str()).
-template <class... Parts>
-nb::str join_text(Parts&&... parts);
+std::string utf8(nb::handle value);
+// A rule's text for a host value: None stays none, anything else is str(value).
+rules::Text text_of(nb::handle value);
+// A str (not checked) as a name prepared for comparisons.
+quillon::names::Prepared prepared_name(nb::handle s);
+// The host value of a rule's text (None when it has none).
+nb::object py(const rules::Text& text);
+nb::str py(const std::string& text);
+
+// Truth value of getattr(obj, name).
+inline bool attr_truth(nb::handle obj, const char* name) { return truth(obj.attr(name)); }
 
 // format(value, spec), as an f-string writes it.
 nb::str formatted(nb::handle value, const char* spec);
@@ -70,16 +75,24 @@ nb::str formatted(nb::handle value, const char* spec);
 // mapping.get(key, default): dicts directly, other mappings through .get.
 nb::object map_get(nb::handle mapping, const char* key, nb::handle fallback);
 
-// Whether a verified company's "CNPJ" field is pending: the registry could
-// not be consulted about it (a found company's is approved, a missing one's
-// rejected).
-bool registry_not_consulted(nb::handle empresa);
+// list(iterable): a new list.
+nb::list list_copy(nb::handle iterable);
 
-// Truth value of getattr(obj, name).
-inline bool attr_truth(nb::handle obj, const char* name) { return truth(obj.attr(name)); }
+// The tuple of a hook's answer, of exactly `n` items.
+nb::tuple unpack(nb::handle value, std::size_t n, const char* what);
+
+// CampoVerificado(**field), through the module attribute.
+nb::object campo_model(const rules::Field& field);
+// [CampoVerificado(...)] and [str] lists.
+nb::list campo_models(const std::vector<rules::Field>& fields);
+nb::list str_list(const std::vector<std::string>& texts);
 
 // "QSA: A, B, C..." from the first three partner names of a record, or "QSA vazio".
 nb::str qsa_summary(nb::handle dados);
+
+// Whether self.<name> still resolves to the class's own method `own` (held).
+extern PyTypeObject* g_checker_type;  // ContractChecker, kept by its module
+bool is_own(nb::handle self, const Name& name, nb::handle own);
 
 // Whether the checker asks for corroborated signature validation
 // (self.corroborar_assinaturas), and that validation for one identified
@@ -94,25 +107,3 @@ void register_workflow(nb::module_& m, nb::class_<ContractChecker>& cls);
 void register_companies(nb::class_<ContractChecker>& cls);
 void register_signatures(nb::class_<ContractChecker>& cls);
 void register_report(nb::class_<ContractChecker>& cls);
-
-// --- templates -----------------------------------------------------------
-namespace detail {
-template <class T>
-void append(nb::list& out, T&& v) {
-    if constexpr (std::is_convertible_v<T, const char*>) {
-        out.append(nb::str(v));
-    } else {
-        nb::object o = nb::borrow(nb::handle(v));
-        out.append(to_str(o));
-    }
-}
-}  // namespace detail
-
-template <class... Parts>
-nb::str join_text(Parts&&... parts) {
-    nb::list pieces;
-    (detail::append(pieces, std::forward<Parts>(parts)), ...);
-    PyObject* joined = PyUnicode_Join(nb::str("").ptr(), pieces.ptr());
-    if (!joined) throw nb::python_error();
-    return nb::steal<nb::str>(joined);
-}

@@ -2,55 +2,11 @@
 // the registration of the three extraction questions.
 #include "checker/parts.hpp"
 
+#include "quillon/extraction_questions.hpp"
+
 namespace {
 
 constexpr const char* kCls = "ContractChecker";
-
-// --- the three questions ---------------------------------------------------
-struct QuestionSpec {
-    const char* id;
-    const char* name;
-    std::initializer_list<const char*> keywords;
-    const Name* response_model;
-    const char* system_prompt;
-    const char* user_prompt;
-};
-
-const QuestionSpec kQuestions[] = {
-    {"empresas",
-     "Empresas do Contrato",
-     {"cnpj", "contratante", "contratada", "inscrita", "razão social", "ltda", "s/a"},
-     &names::ExtracaoEmpresas,
-     "Você é um especialista em análise de contratos brasileiros.\n"
-     "Extraia TODAS as empresas mencionadas com CNPJ, razão social e papel no contrato.\n\n"
-     "REGRAS:\n"
-     "1. CNPJ deve ter 14 dígitos (com ou sem formatação)\n"
-     "2. Identifique claramente: contratante (quem paga) vs contratada (quem presta serviço)\n"
-     "3. Extraia TODAS as empresas, incluindo intervenientes e fiadoras",
-     "Analise o contrato e extraia todas as empresas:\n\n{texto}\n\n"
-     "Para cada empresa extraia: CNPJ, razão social, nome fantasia, endereço e papel no contrato."},
-    {"assinaturas",
-     "Assinaturas do Contrato",
-     {"assinatura", "assinado", "certificado", "representante", "testemunha", "cpf"},
-     &names::ExtracaoAssinaturas,
-     "Você é um especialista em análise de contratos.\n"
-     "Extraia TODAS as pessoas físicas que assinaram ou são representantes.\n\n"
-     "ONDE PROCURAR:\n"
-     "1. Bloco de assinaturas no final\n"
-     "2. Cláusula de representação legal\n"
-     "3. Qualificação das partes\n"
-     "4. Cláusula de NOTIFICAÇÕES\n"
-     "5. Assinaturas digitais\n"
-     "6. Testemunhas",
-     "Extraia todas as pessoas físicas mencionadas como representantes:\n\n{texto}\n\n"
-     "Para cada pessoa extraia: nome completo, cargo, CPF (se houver), empresa que representa."},
-    {"dados_contrato",
-     "Dados do Contrato",
-     {"contrato", "objeto", "vigência", "valor", "cláusula", "foro"},
-     &names::ExtracaoDadosContrato,
-     "Você é um especialista em análise de contratos.\nExtraia os dados gerais do contrato.",
-     "Extraia os dados gerais do contrato:\n\n{texto}\n\nExtraia: tipo de contrato, objeto, data, vigência, valor, foro."},
-};
 
 // The engine and its question types live in the top-level package and are
 // looked up only when the engine starts, so the checker loads without them.
@@ -91,13 +47,9 @@ void init(nb::pointer_and_handle<ContractChecker> self, nb::handle country, nb::
         nb::arg("azure_deployment") = azure_deployment, nb::arg("azure_api_version") = azure_api_version);
     obj.attr("_auth") = auth;
 
-    if (!attr_truth(auth, "has_api_key")) {
-        if (attr_truth(auth, "is_azure"))
-            throw nb::value_error(
-                "Credenciais Azure não configuradas. Defina AZURE_API_KEY, AZURE_API_ENDPOINT e "
-                "AZURE_DEPLOYMENT_NAME.");
-        throw nb::value_error("OpenAI API key não configurada. Defina OPENAI_API_KEY ou passe openai_api_key.");
-    }
+    const bool has_key = attr_truth(auth, "has_api_key");
+    if (auto missing = rules::missing_credentials(has_key, !has_key && attr_truth(auth, "is_azure")))
+        throw nb::value_error(missing->c_str());
     obj.attr("_client") = nb::none();
     obj.attr("_quillon_available") = nb::none();
 }
@@ -116,7 +68,7 @@ void conditional_log(nb::handle self, nb::handle msg, nb::handle emoji) {
     text_arg(msg, "_log", "msg");
     text_arg(emoji, "_log", "emoji");
     if (!attr_truth(self, "verbose")) return;
-    print_line(join_text(emoji, " ", msg));
+    print_line(utf8(emoji) + " " + utf8(msg));
 }
 
 // --- engine start ------------------------------------------------------------
@@ -149,7 +101,7 @@ nb::object init_quillon(nb::handle self) {
         // interruption or an exit request goes on to the caller.
         if (!e.matches(PyExc_Exception)) throw;
         nb::str message = to_str(e.value());
-        log_line(self, join_text("Erro ao inicializar Quillon: ", message), "❌");
+        log_line(self, "Erro ao inicializar Quillon: " + utf8(message), "❌");
         self.attr("_quillon_available") = nb::bool_(false);
         return nb::bool_(false);
     }
@@ -159,14 +111,14 @@ void setup_questions(nb::handle self) {
     nb::object question_cls = engine_attr("Question");
     nb::object config_cls = engine_attr("QuestionConfig");
     nb::object client = self.attr("_client");
-    for (const QuestionSpec& q : kQuestions) {
+    for (const quillon::checker::Question& q : quillon::checker::kQuestions) {
         nb::object config = config_cls(nb::arg("id") = q.id, nb::arg("name") = q.name, nb::arg("tag") = q.id);
         nb::list keywords;
         for (const char* k : q.keywords) keywords.append(nb::str(k));
         nb::object question = question_cls(
             nb::arg("config") = config, nb::arg("system_prompt") = q.system_prompt,
             nb::arg("user_prompt") = q.user_prompt, nb::arg("keywords") = keywords,
-            nb::arg("response_model") = checker_ns.get(*q.response_model));
+            nb::arg("response_model") = checker_ns.module().attr(q.response_model));
         client.attr("add_question")(question);
     }
 }

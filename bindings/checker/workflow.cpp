@@ -6,37 +6,19 @@
 
 namespace {
 
-const char* const kRule60 = "============================================================";
+const std::string kRule60 = "============================================================";
 
-struct Fields {
-    nb::list aprovados, reprovados, pendentes;
-
-    // Sorts the fields of one verified company or signature by status.
-    void add(nb::handle campos, nb::handle owner) {
-        nb::str owner_text = to_str(owner);
-        for (nb::handle campo : campos) {
-            nb::object status = campo.attr("status");
-            nb::list* target = nullptr;
-            if (status.equal(nb::str("aprovado")))
-                target = &aprovados;
-            else if (status.equal(nb::str("reprovado")))
-                target = &reprovados;
-            else if (status.equal(nb::str("pendente")))
-                target = &pendentes;
-            // Any other status ("nao_verificado") counts nowhere.
-            if (target) target->append(join_text(campo.attr("campo"), " - ", owner_text));
-        }
+// Every verified field with its owner's name, for the verdict.
+void add_fields(std::vector<rules::OwnedField>& out, nb::handle campos, const std::string& owner_text) {
+    for (nb::handle campo : campos) {
+        nb::object status = campo.attr("status");
+        rules::Status s = rules::Status::NaoVerificado;  // any other status counts nowhere
+        for (rules::Status known : {rules::Status::Aprovado, rules::Status::Reprovado, rules::Status::Pendente})
+            if (PyUnicode_CheckExact(status.ptr()) ? PyUnicode_CompareWithASCIIString(status.ptr(), rules::status_text(known)) == 0
+                                                   : status.equal(nb::str(rules::status_text(known))))
+                s = known;
+        if (s != rules::Status::NaoVerificado) out.push_back({utf8(campo.attr("campo")), s, owner_text});
     }
-};
-
-// Owner of a company's fields: the registry name, else the contract name,
-// else the contract CNPJ (as it stands, even empty or None).
-nb::object company_owner(nb::handle empresa) {
-    nb::object name = empresa.attr("razao_social_receita");
-    if (truth(name)) return name;
-    name = empresa.attr("razao_social_contrato");
-    if (truth(name)) return name;
-    return empresa.attr("cnpj");
 }
 
 nb::list model_dumps(nb::handle models) {
@@ -52,9 +34,8 @@ nb::list extracted(nb::handle answer, const char* key, const Name& model_name) {
     if (!truth(answer)) return out;
     nb::object raw = answer.attr("raw_result");
     if (!truth(raw)) return out;
-    nb::object model = nb::borrow(checker_ns.get(model_name));
-    nb::object elements = map_get(raw, key, nb::list());
-    for (nb::handle element : elements) {
+    nb::object model = checker_ns.get(model_name);
+    for (nb::handle element : map_get(raw, key, nb::list())) {
         if (!PyDict_Check(element.ptr()) && !PyObject_HasAttrString(element.ptr(), "keys")) {
             PyErr_Format(PyExc_TypeError, "%.200s() argument after ** must be a mapping, not %.200s",
                          nb::str(model.attr("__name__")).c_str(), Py_TYPE(element.ptr())->tp_name);
@@ -69,118 +50,142 @@ nb::list extracted(nb::handle answer, const char* key, const Name& model_name) {
     return out;
 }
 
-nb::object pathlib_path(nb::handle documento) {
+nb::object existing_path(nb::handle documento) {
     PyObject* o = documento.ptr();
     if (!PyUnicode_Check(o) && !PyObject_HasAttrString(o, "__fspath__"))
         raise_wrong_type("verificar", "documento", "str or os.PathLike", documento);
-    return nb::module_::import_("pathlib").attr("Path")(documento);
+    nb::object path = nb::module_::import_("pathlib").attr("Path")(documento);
+    if (!truth(path.attr("exists")())) {
+        PyErr_SetObject(PyExc_FileNotFoundError, py("Arquivo não encontrado: " + utf8(path)).ptr());
+        throw nb::python_error();
+    }
+    return path;
+}
+
+// The verdict's keys of a record (or of the report's arguments), in order.
+void put_verdict(nb::dict& d, const rules::Verdict& v) {
+    d["resultado_final"] = py(v.resultado_final);
+    d["justificativa"] = py(v.justificativa);
+    d["campos_aprovados"] = str_list(v.aprovados);
+    d["campos_reprovados"] = str_list(v.reprovados);
+    d["campos_pendentes"] = str_list(v.pendentes);
 }
 
 nb::dict pending_without_engine() {
     nb::dict r;
-    r["resultado_final"] = "PENDENTE";
-    r["justificativa"] = "Quillon não disponível. Instale com: pip install quillon";
-    r["campos_aprovados"] = nb::list();
-    r["campos_reprovados"] = nb::list();
-    nb::list pend;
-    pend.append("Extração de dados não disponível");
-    r["campos_pendentes"] = pend;
+    put_verdict(r, rules::without_engine());
     r["empresas"] = nb::list();
     r["assinaturas"] = nb::list();
     return r;
 }
 
-nb::object verificar(nb::handle self, nb::handle documento) {
-    nb::object path = pathlib_path(documento);
-    if (!truth(path.attr("exists")())) {
-        nb::str message = join_text("Arquivo não encontrado: ", path);
-        PyErr_SetObject(PyExc_FileNotFoundError, message.ptr());
-        throw nb::python_error();
+// What the engine saw of the document, when its result tells (ExtractionResult).
+std::optional<rules::ExtractionView> extraction_view(nb::handle resultado) {
+    if (!PyObject_HasAttrString(resultado.ptr(), "extracted")) return std::nullopt;
+    rules::ExtractionView view;
+    view.extracted = truth(resultado.attr("extracted"));
+    view.pages = nb::len(nb::object(resultado.attr("pages")));
+    nb::object reasons = resultado.attr("unreadable_reasons");
+    for (nb::handle page : resultado.attr("unreadable_pages")) {
+        view.unreadable_pages.push_back(utf8(page));
+        if (truth(reasons) && truth(reasons.attr("__contains__")(page)))
+            view.unreadable_reasons.push_back(utf8(reasons[page]));
     }
-
-    log_line(self, join_text("\n", kRule60), "");
-    log_line(self, "VERIFICAÇÃO DE LEGITIMIDADE DE CONTRATO", "🔍");
-    log_line(self, join_text("Arquivo: ", path.attr("name")), "📄");
-    log_line(self, kRule60, "");
-
-    if (!truth(self.attr("_init_quillon")())) return pending_without_engine();
-
-    log_line(self, "\n📤 Extraindo dados do contrato...", "");
-    nb::object resultado = self.attr("_client").attr("process")(to_str(path));
-    nb::object r_empresas = resultado.attr("get_result")("empresas");
-    nb::object r_assinaturas = resultado.attr("get_result")("assinaturas");
-    nb::object r_dados = resultado.attr("get_result")("dados_contrato");
-
-    nb::list empresas = extracted(r_empresas, "empresas", names::EmpresaExtraida);
-    nb::list assinaturas = extracted(r_assinaturas, "assinaturas", names::AssinaturaExtraida);
-    nb::object dados_contrato = nb::dict();
-    if (truth(r_dados)) {
-        nb::object raw = r_dados.attr("raw_result");
-        if (truth(raw)) dados_contrato = raw;
+    nb::object t = resultado.attr("triagem");
+    if (!t.is_none()) {
+        nb::object exclusao = map_get(t, "exclusao", nb::none());
+        view.triagem = rules::ExtractionView::Screen{truth(map_get(t, "eh_contrato", nb::none())),
+                                                      utf8(map_get(t, "motivo", nb::none())),
+                                                      truth(exclusao) ? utf8(exclusao) : "",
+                                                      utf8(map_get(t, "quantidade", nb::int_(0)))};
     }
+    return view;
+}
 
-    log_line(self, join_text("Empresas extraídas: ", nb::int_(empresas.size())), "🏢");
-    log_line(self, join_text("Assinaturas extraídas: ", nb::int_(assinaturas.size())), "✍️");
-    log_line(self, "\n🔍 Validando empresas na Receita Federal...", "");
-
-    nb::object pair = self.attr("_validar_empresas")(empresas);
-    nb::object empresas_verificadas, cache;
-    {
-        nb::tuple t = nb::steal<nb::tuple>(PySequence_Tuple(pair.ptr()));
-        if (!t.is_valid()) throw nb::python_error();
-        if (t.size() != 2) throw nb::value_error("_validar_empresas must return (empresas, cache)");
-        empresas_verificadas = t[0];
-        cache = t[1];
+// The verdict of the verified companies and signatures; `policy`: nothing verified is PENDENTE.
+rules::Verdict decide(bool policy, nb::handle empresas, nb::handle assinaturas,
+                      const std::optional<rules::ExtractionView>& view) {
+    std::vector<rules::OwnedField> fields;
+    for (nb::handle e : empresas) {
+        nb::object receita = e.attr("razao_social_receita"), contrato = e.attr("razao_social_contrato");
+        add_fields(fields, e.attr("campos"),
+                   rules::company_owner(truth(receita) ? text_of(receita) : std::nullopt,
+                                        truth(contrato) ? text_of(contrato) : std::nullopt, text_of(e.attr("cnpj"))));
     }
-    nb::object assinaturas_verificadas = self.attr("_validar_assinaturas")(assinaturas, cache);
+    for (nb::handle a : assinaturas) add_fields(fields, a.attr("campos"), utf8(a.attr("nome_signatario")));
+    rules::VerdictOptions options;
+    options.nothing_verified_is_pending = policy;
+    options.any_party = truth(empresas) || truth(assinaturas);
+    if (view) options.extraction_gap = rules::extraction_gap(*view);
+    return rules::decide(fields, options);
+}
 
-    Fields fields;
-    for (nb::handle e : empresas_verificadas) fields.add(e.attr("campos"), company_owner(e));
-    for (nb::handle a : assinaturas_verificadas) fields.add(a.attr("campos"), a.attr("nome_signatario"));
-
-    const size_t n_ok = fields.aprovados.size(), n_bad = fields.reprovados.size(), n_pend = fields.pendentes.size();
-    const char* verdict;
-    nb::str justificativa;
-    if (n_bad > 0) {
-        verdict = "REPROVADO";
-        justificativa = join_text(nb::int_(n_bad), " campo(s) reprovado(s)");
-    } else if (n_pend > 0) {
-        verdict = "PENDENTE";
-        justificativa = join_text(nb::int_(n_pend), " campo(s) requer(em) análise manual");
-    } else {
-        verdict = "APROVADO";
-        justificativa = join_text("Todos os ", nb::int_(n_ok), " campos verificados foram aprovados");
-    }
-
-    nb::object metricas = resultado.attr("total_metrics");
-    if (attr_truth(self, "verbose")) {
-        self.attr("_imprimir_relatorio")(
-            nb::arg("resultado_final") = verdict, nb::arg("justificativa") = justificativa,
-            nb::arg("campos_aprovados") = fields.aprovados, nb::arg("campos_reprovados") = fields.reprovados,
-            nb::arg("campos_pendentes") = fields.pendentes, nb::arg("empresas") = empresas_verificadas,
-            nb::arg("assinaturas") = assinaturas_verificadas, nb::arg("dados_contrato") = dados_contrato,
-            nb::arg("metricas") = metricas);
-    }
-
+// The result record: the verdict (lists of its own, so a caller that edits
+// them leaves relatorio() as it was), totals, models dumped, metrics, and
+// with the policy what the engine saw.
+nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_view, nb::handle resultado) {
     nb::dict record;
-    record["resultado_final"] = verdict;
-    record["justificativa"] = justificativa;
-    record["campos_aprovados"] = fields.aprovados;
-    record["campos_reprovados"] = fields.reprovados;
-    record["campos_pendentes"] = fields.pendentes;
-    record["total_campos"] = nb::int_(n_ok + n_bad + n_pend);
-    record["total_aprovados"] = nb::int_(n_ok);
-    record["total_reprovados"] = nb::int_(n_bad);
-    record["total_pendentes"] = nb::int_(n_pend);
-    record["empresas"] = model_dumps(empresas_verificadas);
-    record["assinaturas"] = model_dumps(assinaturas_verificadas);
-    record["dados_contrato"] = dados_contrato;
+    for (const char* key : {"resultado_final", "justificativa"}) record[key] = report[key];
+    for (const char* key : {"campos_aprovados", "campos_reprovados", "campos_pendentes"})
+        record[key] = list_copy(report[key]);
+    record["total_campos"] = nb::int_(v.total());
+    record["total_aprovados"] = nb::int_(v.aprovados.size());
+    record["total_reprovados"] = nb::int_(v.reprovados.size());
+    record["total_pendentes"] = nb::int_(v.pendentes.size());
+    record["empresas"] = model_dumps(report["empresas"]);
+    record["assinaturas"] = model_dumps(report["assinaturas"]);
+    record["dados_contrato"] = report["dados_contrato"];
+    nb::object metricas = report["metricas"];
     nb::dict m;
     m["tokens"] = metricas.attr("tokens");
     m["custo_usd"] = metricas.attr("cost_usd");
     m["tempo_segundos"] = metricas.attr("time_seconds");
     record["metricas"] = m;
+    if (engine_view) {
+        record["triagem"] = resultado.attr("triagem");
+        record["paginas_ilegiveis"] = list_copy(resultado.attr("unreadable_pages"));
+    }
     return record;
+}
+
+nb::object verificar(nb::handle self, nb::handle documento) {
+    ContractChecker& state = nb::cast<ContractChecker&>(self);
+    nb::object path = existing_path(documento);
+    log_line(self, "\n" + kRule60);
+    log_line(self, "VERIFICAÇÃO DE LEGITIMIDADE DE CONTRATO", "🔍");
+    log_line(self, "Arquivo: " + utf8(path.attr("name")), "📄");
+    log_line(self, kRule60);
+    state = ContractChecker{};  // nothing of an earlier verification outlives this one's start
+    if (!truth(self.attr("_init_quillon")())) return pending_without_engine();
+
+    log_line(self, "\n📤 Extraindo dados do contrato...");
+    nb::object resultado = self.attr("_client").attr("process")(to_str(path));
+    state.ultima_extracao = resultado;
+    nb::list empresas = extracted(resultado.attr("get_result")("empresas"), "empresas", names::EmpresaExtraida);
+    nb::list assinaturas =
+        extracted(resultado.attr("get_result")("assinaturas"), "assinaturas", names::AssinaturaExtraida);
+    nb::object r_dados = resultado.attr("get_result")("dados_contrato"), dados_contrato = nb::dict();
+    if (truth(r_dados) && truth(r_dados.attr("raw_result"))) dados_contrato = r_dados.attr("raw_result");
+
+    log_line(self, "Empresas extraídas: " + std::to_string(empresas.size()), "🏢");
+    log_line(self, "Assinaturas extraídas: " + std::to_string(assinaturas.size()), "✍️");
+    log_line(self, "\n🔍 Validando empresas na Receita Federal...");
+    nb::tuple pair = unpack(self.attr("_validar_empresas")(empresas), 2, "_validar_empresas must return (empresas, cache)");
+    nb::object verificadas = pair[0];
+    nb::object assinaturas_verificadas = self.attr("_validar_assinaturas")(assinaturas, pair[1]);
+
+    const auto view = extraction_view(resultado);
+    const bool policy = truth(nb::getattr(self, "pendente_sem_verificacao", nb::none()));
+    const rules::Verdict v = decide(policy, verificadas, assinaturas_verificadas, view);
+    nb::dict report;  // _imprimir_relatorio's arguments
+    put_verdict(report, v);
+    report["empresas"] = verificadas;
+    report["assinaturas"] = assinaturas_verificadas;
+    report["dados_contrato"] = dados_contrato;
+    report["metricas"] = resultado.attr("total_metrics");
+    state.relatorio = report;
+    if (truth(self.attr("verbose"))) self.attr("_imprimir_relatorio")(**report);
+    return record_of(report, v, view && policy, resultado);
 }
 
 nb::object verificar_contrato(nb::handle documento, nb::handle country, nb::handle openai_api_key,
@@ -198,9 +203,23 @@ nb::object verificar_contrato(nb::handle documento, nb::handle country, nb::hand
     return result;
 }
 
+// The report of the last verification, as verbose prints it.
+void relatorio(nb::handle self) {
+    nb::object report = nb::cast<ContractChecker&>(self).relatorio;  // held: printing may run a verification
+    if (!report.is_valid()) throw std::runtime_error("nenhuma verificação com extração a relatar");
+    self.attr("_imprimir_relatorio")(**nb::borrow<nb::dict>(report));
+}
+
 }  // namespace
 
 void register_workflow(nb::module_& m, nb::class_<ContractChecker>& cls) {
+    cls.def("relatorio", &relatorio, nb::sig("def relatorio(self) -> None"),
+            "Imprime o relatório da última verificação (o que verbose imprime), com o veredito dela.");
+    cls.def_prop_ro(
+        "ultima_extracao", [](ContractChecker& c) { return c.ultima_extracao.is_valid() ? c.ultima_extracao : nb::none(); },
+        nb::sig("def ultima_extracao(self) -> typing.Any"),
+        "O resultado do motor de extração da última verificação (páginas, ilegíveis, triagem, métricas); "
+        "None antes de uma extração.");
     cls.def("verificar", &verificar, param("documento"),
             nb::sig("def verificar(self, documento: str | os.PathLike[str]) -> dict[str, typing.Any]"),
             "Verifica a legitimidade de um contrato.");

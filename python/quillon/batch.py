@@ -1,10 +1,11 @@
 """Contract verification of files for the command line: one process or a pool of workers.
 
 Each worker builds one ``ContractChecker`` and verifies the files handed to
-it; the parent prints the outcomes as they arrive.  The checker's record is
-completed with what the engine saw (screening, unreadable pages), and a
-document from which nothing could be verified is reported PENDENTE, never
-APROVADO.
+it; the parent prints the outcomes as they arrive.  The checker is asked for
+the command's policy (``pendente_sem_verificacao``): its record then carries
+what the engine saw (screening, unreadable pages), and a document from which
+nothing could be verified is PENDENTE, never APROVADO.  The record and the
+report are the checker's own.
 """
 
 from __future__ import annotations
@@ -111,6 +112,8 @@ def _get_checker():
         # weighed with the CPFs of contract and registry (the library's
         # default keeps the tolerant name rule alone).
         checker.corroborar_assinaturas = True
+        # Nothing verified is PENDENTE (the checker decides it, with the engine's reason).
+        checker.pendente_sem_verificacao = True
         _start_engine(checker)
         _checker = checker  # only a started one: each file after a failure fails the same way
     return _checker
@@ -154,66 +157,15 @@ def _check_pdf(path: str) -> None:
         raise UserError(f"{path} não é um PDF")
 
 
-def _adjust(record: dict[str, Any], result: Any) -> dict[str, Any]:
-    """The record with the engine's view of the document, and no approval without verified fields."""
-    reason = None
-    if result is not None:
-        triagem = result.triagem
-        if not result.extracted:
-            if result.unreadable_pages and len(result.unreadable_pages) >= len(result.pages):
-                reason = ("Documento sem texto legível (páginas " + ", ".join(map(str, result.unreadable_pages))
-                          + "): " + _unreadable_because(result))
-            elif triagem is not None and not triagem.get("eh_contrato"):
-                motivo = triagem.get("exclusao") or f"{triagem.get('quantidade', 0)} termo(s) de contrato"
-                reason = f"Documento não parece ser um contrato (triagem: {triagem.get('motivo')}, {motivo})"
-            else:
-                reason = "Documento sem texto para extrair"
-        record["triagem"] = triagem
-        record["paginas_ilegiveis"] = list(result.unreadable_pages)
-    if reason is None and record.get("total_campos", 1) == 0 and not record.get("empresas") and not record.get("assinaturas"):
-        reason = "Nenhuma empresa ou assinatura encontrada no documento"
-    if reason is not None:
-        record["resultado_final"] = "PENDENTE"
-        record["justificativa"] = reason
-        pend = list(record.get("campos_pendentes") or [])
-        if "Extração de dados" not in " ".join(pend):
-            pend.append("Extração de dados - " + reason)
-        record["campos_pendentes"] = pend
-        if "total_pendentes" in record:
-            record["total_pendentes"] = len(pend)
-            record["total_campos"] = record["total_aprovados"] + record["total_reprovados"] + len(pend)
-    return record
-
-
-def _unreadable_because(result: Any) -> str:
-    """The reasons the reader gave for the unreadable pages, each once, in page order."""
-    reasons = getattr(result, "unreadable_reasons", None) or {}
-    distinct = list(dict.fromkeys(reasons[n] for n in result.unreadable_pages if n in reasons))
-    if not distinct:
-        return "instale o Tesseract (tesseract-ocr, tesseract-ocr-por) ou configure o OCR Azure"
-    return "; ".join(distinct)
-
-
-def _report(checker, record: dict[str, Any], result: Any, path: str) -> str:
-    from quillon.contract.models import AssinaturaVerificada, EmpresaVerificada
-    from quillon.engine.results import Metrics
-
+def _report(checker, path: str) -> str:
+    """The checker's report of its last verification, under the file's name and its unreadable pages."""
+    result = checker.ultima_extracao
     out = io.StringIO()
     with contextlib.redirect_stdout(out):
         print(f"📄 {path}")
         if result is not None and result.unreadable_pages:
             print(f"⚠️ Páginas ilegíveis: {', '.join(map(str, result.unreadable_pages))}")
-        checker._imprimir_relatorio(
-            resultado_final=record["resultado_final"],
-            justificativa=record["justificativa"],
-            campos_aprovados=record["campos_aprovados"],
-            campos_reprovados=record["campos_reprovados"],
-            campos_pendentes=record["campos_pendentes"],
-            empresas=[EmpresaVerificada(**e) for e in record.get("empresas", [])],
-            assinaturas=[AssinaturaVerificada(**a) for a in record.get("assinaturas", [])],
-            dados_contrato=record.get("dados_contrato") or {},
-            metricas=result.total_metrics if result is not None else Metrics(),
-        )
+        checker.relatorio()
     return out.getvalue()
 
 
@@ -257,15 +209,9 @@ def verify(path: str, on_step: Optional[Callable[[str], None]] = None) -> Outcom
     try:
         _check_pdf(path)
         checker = _get_checker()
-        if getattr(checker, "_client", None) is not None:
-            checker._client.last_result = None
         with _reporting_steps(checker, on_step):
-            record = dict(checker.verificar(path))
-        client = getattr(checker, "_client", None)
-        result = getattr(client, "last_result", None)
-        record = _adjust(record, result)
-        record = {"arquivo": path, **record}
-        report = _report(checker, record, result, path) if _options.human else ""
+            record = {"arquivo": path, **checker.verificar(path)}
+        report = _report(checker, path) if _options.human else ""
         return Outcome(path=path, record=record, report=report, registry_unavailable=registry_unavailable(record))
     except UserError as exc:
         return Outcome(path=path, error=str(exc))
