@@ -15,24 +15,12 @@ nb::object builtin_print() {
 
 }  // namespace
 
-void log_line(nb::handle self, nb::handle message, const char* emoji) { self.attr("_log")(message, emoji); }
-
-void log_line(nb::handle self, const std::string& message, const char* emoji) { log_line(self, py(message), emoji); }
-
-void print_line(nb::handle text) { builtin_print()(text); }
+void log_line(nb::handle self, const std::string& message, const char* emoji) { self.attr("_log")(py(message), emoji); }
 
 void print_line(const std::string& text) { builtin_print()(py(text)); }
 
-
-nb::str to_str(nb::handle value) {
-    if (PyUnicode_CheckExact(value.ptr())) return nb::borrow<nb::str>(value);
-    PyObject* s = PyObject_Str(value.ptr());
-    if (!s) throw nb::python_error();
-    return nb::steal<nb::str>(s);
-}
-
 std::string utf8(nb::handle value) {
-    nb::str s = to_str(value);
+    nb::str s(value);
     Py_ssize_t n = 0;
     if (const char* data = PyUnicode_AsUTF8AndSize(s.ptr(), &n)) return std::string(data, static_cast<size_t>(n));
     PyErr_Clear();  // lone surrogates: carried through as they stand
@@ -57,14 +45,6 @@ nb::str py(const std::string& text) {
 }
 
 nb::object py(const rules::Text& text) { return text ? nb::object(py(*text)) : nb::none(); }
-
-nb::object map_get(nb::handle mapping, const char* key, nb::handle fallback) {
-    if (PyDict_CheckExact(mapping.ptr())) {
-        PyObject* v = PyDict_GetItemString(mapping.ptr(), key);
-        return nb::borrow(v ? v : fallback.ptr());
-    }
-    return mapping.attr("get")(key, fallback);
-}
 
 nb::str formatted(nb::handle value, const char* spec) {
     PyObject* r = PyObject_Format(value.ptr(), nb::str(spec).ptr());
@@ -98,6 +78,22 @@ nb::list campo_models(const std::vector<rules::Field>& fields) {
     return out;
 }
 
+nb::object signature_model(nb::handle self, nb::handle assinatura, nb::handle nome, const rules::SignatureFields& s,
+                           bool tem_poder, nb::handle qualificacao, const std::string* evidencia) {
+    nb::list campos = campo_models({s.campo});
+    log_line(self, s.log_line);
+    nb::dict kw;
+    kw["nome_signatario"] = nome;
+    for (const char* key : {"cargo", "empresa_representada", "cnpj_empresa", "tipo_assinatura"})
+        kw[key] = assinatura.attr(key);
+    kw["campos"] = campos;
+    kw["tem_poder_assinatura"] = tem_poder;
+    kw["qualificacao_qsa"] = qualificacao;
+    kw["problemas"] = s.problema ? str_list({*s.problema}) : nb::list();
+    if (evidencia) kw["evidencia"] = py(*evidencia);
+    return checker_ns.get(names::AssinaturaVerificada)(**kw);
+}
+
 nb::list str_list(const std::vector<std::string>& texts) {
     nb::list out;
     for (const std::string& t : texts) out.append(py(t));
@@ -105,14 +101,14 @@ nb::list str_list(const std::vector<std::string>& texts) {
 }
 
 nb::str qsa_summary(nb::handle dados) {
-    nb::object socios = map_get(dados, "socios", nb::list());
+    nb::object socios = field(dados, "socios", nb::list());
     std::vector<std::string> first;
     const bool empty = !truth(socios);
     if (!empty) {
         nb::object head = nb::steal(PySequence_GetSlice(socios.ptr(), 0, 3));
         if (!head.is_valid()) throw nb::python_error();
         for (nb::handle entry : head) {
-            nb::object nome = map_get(entry, "nome", nb::str(""));
+            nb::object nome = field(entry, "nome", nb::str(""));
             if (!nome.is_none() && !PyUnicode_Check(nome.ptr())) {  // as ", ".join() refuses it
                 PyErr_Format(PyExc_TypeError, "sequence item %zu: expected str instance, %.200s found", first.size(),
                              Py_TYPE(nome.ptr())->tp_name);

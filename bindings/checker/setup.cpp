@@ -100,7 +100,7 @@ nb::object init_quillon(nb::handle self) {
         // Only ordinary errors are the engine's failure to start; an
         // interruption or an exit request goes on to the caller.
         if (!e.matches(PyExc_Exception)) throw;
-        nb::str message = to_str(e.value());
+        nb::str message = nb::str(e.value());
         log_line(self, "Erro ao inicializar Quillon: " + utf8(message), "❌");
         self.attr("_quillon_available") = nb::bool_(false);
         return nb::bool_(false);

@@ -35,7 +35,7 @@ nb::list extracted(nb::handle answer, const char* key, const Name& model_name) {
     nb::object raw = answer.attr("raw_result");
     if (!truth(raw)) return out;
     nb::object model = checker_ns.get(model_name);
-    for (nb::handle element : map_get(raw, key, nb::list())) {
+    for (nb::handle element : field(raw, key, nb::list())) {
         if (!PyDict_Check(element.ptr()) && !PyObject_HasAttrString(element.ptr(), "keys")) {
             PyErr_Format(PyExc_TypeError, "%.200s() argument after ** must be a mapping, not %.200s",
                          nb::str(model.attr("__name__")).c_str(), Py_TYPE(element.ptr())->tp_name);
@@ -93,11 +93,11 @@ std::optional<rules::ExtractionView> extraction_view(nb::handle resultado) {
     }
     nb::object t = resultado.attr("triagem");
     if (!t.is_none()) {
-        nb::object exclusao = map_get(t, "exclusao", nb::none());
-        view.triagem = rules::ExtractionView::Screen{truth(map_get(t, "eh_contrato", nb::none())),
-                                                      utf8(map_get(t, "motivo", nb::none())),
+        nb::object exclusao = field(t, "exclusao", nb::none());
+        view.triagem = rules::ExtractionView::Screen{truth(field(t, "eh_contrato", nb::none())),
+                                                      utf8(field(t, "motivo", nb::none())),
                                                       truth(exclusao) ? utf8(exclusao) : "",
-                                                      utf8(map_get(t, "quantidade", nb::int_(0)))};
+                                                      utf8(field(t, "quantidade", nb::int_(0)))};
     }
     return view;
 }
@@ -159,7 +159,7 @@ nb::object verificar(nb::handle self, nb::handle documento) {
     if (!truth(self.attr("_init_quillon")())) return pending_without_engine();
 
     log_line(self, "\n📤 Extraindo dados do contrato...");
-    nb::object resultado = self.attr("_client").attr("process")(to_str(path));
+    nb::object resultado = self.attr("_client").attr("process")(nb::str(path));
     state.ultima_extracao = resultado;
     nb::list empresas = extracted(resultado.attr("get_result")("empresas"), "empresas", names::EmpresaExtraida);
     nb::list assinaturas =
