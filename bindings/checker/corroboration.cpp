@@ -85,6 +85,6 @@ nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::ha
     nb::object qualificacao = approved ? found.qualificacao : nb::none();
     rules::CorroboratedFields s = rules::corroborated_power_field(
         utf8(nome), found.evidence, text_of(found.pessoa), text_of(qualificacao), truth(dados),
-        !approved && found.evidence != Evidence::NameFragment && truth(dados) ? utf8(qsa_summary(dados)) : "");
+        !approved && found.evidence != Evidence::NameFragment && truth(dados) ? qsa_summary(dados) : "");
     return signature_model(self, assinatura, nome, s, approved, qualificacao, &s.evidencia);
 }

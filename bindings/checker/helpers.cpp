@@ -65,16 +65,13 @@ nb::tuple unpack(nb::handle value, std::size_t n, const char* what) {
     return t;
 }
 
-nb::object campo_model(const rules::Field& f) {
-    return checker_ns.call(names::CampoVerificado, nb::arg("campo") = py(f.campo),
-                           nb::arg("status") = rules::status_text(f.status),
-                           nb::arg("valor_contrato") = py(f.valor_contrato),
-                           nb::arg("valor_receita") = py(f.valor_receita), nb::arg("mensagem") = py(f.mensagem));
-}
-
 nb::list campo_models(const std::vector<rules::Field>& fields) {
     nb::list out;
-    for (const rules::Field& f : fields) out.append(campo_model(f));
+    for (const rules::Field& f : fields)
+        out.append(checker_ns.call(names::CampoVerificado, nb::arg("campo") = py(f.campo),
+                                   nb::arg("status") = rules::status_text(f.status),
+                                   nb::arg("valor_contrato") = py(f.valor_contrato),
+                                   nb::arg("valor_receita") = py(f.valor_receita), nb::arg("mensagem") = py(f.mensagem)));
     return out;
 }
 
@@ -100,7 +97,7 @@ nb::list str_list(const std::vector<std::string>& texts) {
     return out;
 }
 
-nb::str qsa_summary(nb::handle dados) {
+std::string qsa_summary(nb::handle dados) {
     nb::object socios = field(dados, "socios", nb::list());
     std::vector<std::string> first;
     const bool empty = !truth(socios);
@@ -117,7 +114,7 @@ nb::str qsa_summary(nb::handle dados) {
             first.push_back(text_of(nome).value_or(""));
         }
     }
-    return py(rules::qsa_summary(first, empty));
+    return rules::qsa_summary(first, empty);
 }
 
 // The instance dictionary of a ContractChecker, borrowed; nullptr when it has none yet.

@@ -60,6 +60,8 @@ std::string utf8(nb::handle value);
 rules::Text text_of(nb::handle value);
 // A str (not checked) as a name prepared for comparisons.
 quillon::names::Prepared prepared_name(nb::handle s);
+// A value shown only when truthy: text_of() of a falsy value is none.
+inline rules::Text shown(nb::handle value) { return truth(value) ? text_of(value) : std::nullopt; }
 // The host value of a rule's text (None when it has none).
 nb::object py(const rules::Text& text);
 nb::str py(const std::string& text);
@@ -77,9 +79,7 @@ nb::list list_copy(nb::handle iterable);
 // The tuple of a hook's answer, of exactly `n` items.
 nb::tuple unpack(nb::handle value, std::size_t n, const char* what);
 
-// CampoVerificado(**field), through the module attribute.
-nb::object campo_model(const rules::Field& field);
-// [CampoVerificado(...)] and [str] lists.
+// [CampoVerificado(**field)] (through the module attribute) and [str] lists.
 nb::list campo_models(const std::vector<rules::Field>& fields);
 nb::list str_list(const std::vector<std::string>& texts);
 // AssinaturaVerificada of an identified signatory with its power field `s`
@@ -88,7 +88,7 @@ nb::object signature_model(nb::handle self, nb::handle assinatura, nb::handle no
                            bool tem_poder, nb::handle qualificacao, const std::string* evidencia = nullptr);
 
 // "QSA: A, B, C..." from the first three partner names of a record, or "QSA vazio".
-nb::str qsa_summary(nb::handle dados);
+std::string qsa_summary(nb::handle dados);
 
 // Whether self.<name> still resolves to the class's own method `own` (held).
 extern PyTypeObject* g_checker_type;  // ContractChecker, kept by its module

@@ -206,7 +206,7 @@ nb::object verified_signature(nb::handle self, QsaSearch& qsa, bool corroborate,
     const bool has_record = truth(dados);
     rules::SignatureFields s = rules::signature_power_field(
         utf8(nome), tem_poder, text_of(qualificacao), has_record,
-        !tem_poder && has_record ? utf8(qsa_summary(dados)) : std::string());
+        !tem_poder && has_record ? qsa_summary(dados) : std::string());
     return signature_model(self, assinatura, nome, s, tem_poder, qualificacao);
 }
 

@@ -43,9 +43,7 @@ nb::list extracted(nb::handle answer, const char* key, const Name& model_name) {
         }
         nb::dict kwargs;
         if (PyDict_Merge(kwargs.ptr(), element.ptr(), 1) < 0) throw nb::python_error();
-        PyObject* obj = PyObject_Call(model.ptr(), nb::tuple().ptr(), kwargs.ptr());
-        if (!obj) throw nb::python_error();
-        out.append(nb::steal(obj));
+        out.append(model(**kwargs));
     }
     return out;
 }
@@ -107,10 +105,9 @@ rules::Verdict decide(bool policy, nb::handle empresas, nb::handle assinaturas,
                       const std::optional<rules::ExtractionView>& view) {
     std::vector<rules::OwnedField> fields;
     for (nb::handle e : empresas) {
-        nb::object receita = e.attr("razao_social_receita"), contrato = e.attr("razao_social_contrato");
         add_fields(fields, e.attr("campos"),
-                   rules::company_owner(truth(receita) ? text_of(receita) : std::nullopt,
-                                        truth(contrato) ? text_of(contrato) : std::nullopt, text_of(e.attr("cnpj"))));
+                   rules::company_owner(shown(e.attr("razao_social_receita")), shown(e.attr("razao_social_contrato")),
+                                        text_of(e.attr("cnpj"))));
     }
     for (nb::handle a : assinaturas) add_fields(fields, a.attr("campos"), utf8(a.attr("nome_signatario")));
     rules::VerdictOptions options;
@@ -137,9 +134,8 @@ nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_
     record["dados_contrato"] = report["dados_contrato"];
     nb::object metricas = report["metricas"];
     nb::dict m;
-    m["tokens"] = metricas.attr("tokens");
-    m["custo_usd"] = metricas.attr("cost_usd");
-    m["tempo_segundos"] = metricas.attr("time_seconds");
+    for (auto [key, name] : {std::pair{"tokens", "tokens"}, {"custo_usd", "cost_usd"}, {"tempo_segundos", "time_seconds"}})
+        m[key] = metricas.attr(name);
     record["metricas"] = m;
     if (engine_view) {
         record["triagem"] = resultado.attr("triagem");
