@@ -17,7 +17,7 @@ nb::object ask_registry(nb::handle adapter, const char* method, nb::handle arg, 
         nb::object reason = nb::steal(PyObject_GetAttrString(error.ptr(), "reason"));
         if (!reason.is_valid()) PyErr_Clear();
         // The first reason stands (the look-up by CNPJ's, before the search by name's).
-        if (!unavailable.is_valid()) unavailable = reason.is_valid() && truth(reason) ? reason : nb::object(to_str(error));
+        if (!unavailable.is_valid()) unavailable = reason.is_valid() && truth(reason) ? reason : nb::object(nb::str(error));
         return nb::none();
     }
 }
@@ -44,7 +44,7 @@ Found look_up(nb::handle self, nb::handle razao_social, nb::handle cnpj_contrato
         log_line(self, "Buscando por nome: " + utf8(razao_social) + "...", "🔎");
         f.record = ask_registry(adapter, "search_companies", razao_social, f.unavailable);
         if (truth(f.record)) {
-            f.cnpj = map_get(f.record, "cnpj", nb::str(""));
+            f.cnpj = field(f.record, "cnpj", nb::str(""));
             log_line(self, "✅ Encontrado: " + utf8(f.cnpj));
             f.por_nome = true;
         }
@@ -54,14 +54,14 @@ Found look_up(nb::handle self, nb::handle razao_social, nb::handle cnpj_contrato
 
 // A registry text read with "" for absent or None.
 nb::object record_text(nb::handle record, const char* key) {
-    nb::object v = map_get(record, key, nb::str(""));
+    nb::object v = field(record, key, nb::str(""));
     return v.is_none() ? nb::object(nb::str("")) : v;
 }
 
 // What the host's own rules say of a found company: its upper-cased status,
 // the name comparison (self._comparar_nomes) and the address comparison.
 void compare_found(nb::handle self, nb::handle empresa, const Found& f, rules::CompanyVerification& v) {
-    v.registro.cnpj = text_of(map_get(f.record, "cnpj", nb::none()));
+    v.registro.cnpj = text_of(field(f.record, "cnpj", nb::none()));
     v.registro.situacao = utf8(record_text(f.record, "situacao").attr("upper")());
     nb::object razao_receita = record_text(f.record, "razao_social");
     v.registro.razao_social = utf8(razao_receita);
@@ -92,26 +92,27 @@ nb::object verified_company(nb::handle self, nb::handle empresa, nb::dict& cache
         {text_of(cnpj_contrato), text_of(razao_social), text_of(empresa.attr("endereco"))}, v);
     if (!fields.log_line.empty()) log_line(self, fields.log_line);
 
-    nb::object papel = empresa.attr("papel_no_contrato");
-    if (!found)
-        return checker_ns.call(names::EmpresaVerificada,
-                               nb::arg("cnpj") = truth(cnpj_contrato) ? cnpj_contrato : nb::str(""),
-                               nb::arg("razao_social_contrato") = razao_social, nb::arg("papel_no_contrato") = papel,
-                               nb::arg("campos") = campo_models(fields.campos),
-                               nb::arg("problemas") = str_list(fields.problemas));
-
-    nb::object cnpj_limpo = truth(f.cnpj) ? checker_ns.call(names::limpar_cnpj, f.cnpj) : nb::object(nb::str(""));
-    if (truth(cnpj_limpo)) cache[cnpj_limpo] = f.record;
-    if (truth(razao_social)) cache[self.attr("_normalizar_texto")(razao_social)] = f.record;
     nb::str empty("");
-    return checker_ns.call(
-        names::EmpresaVerificada, nb::arg("cnpj") = map_get(f.record, "cnpj", empty),
-        nb::arg("razao_social_contrato") = razao_social,
-        nb::arg("razao_social_receita") = map_get(f.record, "razao_social", empty), nb::arg("papel_no_contrato") = papel,
-        nb::arg("campos") = campo_models(fields.campos), nb::arg("cnpj_encontrado") = true,
-        nb::arg("cnpj_buscado_por_nome") = f.por_nome, nb::arg("empresa_ativa") = fields.empresa_ativa,
-        nb::arg("razao_social_confere") = v.razao_social_confere,
-        nb::arg("socios") = map_get(f.record, "socios", nb::list()), nb::arg("problemas") = str_list(fields.problemas));
+    if (found) {  // the record cached under its CNPJ and the contract's normalised name
+        nb::object cnpj_limpo = truth(f.cnpj) ? checker_ns.call(names::limpar_cnpj, f.cnpj) : nb::object(empty);
+        if (truth(cnpj_limpo)) cache[cnpj_limpo] = f.record;
+        if (truth(razao_social)) cache[self.attr("_normalizar_texto")(razao_social)] = f.record;
+    }
+    nb::dict kw;  // the found company's keys among the common ones
+    kw["cnpj"] = found ? field(f.record, "cnpj", empty) : truth(cnpj_contrato) ? cnpj_contrato : nb::object(empty);
+    kw["razao_social_contrato"] = razao_social;
+    if (found) kw["razao_social_receita"] = field(f.record, "razao_social", empty);
+    kw["papel_no_contrato"] = empresa.attr("papel_no_contrato");
+    kw["campos"] = campo_models(fields.campos);
+    if (found) {
+        kw["cnpj_encontrado"] = true;
+        kw["cnpj_buscado_por_nome"] = f.por_nome;
+        kw["empresa_ativa"] = fields.empresa_ativa;
+        kw["razao_social_confere"] = v.razao_social_confere;
+        kw["socios"] = field(f.record, "socios", nb::list());
+    }
+    kw["problemas"] = str_list(fields.problemas);
+    return checker_ns.get(names::EmpresaVerificada)(**kw);
 }
 
 nb::tuple validar_empresas(nb::handle self, nb::handle empresas_arg) {

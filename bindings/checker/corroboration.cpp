@@ -42,10 +42,10 @@ Finding search(const quillon::names::Prepared& signatario, const std::string& cp
                        })});
         who.emplace_back(std::move(nome), std::move(qualificacao));
     };
-    for (nb::handle entry : map_get(dados, "socios", nb::list())) {
-        add(map_get(entry, "nome", empty), map_get(entry, "cnpj_cpf_do_socio", empty), map_get(entry, "qualificacao", nb::none()));
-        if (nb::object rep = map_get(entry, "nome_representante", empty); truth(rep))
-            add(rep, map_get(entry, "cpf_representante", empty), map_get(entry, "qualificacao_representante", nb::none()));
+    for (nb::handle entry : field(dados, "socios", nb::list())) {
+        add(field(entry, "nome", empty), field(entry, "cnpj_cpf_do_socio", empty), field(entry, "qualificacao", nb::none()));
+        if (nb::object rep = field(entry, "nome_representante", empty); truth(rep))
+            add(rep, field(entry, "cpf_representante", empty), field(entry, "qualificacao_representante", nb::none()));
     }
     rules::Weighed w = rules::strongest(signatario, cpf, qsa);
     if (w.evidence == Evidence::None) return {};
@@ -85,14 +85,6 @@ nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::ha
     nb::object qualificacao = approved ? found.qualificacao : nb::none();
     rules::CorroboratedFields s = rules::corroborated_power_field(
         utf8(nome), found.evidence, text_of(found.pessoa), text_of(qualificacao), truth(dados),
-        !approved && found.evidence != Evidence::NameFragment && truth(dados) ? utf8(qsa_summary(dados)) : "");
-    nb::list campos = campo_models({s.campo});
-    log_line(self, s.log_line);
-    return checker_ns.call(
-        names::AssinaturaVerificada, nb::arg("nome_signatario") = nome, nb::arg("cargo") = assinatura.attr("cargo"),
-        nb::arg("empresa_representada") = assinatura.attr("empresa_representada"),
-        nb::arg("cnpj_empresa") = assinatura.attr("cnpj_empresa"),
-        nb::arg("tipo_assinatura") = assinatura.attr("tipo_assinatura"), nb::arg("campos") = campos,
-        nb::arg("tem_poder_assinatura") = approved, nb::arg("qualificacao_qsa") = qualificacao,
-        nb::arg("problemas") = s.problema ? str_list({*s.problema}) : nb::list(), nb::arg("evidencia") = py(s.evidencia));
+        !approved && found.evidence != Evidence::NameFragment && truth(dados) ? qsa_summary(dados) : "");
+    return signature_model(self, assinatura, nome, s, approved, qualificacao, &s.evidencia);
 }

@@ -15,24 +15,12 @@ nb::object builtin_print() {
 
 }  // namespace
 
-void log_line(nb::handle self, nb::handle message, const char* emoji) { self.attr("_log")(message, emoji); }
-
-void log_line(nb::handle self, const std::string& message, const char* emoji) { log_line(self, py(message), emoji); }
-
-void print_line(nb::handle text) { builtin_print()(text); }
+void log_line(nb::handle self, const std::string& message, const char* emoji) { self.attr("_log")(py(message), emoji); }
 
 void print_line(const std::string& text) { builtin_print()(py(text)); }
 
-
-nb::str to_str(nb::handle value) {
-    if (PyUnicode_CheckExact(value.ptr())) return nb::borrow<nb::str>(value);
-    PyObject* s = PyObject_Str(value.ptr());
-    if (!s) throw nb::python_error();
-    return nb::steal<nb::str>(s);
-}
-
 std::string utf8(nb::handle value) {
-    nb::str s = to_str(value);
+    nb::str s(value);
     Py_ssize_t n = 0;
     if (const char* data = PyUnicode_AsUTF8AndSize(s.ptr(), &n)) return std::string(data, static_cast<size_t>(n));
     PyErr_Clear();  // lone surrogates: carried through as they stand
@@ -58,14 +46,6 @@ nb::str py(const std::string& text) {
 
 nb::object py(const rules::Text& text) { return text ? nb::object(py(*text)) : nb::none(); }
 
-nb::object map_get(nb::handle mapping, const char* key, nb::handle fallback) {
-    if (PyDict_CheckExact(mapping.ptr())) {
-        PyObject* v = PyDict_GetItemString(mapping.ptr(), key);
-        return nb::borrow(v ? v : fallback.ptr());
-    }
-    return mapping.attr("get")(key, fallback);
-}
-
 nb::str formatted(nb::handle value, const char* spec) {
     PyObject* r = PyObject_Format(value.ptr(), nb::str(spec).ptr());
     if (!r) throw nb::python_error();
@@ -85,17 +65,30 @@ nb::tuple unpack(nb::handle value, std::size_t n, const char* what) {
     return t;
 }
 
-nb::object campo_model(const rules::Field& f) {
-    return checker_ns.call(names::CampoVerificado, nb::arg("campo") = py(f.campo),
-                           nb::arg("status") = rules::status_text(f.status),
-                           nb::arg("valor_contrato") = py(f.valor_contrato),
-                           nb::arg("valor_receita") = py(f.valor_receita), nb::arg("mensagem") = py(f.mensagem));
-}
-
 nb::list campo_models(const std::vector<rules::Field>& fields) {
     nb::list out;
-    for (const rules::Field& f : fields) out.append(campo_model(f));
+    for (const rules::Field& f : fields)
+        out.append(checker_ns.call(names::CampoVerificado, nb::arg("campo") = py(f.campo),
+                                   nb::arg("status") = rules::status_text(f.status),
+                                   nb::arg("valor_contrato") = py(f.valor_contrato),
+                                   nb::arg("valor_receita") = py(f.valor_receita), nb::arg("mensagem") = py(f.mensagem)));
     return out;
+}
+
+nb::object signature_model(nb::handle self, nb::handle assinatura, nb::handle nome, const rules::SignatureFields& s,
+                           bool tem_poder, nb::handle qualificacao, const std::string* evidencia) {
+    nb::list campos = campo_models({s.campo});
+    log_line(self, s.log_line);
+    nb::dict kw;
+    kw["nome_signatario"] = nome;
+    for (const char* key : {"cargo", "empresa_representada", "cnpj_empresa", "tipo_assinatura"})
+        kw[key] = assinatura.attr(key);
+    kw["campos"] = campos;
+    kw["tem_poder_assinatura"] = tem_poder;
+    kw["qualificacao_qsa"] = qualificacao;
+    kw["problemas"] = s.problema ? str_list({*s.problema}) : nb::list();
+    if (evidencia) kw["evidencia"] = py(*evidencia);
+    return checker_ns.get(names::AssinaturaVerificada)(**kw);
 }
 
 nb::list str_list(const std::vector<std::string>& texts) {
@@ -104,15 +97,15 @@ nb::list str_list(const std::vector<std::string>& texts) {
     return out;
 }
 
-nb::str qsa_summary(nb::handle dados) {
-    nb::object socios = map_get(dados, "socios", nb::list());
+std::string qsa_summary(nb::handle dados) {
+    nb::object socios = field(dados, "socios", nb::list());
     std::vector<std::string> first;
     const bool empty = !truth(socios);
     if (!empty) {
         nb::object head = nb::steal(PySequence_GetSlice(socios.ptr(), 0, 3));
         if (!head.is_valid()) throw nb::python_error();
         for (nb::handle entry : head) {
-            nb::object nome = map_get(entry, "nome", nb::str(""));
+            nb::object nome = field(entry, "nome", nb::str(""));
             if (!nome.is_none() && !PyUnicode_Check(nome.ptr())) {  // as ", ".join() refuses it
                 PyErr_Format(PyExc_TypeError, "sequence item %zu: expected str instance, %.200s found", first.size(),
                              Py_TYPE(nome.ptr())->tp_name);
@@ -121,7 +114,7 @@ nb::str qsa_summary(nb::handle dados) {
             first.push_back(text_of(nome).value_or(""));
         }
     }
-    return py(rules::qsa_summary(first, empty));
+    return rules::qsa_summary(first, empty);
 }
 
 // The instance dictionary of a ContractChecker, borrowed; nullptr when it has none yet.

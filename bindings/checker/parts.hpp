@@ -15,6 +15,7 @@
 
 #include "quillon/checker.hpp"
 #include "quillon/names.hpp"
+#include "toolkit/remote.hpp"
 #include "toolkit/toolkit.hpp"
 
 namespace nb = nanobind;
@@ -48,20 +49,19 @@ inline constexpr Name RegistryUnavailableError{"RegistryUnavailableError"};
 }  // namespace names
 
 // self._log(message, emoji): every progress line goes through the instance.
-void log_line(nb::handle self, nb::handle message, const char* emoji = "");
 void log_line(nb::handle self, const std::string& message, const char* emoji = "");
 
 // print(text) through Python's print, so redirection and capture see it.
-void print_line(nb::handle text);
 void print_line(const std::string& text);
 
 // str(value), and str(value) as UTF-8 (lone surrogates kept, as in the str).
-nb::str to_str(nb::handle value);
 std::string utf8(nb::handle value);
 // A rule's text for a host value: None stays none, anything else is str(value).
 rules::Text text_of(nb::handle value);
 // A str (not checked) as a name prepared for comparisons.
 quillon::names::Prepared prepared_name(nb::handle s);
+// A value shown only when truthy: text_of() of a falsy value is none.
+inline rules::Text shown(nb::handle value) { return truth(value) ? text_of(value) : std::nullopt; }
 // The host value of a rule's text (None when it has none).
 nb::object py(const rules::Text& text);
 nb::str py(const std::string& text);
@@ -72,8 +72,6 @@ inline bool attr_truth(nb::handle obj, const char* name) { return truth(obj.attr
 // format(value, spec), as an f-string writes it.
 nb::str formatted(nb::handle value, const char* spec);
 
-// mapping.get(key, default): dicts directly, other mappings through .get.
-nb::object map_get(nb::handle mapping, const char* key, nb::handle fallback);
 
 // list(iterable): a new list.
 nb::list list_copy(nb::handle iterable);
@@ -81,14 +79,16 @@ nb::list list_copy(nb::handle iterable);
 // The tuple of a hook's answer, of exactly `n` items.
 nb::tuple unpack(nb::handle value, std::size_t n, const char* what);
 
-// CampoVerificado(**field), through the module attribute.
-nb::object campo_model(const rules::Field& field);
-// [CampoVerificado(...)] and [str] lists.
+// [CampoVerificado(**field)] (through the module attribute) and [str] lists.
 nb::list campo_models(const std::vector<rules::Field>& fields);
 nb::list str_list(const std::vector<std::string>& texts);
+// AssinaturaVerificada of an identified signatory with its power field `s`
+// (logged once the field is made), the record's `evidencia` when corroborated.
+nb::object signature_model(nb::handle self, nb::handle assinatura, nb::handle nome, const rules::SignatureFields& s,
+                           bool tem_poder, nb::handle qualificacao, const std::string* evidencia = nullptr);
 
 // "QSA: A, B, C..." from the first three partner names of a record, or "QSA vazio".
-nb::str qsa_summary(nb::handle dados);
+std::string qsa_summary(nb::handle dados);
 
 // Whether self.<name> still resolves to the class's own method `own` (held).
 extern PyTypeObject* g_checker_type;  // ContractChecker, kept by its module

@@ -19,9 +19,6 @@ std::vector<rules::ReportField> fields(nb::handle campos) {
     return out;
 }
 
-// A value shown only when truthy: text_of() of a falsy value is none.
-rules::Text shown(nb::handle value) { return truth(value) ? text_of(value) : std::nullopt; }
-
 void imprimir_relatorio(nb::handle, nb::handle resultado_final, nb::handle justificativa, nb::handle aprovados,
                         nb::handle reprovados, nb::handle pendentes, nb::handle empresas, nb::handle assinaturas,
                         nb::handle dados_contrato, nb::handle metricas) {

@@ -90,9 +90,7 @@ nb::object init_quillon(nb::handle self) {
         kwargs["verbose"] = self.attr("verbose");
         nb::dict call_kwargs;
         if (PyDict_Merge(call_kwargs.ptr(), kwargs.ptr(), 1) < 0) throw nb::python_error();
-        PyObject* client = PyObject_Call(quillon_cls.ptr(), nb::tuple().ptr(), call_kwargs.ptr());
-        if (!client) throw nb::python_error();
-        self.attr("_client") = nb::steal(client);
+        self.attr("_client") = quillon_cls(**call_kwargs);
         self.attr("_setup_questions")();
         self.attr("_quillon_available") = nb::bool_(true);
         return nb::bool_(true);
@@ -100,7 +98,7 @@ nb::object init_quillon(nb::handle self) {
         // Only ordinary errors are the engine's failure to start; an
         // interruption or an exit request goes on to the caller.
         if (!e.matches(PyExc_Exception)) throw;
-        nb::str message = to_str(e.value());
+        nb::str message = nb::str(e.value());
         log_line(self, "Erro ao inicializar Quillon: " + utf8(message), "❌");
         self.attr("_quillon_available") = nb::bool_(false);
         return nb::bool_(false);

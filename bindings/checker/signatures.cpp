@@ -47,13 +47,13 @@ struct Partners {
         auto name = [](nb::handle v) {
             return v.is_none() ? names_core::Prepared() : prepared_name(text_arg(v, "_comparar_nomes", "nome2"));
         };
-        for (nb::handle entry : map_get(dados, "socios", nb::list())) {
-            names_core::Prepared nome = name(map_get(entry, "nome", nb::str(""))), representante;
-            nb::object q = map_get(entry, "qualificacao", nb::none()), q_rep = nb::none();
-            nb::object rep = map_get(entry, "nome_representante", nb::str(""));
+        for (nb::handle entry : field(dados, "socios", nb::list())) {
+            names_core::Prepared nome = name(field(entry, "nome", nb::str(""))), representante;
+            nb::object q = field(entry, "qualificacao", nb::none()), q_rep = nb::none();
+            nb::object rep = field(entry, "nome_representante", nb::str(""));
             if (truth(rep)) {
                 representante = name(rep);
-                q_rep = map_get(entry, "qualificacao_representante", nb::none());
+                q_rep = field(entry, "qualificacao_representante", nb::none());
             }
             list.add(std::move(nome), std::move(representante));
             qualificacoes.emplace_back(std::move(q), std::move(q_rep));
@@ -104,12 +104,12 @@ nb::tuple verificar_poder(nb::handle self, nb::handle nome_signatario, nb::handl
         return nb::make_tuple(found, qualificacao);
     }
     nb::object comparar = self.attr("_comparar_nomes");
-    for (nb::handle entry : map_get(dados_receita, "socios", nb::list())) {
-        if (truth(comparar(nome_signatario, map_get(entry, "nome", nb::str("")))))
-            return nb::make_tuple(true, map_get(entry, "qualificacao", nb::none()));
-        nb::object rep = map_get(entry, "nome_representante", nb::str(""));
+    for (nb::handle entry : field(dados_receita, "socios", nb::list())) {
+        if (truth(comparar(nome_signatario, field(entry, "nome", nb::str("")))))
+            return nb::make_tuple(true, field(entry, "qualificacao", nb::none()));
+        nb::object rep = field(entry, "nome_representante", nb::str(""));
         if (truth(rep) && truth(comparar(nome_signatario, rep)))
-            return nb::make_tuple(true, map_get(entry, "qualificacao_representante", nb::none()));
+            return nb::make_tuple(true, field(entry, "qualificacao_representante", nb::none()));
     }
     return nb::make_tuple(false, nb::none());
 }
@@ -206,18 +206,8 @@ nb::object verified_signature(nb::handle self, QsaSearch& qsa, bool corroborate,
     const bool has_record = truth(dados);
     rules::SignatureFields s = rules::signature_power_field(
         utf8(nome), tem_poder, text_of(qualificacao), has_record,
-        !tem_poder && has_record ? utf8(qsa_summary(dados)) : std::string());
-    nb::object campo = campo_model(s.campo);
-    log_line(self, s.log_line);
-    nb::list campos, problemas;
-    campos.append(campo);
-    if (s.problema) problemas.append(py(*s.problema));
-    return checker_ns.call(
-        names::AssinaturaVerificada, nb::arg("nome_signatario") = nome, nb::arg("cargo") = assinatura.attr("cargo"),
-        nb::arg("empresa_representada") = empresa, nb::arg("cnpj_empresa") = cnpj_empresa,
-        nb::arg("tipo_assinatura") = assinatura.attr("tipo_assinatura"), nb::arg("campos") = campos,
-        nb::arg("tem_poder_assinatura") = tem_poder, nb::arg("qualificacao_qsa") = qualificacao,
-        nb::arg("problemas") = problemas);
+        !tem_poder && has_record ? qsa_summary(dados) : std::string());
+    return signature_model(self, assinatura, nome, s, tem_poder, qualificacao);
 }
 
 nb::list validar_assinaturas(nb::handle self, nb::handle assinaturas_arg, nb::handle cache_arg) {

@@ -35,7 +35,7 @@ nb::list extracted(nb::handle answer, const char* key, const Name& model_name) {
     nb::object raw = answer.attr("raw_result");
     if (!truth(raw)) return out;
     nb::object model = checker_ns.get(model_name);
-    for (nb::handle element : map_get(raw, key, nb::list())) {
+    for (nb::handle element : field(raw, key, nb::list())) {
         if (!PyDict_Check(element.ptr()) && !PyObject_HasAttrString(element.ptr(), "keys")) {
             PyErr_Format(PyExc_TypeError, "%.200s() argument after ** must be a mapping, not %.200s",
                          nb::str(model.attr("__name__")).c_str(), Py_TYPE(element.ptr())->tp_name);
@@ -43,9 +43,7 @@ nb::list extracted(nb::handle answer, const char* key, const Name& model_name) {
         }
         nb::dict kwargs;
         if (PyDict_Merge(kwargs.ptr(), element.ptr(), 1) < 0) throw nb::python_error();
-        PyObject* obj = PyObject_Call(model.ptr(), nb::tuple().ptr(), kwargs.ptr());
-        if (!obj) throw nb::python_error();
-        out.append(nb::steal(obj));
+        out.append(model(**kwargs));
     }
     return out;
 }
@@ -93,11 +91,11 @@ std::optional<rules::ExtractionView> extraction_view(nb::handle resultado) {
     }
     nb::object t = resultado.attr("triagem");
     if (!t.is_none()) {
-        nb::object exclusao = map_get(t, "exclusao", nb::none());
-        view.triagem = rules::ExtractionView::Screen{truth(map_get(t, "eh_contrato", nb::none())),
-                                                      utf8(map_get(t, "motivo", nb::none())),
+        nb::object exclusao = field(t, "exclusao", nb::none());
+        view.triagem = rules::ExtractionView::Screen{truth(field(t, "eh_contrato", nb::none())),
+                                                      utf8(field(t, "motivo", nb::none())),
                                                       truth(exclusao) ? utf8(exclusao) : "",
-                                                      utf8(map_get(t, "quantidade", nb::int_(0)))};
+                                                      utf8(field(t, "quantidade", nb::int_(0)))};
     }
     return view;
 }
@@ -107,10 +105,9 @@ rules::Verdict decide(bool policy, nb::handle empresas, nb::handle assinaturas,
                       const std::optional<rules::ExtractionView>& view) {
     std::vector<rules::OwnedField> fields;
     for (nb::handle e : empresas) {
-        nb::object receita = e.attr("razao_social_receita"), contrato = e.attr("razao_social_contrato");
         add_fields(fields, e.attr("campos"),
-                   rules::company_owner(truth(receita) ? text_of(receita) : std::nullopt,
-                                        truth(contrato) ? text_of(contrato) : std::nullopt, text_of(e.attr("cnpj"))));
+                   rules::company_owner(shown(e.attr("razao_social_receita")), shown(e.attr("razao_social_contrato")),
+                                        text_of(e.attr("cnpj"))));
     }
     for (nb::handle a : assinaturas) add_fields(fields, a.attr("campos"), utf8(a.attr("nome_signatario")));
     rules::VerdictOptions options;
@@ -137,9 +134,8 @@ nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_
     record["dados_contrato"] = report["dados_contrato"];
     nb::object metricas = report["metricas"];
     nb::dict m;
-    m["tokens"] = metricas.attr("tokens");
-    m["custo_usd"] = metricas.attr("cost_usd");
-    m["tempo_segundos"] = metricas.attr("time_seconds");
+    for (auto [key, name] : {std::pair{"tokens", "tokens"}, {"custo_usd", "cost_usd"}, {"tempo_segundos", "time_seconds"}})
+        m[key] = metricas.attr(name);
     record["metricas"] = m;
     if (engine_view) {
         record["triagem"] = resultado.attr("triagem");
@@ -159,7 +155,7 @@ nb::object verificar(nb::handle self, nb::handle documento) {
     if (!truth(self.attr("_init_quillon")())) return pending_without_engine();
 
     log_line(self, "\n📤 Extraindo dados do contrato...");
-    nb::object resultado = self.attr("_client").attr("process")(to_str(path));
+    nb::object resultado = self.attr("_client").attr("process")(nb::str(path));
     state.ultima_extracao = resultado;
     nb::list empresas = extracted(resultado.attr("get_result")("empresas"), "empresas", names::EmpresaExtraida);
     nb::list assinaturas =
