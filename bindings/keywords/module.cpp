@@ -27,9 +27,6 @@ constexpr Name kExclusaoName{"KEYWORDS_EXCLUSAO"};
 constexpr Name kMinName{"MIN_KEYWORDS"};
 constexpr const char* kValidarName = "validar_documento_contrato";
 
-// Texts at least this long are worked on with the GIL released.
-constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
-
 constexpr const char* kDocNormalizar = "Normaliza texto removendo acentos e convertendo para minúsculas.";
 constexpr const char* kDocValidar =
     "Valida se o texto é um contrato pela contagem de keywords.\n"
@@ -69,13 +66,6 @@ struct OwnTable {
 
 OwnTable own_validacao;
 OwnTable own_exclusao;
-
-template <class F>
-decltype(auto) unlocked_if_long(std::size_t n, F&& f) {
-    if (n < kReleaseGilFrom) return f();
-    nb::gil_scoped_release unlocked;
-    return f();
-}
 
 // The fold of a str into a new str.  8-bit text folds code unit by code unit
 // straight into the new string's buffer.

@@ -14,6 +14,17 @@ namespace quillon::bind {
 // The module's attributes (load-time names, tables, logger).
 extern ModuleNamespace keywords_ns;
 
+// Texts at least this long are worked on with the GIL released.
+inline constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
+
+// f(), with the GIL released when the text worked on (n code points) is long.
+template <class F>
+decltype(auto) unlocked_if_long(std::size_t n, F&& f) {
+    if (n < kReleaseGilFrom) return f();
+    nb::gil_scoped_release unlocked;
+    return f();
+}
+
 inline std::u32string u32_of(nb::handle s) {
     return with_code_units(s.ptr(), [](const auto* d, std::size_t n) { return std::u32string(d, d + n); });
 }

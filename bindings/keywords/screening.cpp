@@ -17,7 +17,6 @@ namespace screening = quillon::screening;
 namespace {
 
 constexpr const char* kFn = "triar_documento";
-constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
 
 constexpr const char* kDoc =
     "Triagem de um documento inteiro: é um contrato?\n"
@@ -144,14 +143,7 @@ nb::dict triar_documento(nb::handle paginas) {
     std::vector<std::u32string_view> views(pages.begin(), pages.end());
     std::size_t total = 0;
     for (const auto& p : pages) total += p.size();
-    screening::DocumentVerdict v;
-    if (total >= kReleaseGilFrom) {
-        nb::gil_scoped_release unlocked;
-        v = screen.screen(views);
-    } else {
-        v = screen.screen(views);
-    }
-    return verdict_dict(screen, v);
+    return verdict_dict(screen, unlocked_if_long(total, [&] { return screen.screen(views); }));
 }
 
 nb::list as_list(const std::vector<std::u32string>& entries) {

@@ -98,18 +98,16 @@ nb::object call_ocr(nb::handle endpoint, nb::handle key, nb::handle img_data) {
     // retries left on, every attempt would repeat 429 and 5xx answers itself
     // (three more requests, seconds of back-off each) before this one sees it.
     nb::object client = client_type("endpoint"_a = endpoint, "credential"_a = key_credential(key), "retry_total"_a = 0);
-    nb::object result;
-    try {
+    auto analyze = [&] {
         nb::list features;
         features.append(visual_features.attr("READ"));
         nb::object timeout = nb::borrow(ocr_ns.get(kTimeoutSeconds));
-        result = client.attr("analyze")("image_data"_a = img_data, "visual_features"_a = features, "language"_a = "pt",
-                                        "connection_timeout"_a = timeout, "read_timeout"_a = timeout);
-    } catch (...) {
-        if (PyObject_HasAttrString(client.ptr(), "close")) close_quietly(client);
-        throw;
-    }
-    if (PyObject_HasAttrString(client.ptr(), "close")) client.attr("close")();
+        return nb::object(client.attr("analyze")("image_data"_a = img_data, "visual_features"_a = features,
+                                                 "language"_a = "pt", "connection_timeout"_a = timeout,
+                                                 "read_timeout"_a = timeout));
+    };
+    // A client without close() (a stand-in) is simply dropped.
+    nb::object result = PyObject_HasAttrString(client.ptr(), "close") ? closing(client, analyze) : analyze();
     return read_text(result);
 }
 

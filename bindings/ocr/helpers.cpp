@@ -107,6 +107,10 @@ bool is_path_source(nb::handle source) {
 
 nb::str display_name(nb::handle source, PyObject* filename) {
     if (is_path_source(source)) return nb::str(nb::module_::import_("pathlib").attr("Path")(source).attr("name"));
+    return name_or_default(filename);
+}
+
+nb::str name_or_default(PyObject* filename) {
     if (filename && PyUnicode_GET_LENGTH(filename) > 0) return nb::borrow<nb::str>(filename);
     return nb::str("document.pdf");
 }

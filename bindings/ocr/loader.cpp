@@ -82,9 +82,7 @@ nb::object open_document(const Request& r) {
 }
 
 nb::object make_page(nb::handle text, long long number, qo::Source source, const bool* ocr_failed) {
-    nb::dict metadata;
-    metadata[qo::kPageKey] = nb::int_(number);
-    metadata[qo::kSourceKey] = qo::source_name(source);
+    nb::dict metadata = dict_of(nb::arg(qo::kPageKey) = number, nb::arg(qo::kSourceKey) = qo::source_name(source));
     if (ocr_failed) metadata[qo::kOcrFailedKey] = nb::bool_(*ocr_failed);
     return ocr_ns.get(kPage)("text"_a = text, "metadata"_a = metadata);
 }
@@ -110,23 +108,8 @@ public:
         qo::PageFlow flow(options_);
         nb::object extracted = nb::none();
         for (auto step = flow.next(); step != qo::PageFlow::Step::Done; step = flow.next()) {
-            switch (step) {
-                case qo::PageFlow::Step::Ocr: {
-                    nb::object image = ocr_ns.call(kRenderPageAsImage, doc_, index);
-                    extracted = nb::borrow(ocr_ns.get(kPerformAzureOcr))(image, "image_format"_a = "png");
-                    break;
-                }
-                case qo::PageFlow::Step::ForcedVision:
-                    log_info(ocr_ns, "Página %d: usando Vision LLM (force)...", n);
-                    extracted = vision(index);
-                    break;
-                case qo::PageFlow::Step::FallbackVision:
-                    log_info(ocr_ns, "Página %d: OCR falhou, tentando Vision LLM...", n);
-                    extracted = vision(index);
-                    break;
-                case qo::PageFlow::Step::Done:
-                    break;
-            }
+            if (const char* note = qo::step_note(step)) log_info(ocr_ns, note, n);
+            extracted = step == qo::PageFlow::Step::Ocr ? ocr(index) : vision(index);
             flow.record(classify(extracted));
         }
 
@@ -143,6 +126,11 @@ public:
     }
 
 private:
+    nb::object ocr(Py_ssize_t index) {
+        nb::object image = ocr_ns.call(kRenderPageAsImage, doc_, index);
+        return nb::borrow(ocr_ns.get(kPerformAzureOcr))(image, "image_format"_a = "png");
+    }
+
     nb::object vision(Py_ssize_t index) {
         auto [payload, payload_format] = unpack_pair(ocr_ns.call(kVisionPayload, doc_, index, r_.provider));
         return nb::borrow(ocr_ns.get(kPerformVisionFallback))(
@@ -163,8 +151,8 @@ nb::list load_pdf_with_ocr(nb::handle source, nb::handle use_azure, nb::handle f
     bool azure = truth(use_azure);
 
     nb::object doc = open_document(r);
-    nb::list documents;
-    try {
+    return closing(doc, [&] {
+        nb::list documents;
         nb::str name = display_name(source, r.filename);
         Py_ssize_t count = PyLong_AsSsize_t(nb::object(doc.attr("page_count")).ptr());
         if (count == -1 && PyErr_Occurred()) throw nb::python_error();
@@ -173,12 +161,8 @@ nb::list load_pdf_with_ocr(nb::handle source, nb::handle use_azure, nb::handle f
         // One page at a time: each page object is released before the next
         // one is loaded.
         for (Py_ssize_t i = 0; i < count; ++i) reader.read(i, documents);
-    } catch (...) {
-        close_quietly(doc);
-        throw;
-    }
-    doc.attr("close")();
-    return documents;
+        return documents;
+    });
 }
 
 nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::handle filename,
@@ -203,9 +187,7 @@ nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::ha
             source, "filename"_a = filename, "ocr_fallback"_a = ocr_fallback, "llm_caller"_a = llm_caller,
             "provider"_a = provider, "google_client"_a = google_client, "google_model"_a = google_model);
     }
-    nb::object plain_name = (r.filename && PyUnicode_GET_LENGTH(r.filename) > 0) ? nb::borrow(r.filename)
-                                                                                 : nb::object(nb::str("document.pdf"));
-    return load_pdf(source, "filename"_a = plain_name);
+    return load_pdf(source, "filename"_a = name_or_default(r.filename));
 }
 
 // The parameters both signatures share, after their own first two.

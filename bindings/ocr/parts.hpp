@@ -76,6 +76,30 @@ quillon::ocr::Recognised classify(nb::handle result);
 // close() itself is dropped.  For clean-up while another error propagates.
 void close_quietly(nb::handle obj) noexcept;
 
+// f() with `obj` closed afterwards: by obj.close() when f returns, quietly
+// when it throws (the error of f is the one that propagates).
+template <class F>
+auto closing(nb::handle obj, F&& f) {
+    try {
+        auto result = f();
+        obj.attr("close")();
+        return result;
+    } catch (...) {
+        close_quietly(obj);
+        throw;
+    }
+}
+
+// dict(**kwargs): a dict with the keys in the order given.
+template <class... Items>
+nb::dict dict_of(Items&&... items) {
+    return nb::borrow<nb::dict>(nb::handle(reinterpret_cast<PyObject*>(&PyDict_Type))(std::forward<Items>(items)...));
+}
+
+// The name a source without a path is logged under: the caller's non-empty
+// filename, else "document.pdf".
+nb::str name_or_default(PyObject* filename);
+
 // Whether a Python error is an Exception (what `except Exception` catches);
 // KeyboardInterrupt, SystemExit and GeneratorExit are not.
 inline bool is_exception(const nb::python_error& e) { return e.matches(PyExc_Exception); }

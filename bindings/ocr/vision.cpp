@@ -60,26 +60,11 @@ nb::str data_url(nb::handle mime, nb::handle image_bytes) {
 }
 
 nb::list chat_messages(nb::handle url) {
-    nb::dict system;
-    system["role"] = "system";
-    system["content"] = ocr_ns.get(kVisionFallbackPrompt);
-    nb::dict image_url;
-    image_url["url"] = url;
-    nb::dict image_part;
-    image_part["type"] = "image_url";
-    image_part["image_url"] = image_url;
-    nb::dict text_part;
-    text_part["type"] = "text";
-    text_part["text"] = kUserInstruction;
-    nb::list content;
-    content.append(image_part);
-    content.append(text_part);
-    nb::dict user;
-    user["role"] = "user";
-    user["content"] = content;
-    nb::list messages;
-    messages.append(system);
-    messages.append(user);
+    nb::list content, messages;
+    content.append(dict_of("type"_a = "image_url", "image_url"_a = dict_of("url"_a = url)));
+    content.append(dict_of("type"_a = "text", "text"_a = kUserInstruction));
+    messages.append(dict_of("role"_a = "system", "content"_a = ocr_ns.get(kVisionFallbackPrompt)));
+    messages.append(dict_of("role"_a = "user", "content"_a = content));
     return messages;
 }
 
