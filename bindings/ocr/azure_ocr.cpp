@@ -168,15 +168,10 @@ nb::object perform_azure_ocr(nb::handle image_bytes, nb::handle image_format) {
     }
     nb::object attempt;
     nb::object retrying = make_retry_policy(endpoint, key, attempt);
-    try {
+    return none_on_error("Azure OCR falhou após retries: %s", [&]() -> nb::object {
         nb::object data = normalise_image(image_bytes, image_format);
-        if (data.is_none()) return data;
-        return retrying(attempt, data);
-    } catch (nb::python_error& e) {
-        if (!is_exception(e)) throw;
-        log_error(ocr_ns, "Azure OCR falhou após retries: %s", e.value());
-        return nb::none();
-    }
+        return data.is_none() ? data : retrying(attempt, data);
+    });
 }
 
 }  // namespace

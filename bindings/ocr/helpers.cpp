@@ -38,32 +38,24 @@ nb::object attr_or_none(nb::handle obj, const char* name) {
 }
 
 std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
-    PyObject* it = PyObject_GetIter(value.ptr());
-    if (!it) {
+    nb::object iter = nb::steal(PyObject_GetIter(value.ptr()));
+    if (!iter.is_valid()) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
             PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(value.ptr())->tp_name);
         }
         throw nb::python_error();
     }
-    nb::object iter = nb::steal(it);
-    nb::object items[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject* item = PyIter_Next(it);
-        if (!item) {
-            if (PyErr_Occurred()) throw nb::python_error();
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
-            throw nb::python_error();
-        }
-        items[i] = nb::steal(item);
-    }
-    PyObject* extra = PyIter_Next(it);
-    if (extra) {
-        Py_DECREF(extra);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
+    // A third item is asked for, as Python's unpacking does, and no more.
+    nb::object items[3];
+    int got = 0;
+    while (got < 3 && (items[got] = nb::steal(PyIter_Next(iter.ptr()))).is_valid()) ++got;
+    if (PyErr_Occurred()) throw nb::python_error();
+    if (got != 2) {
+        PyErr_Format(PyExc_ValueError, got < 2 ? "not enough values to unpack (expected 2, got %d)"
+                                               : "too many values to unpack (expected 2)", got);
         throw nb::python_error();
     }
-    if (PyErr_Occurred()) throw nb::python_error();
     return {std::move(items[0]), std::move(items[1])};
 }
 

@@ -76,6 +76,10 @@ quillon::ocr::Recognised classify(nb::handle result);
 // close() itself is dropped.  For clean-up while another error propagates.
 void close_quietly(nb::handle obj) noexcept;
 
+// Whether a Python error is an Exception (what `except Exception` catches);
+// KeyboardInterrupt, SystemExit and GeneratorExit are not.
+inline bool is_exception(const nb::python_error& e) { return e.matches(PyExc_Exception); }
+
 // f() with `obj` closed afterwards: by obj.close() when f returns, quietly
 // when it throws (the error of f is the one that propagates).
 template <class F>
@@ -90,6 +94,19 @@ auto closing(nb::handle obj, F&& f) {
     }
 }
 
+// f(), or None when it raises an Exception, logged as logger.error(fmt, error).
+// KeyboardInterrupt and the like propagate.
+template <class F>
+nb::object none_on_error(const char* fmt, F&& f) {
+    try {
+        return f();
+    } catch (nb::python_error& e) {
+        if (!is_exception(e)) throw;
+        log_error(ocr_ns, fmt, e.value());
+        return nb::none();
+    }
+}
+
 // dict(**kwargs): a dict with the keys in the order given.
 template <class... Items>
 nb::dict dict_of(Items&&... items) {
@@ -99,10 +116,6 @@ nb::dict dict_of(Items&&... items) {
 // The name a source without a path is logged under: the caller's non-empty
 // filename, else "document.pdf".
 nb::str name_or_default(PyObject* filename);
-
-// Whether a Python error is an Exception (what `except Exception` catches);
-// KeyboardInterrupt, SystemExit and GeneratorExit are not.
-inline bool is_exception(const nb::python_error& e) { return e.matches(PyExc_Exception); }
 
 // A path source: a str or an os.PathLike.
 bool is_path_source(nb::handle source);

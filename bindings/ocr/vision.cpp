@@ -73,7 +73,7 @@ nb::object google_route(nb::handle image_bytes, nb::handle mime, nb::handle goog
         log_warning(ocr_ns, "Google vision fallback requested without client/model");
         return nb::none();
     }
-    try {
+    return none_on_error("Google vision fallback failed: %s", [&]() -> nb::object {
         nb::object call_vision = from_import("quillon.providers.google", "call_vision");
         nb::object text = call_vision(google_client, nb::handle(google_model), "image_bytes"_a = image_bytes,
                                       "prompt"_a = ocr_ns.get(kVisionFallbackPrompt), "mime"_a = mime);
@@ -83,15 +83,11 @@ nb::object google_route(nb::handle image_bytes, nb::handle mime, nb::handle goog
             throw nb::python_error();
         }
         return text;
-    } catch (nb::python_error& e) {
-        if (!is_exception(e)) throw;
-        log_error(ocr_ns, "Google vision fallback failed: %s", e.value());
-        return nb::none();
-    }
+    });
 }
 
 nb::object chat_route(nb::handle image_bytes, nb::handle mime, nb::handle llm_caller) {
-    try {
+    return none_on_error("Vision fallback falhou: %s", [&]() -> nb::object {
         nb::list messages = chat_messages(data_url(mime, image_bytes));
         nb::object response = nb::borrow(llm_caller)(messages, nb::none());
         nb::object first = nb::steal(PyObject_GetItem(response.attr("choices").ptr(), nb::int_(0).ptr()));
@@ -105,11 +101,7 @@ nb::object chat_route(nb::handle image_bytes, nb::handle mime, nb::handle llm_ca
         nb::str text = strip(content);
         if (PyUnicode_GET_LENGTH(text.ptr()) == 0) return nb::none();
         return std::move(text);
-    } catch (nb::python_error& e) {
-        if (!is_exception(e)) throw;
-        log_error(ocr_ns, "Vision fallback falhou: %s", e.value());
-        return nb::none();
-    }
+    });
 }
 
 nb::object perform_vision_fallback(nb::handle image_bytes, nb::handle llm_caller, nb::handle image_format,
