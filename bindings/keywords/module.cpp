@@ -43,14 +43,10 @@ struct OwnTable {
     PyObject* list = nullptr;
     std::vector<PyObject*> entries;
 
-    void make(const std::u32string_view* first, std::size_t n) {
-        list = PyList_New(static_cast<Py_ssize_t>(n));
-        if (!list) throw nb::python_error();
-        for (std::size_t i = 0; i < n; ++i) {
-            nb::str s = make_str(first[i].data(), first[i].size());
-            entries.push_back(s.inc_ref().ptr());
-            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), s.inc_ref().ptr());
-        }
+    template <class Strings>
+    void make(const Strings& table) {
+        list = as_list(table).release().ptr();
+        for (nb::handle entry : nb::handle(list)) entries.push_back(entry.inc_ref().ptr());
     }
 
     // Still the module's list, with the same entries in the same order (a
@@ -177,8 +173,8 @@ NB_MODULE(keywords, m) {
     m.doc() = "Keywords para validação de documentos como contratos.";
     bind_logger(keywords_ns);
 
-    own_validacao.make(keywords::kValidacao.data(), keywords::kValidacao.size());
-    own_exclusao.make(keywords::kExclusao.data(), keywords::kExclusao.size());
+    own_validacao.make(keywords::kValidacao);
+    own_exclusao.make(keywords::kExclusao);
     keywords_ns.set(kValidacaoName.text(), own_validacao.list);
     keywords_ns.set(kExclusaoName.text(), own_exclusao.list);
     keywords_ns.set(kMinName.text(), nb::int_(keywords::kMinKeywords));

@@ -29,6 +29,14 @@ inline std::u32string u32_of(nb::handle s) {
     return with_code_units(s.ptr(), [](const auto* d, std::size_t n) { return std::u32string(d, d + n); });
 }
 
+// A new list of str, one per entry of a table of code-point strings.
+template <class Strings>
+nb::list as_list(const Strings& entries) {
+    nb::list out;
+    for (const auto& e : entries) out.append(make_str(e.data(), e.size()));
+    return out;
+}
+
 // A snapshot of a table's entries (any iterable, read as a for loop reads it),
 // each a str, also copied into `out`.  Another entry is a TypeError
 // "<fn>(): <name> entries must be str, not <type>".

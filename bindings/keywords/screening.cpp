@@ -146,12 +146,6 @@ nb::dict triar_documento(nb::handle paginas) {
     return verdict_dict(screen, unlocked_if_long(total, [&] { return screen.screen(views); }));
 }
 
-nb::list as_list(const std::vector<std::u32string>& entries) {
-    nb::list out;
-    for (const auto& e : entries) out.append(make_str(e));
-    return out;
-}
-
 }  // namespace
 
 void register_screening(nb::module_& m) {
