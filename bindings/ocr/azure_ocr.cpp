@@ -90,9 +90,9 @@ nb::object read_text(nb::handle result) {
 
 nb::object call_ocr(nb::handle endpoint, nb::handle key, nb::handle img_data) {
     // The SDK is loaded on every attempt: a missing SDK is an attempt's error.
-    nb::object client_type = from_import("azure.ai.vision.imageanalysis", "ImageAnalysisClient");
-    nb::object visual_features = from_import("azure.ai.vision.imageanalysis.models", "VisualFeatures");
-    nb::object key_credential = from_import("azure.core.credentials", "AzureKeyCredential");
+    nb::object client_type = import_name("azure.ai.vision.imageanalysis", "ImageAnalysisClient");
+    nb::object visual_features = import_name("azure.ai.vision.imageanalysis.models", "VisualFeatures");
+    nb::object key_credential = import_name("azure.core.credentials", "AzureKeyCredential");
 
     // The retry policy of the call is the only one: with the pipeline's own
     // retries left on, every attempt would repeat 429 and 5xx answers itself

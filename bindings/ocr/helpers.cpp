@@ -59,18 +59,6 @@ std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
     return {std::move(items[0]), std::move(items[1])};
 }
 
-nb::object from_import(const char* module, const char* name) {
-    nb::object mod = nb::module_::import_(module);
-    PyObject* v = PyObject_GetAttrString(mod.ptr(), name);
-    if (!v) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
-        PyErr_Clear();
-        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
-        throw nb::python_error();
-    }
-    return nb::steal(v);
-}
-
 qo::Recognised classify(nb::handle result) {
     if (result.is_none()) return qo::Recognised::Nothing;
     if (PyUnicode_Check(result.ptr()))

@@ -42,20 +42,14 @@ constexpr const char* kProcessPdfSmartDoc =
 struct Request {
     nb::handle source;
     PyObject* filename;  // nullptr for None
-    nb::handle ocr_fallback;
-    nb::handle llm_caller;
-    nb::handle provider;
-    nb::handle google_client;
-    nb::handle google_model;
+    nb::handle ocr_fallback, llm_caller, provider, google_client, google_model;
 };
 
 Request check_request(const char* fn, nb::handle source, nb::handle filename, nb::handle ocr_fallback,
                       nb::handle llm_caller, nb::handle provider, nb::handle google_client,
                       nb::handle google_model) {
-    Request r{source, text_or_none_arg(filename, fn, "filename"), ocr_fallback, llm_caller, provider,
-              google_client, google_model};
-    text_arg(ocr_fallback, fn, "ocr_fallback");
-    text_arg(provider, fn, "provider");
+    Request r{source, text_or_none_arg(filename, fn, "filename"), text_arg(ocr_fallback, fn, "ocr_fallback"),
+              llm_caller, text_arg(provider, fn, "provider"), google_client, google_model};
     text_or_none_arg(google_model, fn, "google_model");
     return r;
 }
@@ -172,8 +166,8 @@ nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::ha
     Request r = check_request("process_pdf_smart", source, filename, ocr_fallback, llm_caller, provider,
                               google_client, google_model);
 
-    nb::object analyze_pages = from_import("quillon.utils", "analyze_pages");
-    nb::object load_pdf = from_import("quillon.utils", "load_pdf");
+    nb::object analyze_pages = import_name("quillon.utils", "analyze_pages");
+    nb::object load_pdf = import_name("quillon.utils", "load_pdf");
     nb::str name = display_name(source, r.filename);
 
     nb::object perfil = analyze_pages(source, "min_chars_per_page"_a = min_chars, "filename"_a = name);

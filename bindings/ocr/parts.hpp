@@ -64,10 +64,6 @@ nb::object attr_or_none(nb::handle obj, const char* name);
 // `a, b = value`, with the errors of Python's unpacking.
 std::pair<nb::object, nb::object> unpack_pair(nb::handle value);
 
-// `from <module> import <name>` inside a function: the module is imported
-// (or taken from sys.modules) at each call, so a replaced module is seen.
-nb::object from_import(const char* module, const char* name);
-
 // How a recognition step's answer counts: None, a false value, a non-empty
 // text, or a true value of another kind.
 quillon::ocr::Recognised classify(nb::handle result);

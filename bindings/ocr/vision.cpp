@@ -74,7 +74,7 @@ nb::object google_route(nb::handle image_bytes, nb::handle mime, nb::handle goog
         return nb::none();
     }
     return none_on_error("Google vision fallback failed: %s", [&]() -> nb::object {
-        nb::object call_vision = from_import("quillon.providers.google", "call_vision");
+        nb::object call_vision = import_name("quillon.providers.google", "call_vision");
         nb::object text = call_vision(google_client, nb::handle(google_model), "image_bytes"_a = image_bytes,
                                       "prompt"_a = ocr_ns.get(kVisionFallbackPrompt), "mime"_a = mime);
         if (!text.is_none() && !PyUnicode_Check(text.ptr())) {
