@@ -74,13 +74,6 @@ inline void report(rs::CircuitBreaker& b, const rs::Outcome& o) {
     if (o.report_until) b.report(o.report_until, &log_transition, nullptr, &without_gil);
 }
 
-// An integer parameter: any real number, truncated toward zero; beyond 64
-// bits held at the nearest 64-bit value, which compares the same against any
-// failure count or elapsed time the breaker can see.
-std::int64_t int64_param(nb::handle h, const char* fn, const char* param) {
-    return integer_arg_saturated(h, fn, param);
-}
-
 void make_circuit_state(nb::module_& m) {
     // Member order of the enum; each is stored at its State's index.
     const std::pair<rs::State, const char*> states[] = {
@@ -118,9 +111,12 @@ void field(nb::class_<rs::CircuitBreaker>& cls, const char* name, const char* si
         nb::for_getter(nb::sig(sig)));
 }
 
-// The converter of an integer field, named in its errors as the field's setter.
+// The converter of an integer field, named in its errors as the field's
+// setter.  Any real number, truncated toward zero; beyond 64 bits held at the
+// nearest 64-bit value, which compares the same against any failure count or
+// elapsed time the breaker can see.
 auto int64_field(const char* name) {
-    return [name](nb::handle v) { return int64_param(v, name, "value"); };
+    return [name](nb::handle v) { return integer_arg_saturated(v, name, "value"); };
 }
 
 }  // namespace
@@ -132,8 +128,9 @@ void register_circuit_breaker(nb::module_& m) {
     cls.def(
            "__init__",
            [](rs::CircuitBreaker* self, nb::handle failure_threshold, nb::handle recovery_timeout) {
-               std::int64_t threshold = int64_param(failure_threshold, "CircuitBreaker", "failure_threshold");
-               std::int64_t timeout = int64_param(recovery_timeout, "CircuitBreaker", "recovery_timeout");
+               // Both held at the 64-bit range, as the fields are (see int64_field).
+               std::int64_t threshold = integer_arg_saturated(failure_threshold, "CircuitBreaker", "failure_threshold");
+               std::int64_t timeout = integer_arg_saturated(recovery_timeout, "CircuitBreaker", "recovery_timeout");
                new (self) rs::CircuitBreaker(threshold, timeout);
            },
            param("failure_threshold") = 5, param("recovery_timeout") = 60,
