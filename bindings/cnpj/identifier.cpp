@@ -95,7 +95,16 @@ nb::str calcular_digito_cnpj(nb::handle base_arg, nb::handle pesos_arg) {
     return nb::str(&digit, 1);
 }
 
+// The module's own formatar_cnpj, held for the process (see format_cnpj).
+PyObject* own_formatar = nullptr;
+
 }  // namespace
+
+nb::object format_cnpj(nb::handle clean) {
+    static constexpr Name kFormatarCnpj{"formatar_cnpj"};
+    nb::object current = cnpj_ns.get(kFormatarCnpj);
+    return current.is(own_formatar) ? formatar_cnpj(clean) : current(clean);
+}
 
 void register_identifier(nb::module_& m) {
     m.def("limpar_cnpj", &limpar_cnpj, param("cnpj"), nb::sig("def limpar_cnpj(cnpj: str | None) -> str"),
@@ -107,4 +116,5 @@ void register_identifier(nb::module_& m) {
           "Valida um CNPJ: 14 dígitos e dígitos verificadores corretos (módulo 11).");
     m.def("formatar_cnpj", &formatar_cnpj, param("cnpj"), nb::sig("def formatar_cnpj(cnpj: str | None) -> str"),
           "Formata CNPJ no padrão XX.XXX.XXX/XXXX-XX.");
+    own_formatar = m.attr("formatar_cnpj").inc_ref().ptr();
 }

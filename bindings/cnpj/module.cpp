@@ -37,6 +37,7 @@ NB_MODULE(cnpj, m) {
     cnpj_ns.lazy_module("requests", "requests");
 
     register_identifier(m);
+    register_company_record(m);
     register_lookup(m);
     register_search(m);
     register_address(m);

@@ -5,15 +5,12 @@
 // keys written into it after its thirteen keys: busca_por_nome and
 // termo_busca (found by name), _metodo_busca (the strategy of
 // buscar_empresa_completo) and _cnpj_buscado_por_ai.
-#include "cnpj/registry.hpp"
+#include "cnpj/web_services.hpp"
 
 using namespace cnpj_names;
 
 namespace {
 
-constexpr const char* kCasaDosDadosDefault = "https://api.casadosdados.com.br/v2/public/cnpj/search";
-// The search has its own time-out, longer than the registry lookups'.
-constexpr long kSearchTimeout = 15;
 constexpr const char* kAiSearchModule = "quillon.contract.countries.br.ai_search";
 constexpr const char* kAiSearchFunction = "buscar_cnpj_via_ai";
 
@@ -25,55 +22,29 @@ constexpr Name kCnpjDireto{"cnpj_direto"}, kApiNome{"api_nome"}, kAiWebSearch{"a
 // A non-empty str (None and "" are "not given").
 bool given(PyObject* text) { return text && PyUnicode_GET_LENGTH(text) > 0; }
 
-// The search body, members in the order the service documents.
-nb::dict search_body(PyObject* nome, PyObject* uf) {
-    nb::list termo;
-    termo.append(nb::handle(nome));
-    nb::dict query;
-    query["termo"] = termo;
-    query["situacao_cadastral"] = "ATIVA";
-    if (given(uf)) {
-        nb::list ufs;
-        ufs.append(nb::handle(uf));
-        query["uf"] = ufs;
-    }
-    nb::dict extras;
-    for (const char* flag : {"somente_mei", "excluir_mei", "com_email", "incluir_atividade_secundaria",
-                             "com_contato_telefonico", "somente_fixo", "somente_celular", "somente_matriz",
-                             "somente_filial"})
-        extras[flag] = false;
-    nb::dict body;
-    body["query"] = query;
-    body["range_query"] = nb::dict();
-    body["extras"] = extras;
-    body["page"] = 1;
-    return body;
+// The CNPJ of a search answer's first hit (only the first counts), or None.
+nb::object first_hit(nb::handle answer) {
+    nb::object data = field(answer, kData, nb::dict());
+    nb::object count = field(data, kCount, nb::int_(0));
+    int positive = PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_GT);
+    if (positive < 0) throw nb::python_error();
+    nb::object hits = positive ? field(data, kCnpj, nb::list()) : nb::none();
+    if (!services::first_hit_counts({positive > 0, positive && truth(hits)})) return nb::none();
+    PyObject* first = PyObject_GetItem(hits.ptr(), nb::int_(0).ptr());
+    if (!first) throw nb::python_error();
+    nb::object cnpj = field(nb::steal(first), kCnpj, kEmpty.get());
+    return truth(cnpj) ? cnpj : nb::none();
 }
 
 // The search itself, under the handlers: the first hit's CNPJ looked up in
 // the registry, or None.
 nb::object search_by_name(PyObject* nome, PyObject* uf) {
-    nb::dict headers = service_headers({{"Content-Type", "application/json"}, {"Accept", "application/json"}});
-    nb::object post = requests_method(cnpj_ns, "post");
-    nb::object response = post(nb::borrow(cnpj_ns.get(kCasaDosDadosApi)), nb::arg("json") = search_body(nome, uf),
-                               nb::arg("headers") = headers, nb::arg("timeout") = kSearchTimeout);
+    const services::Service& service = services::service(services::ServiceId::kCasaDosDados);
+    ServiceRequest request = service_request(cnpj_ns, service, nome, uf ? nb::handle(uf) : nb::none());
+    nb::object response = send(cnpj_ns, request.method, request.url, request.options);
     if (!response.attr("status_code").equal(nb::int_(200))) return nb::none();
-    require_utf8_body(response);
-    nb::object answer = response.attr("json")();
-
-    nb::object data = field(answer, kData, nb::dict());
-    nb::object count = field(data, kCount, nb::int_(0));
-    int positive = PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_GT);
-    if (positive < 0) throw nb::python_error();
-    if (!positive) return nb::none();
-    nb::object hits = field(data, kCnpj, nb::list());
-    if (!truth(hits)) return nb::none();
-    // Only the first hit counts, even when it cannot be used.
-    PyObject* first = PyObject_GetItem(hits.ptr(), nb::int_(0).ptr());
-    if (!first) throw nb::python_error();
-    nb::object cnpj = field(nb::steal(first), kCnpj, kEmpty.get());
+    nb::object cnpj = first_hit(decode_json(response));
     if (!truth(cnpj)) return nb::none();
-
     nb::object record = cnpj_ns.call(kConsultarCnpj, cnpj);
     if (!truth(record)) return nb::none();
     put(record, kBuscaPorNome, Py_True);
@@ -85,15 +56,10 @@ nb::object buscar_cnpj_por_nome(nb::handle nome_arg, nb::handle uf_arg) {
     PyObject* nome = text_or_none_arg(nome_arg, "buscar_cnpj_por_nome", "nome_empresa");
     PyObject* uf = text_or_none_arg(uf_arg, "buscar_cnpj_por_nome", "uf");
     // Too short to search for; white space counts.
-    if (!nome || PyUnicode_GET_LENGTH(nome) < 3) return nb::none();
-    nb::object record;
-    nb::object error = catch_exception([&] { record = search_by_name(nome, uf); });
-    if (!error.is_valid()) return record;
-    if (is_request_or_value_error(cnpj_ns, error))
-        log_warning(cnpj_ns, "Casa dos Dados search failed for %r: %s", nb::handle(nome), error_text(error));
-    else
-        log_exception(cnpj_ns, error, "Unexpected error in buscar_cnpj_por_nome for %r", nb::handle(nome));
-    return nb::none();
+    if (!nome || static_cast<std::size_t>(PyUnicode_GET_LENGTH(nome)) < services::kMinSearchLength) return nb::none();
+    return logged_failure(cnpj_ns, "Casa dos Dados search failed for %r: %s",
+                          "Unexpected error in buscar_cnpj_por_nome for %r", nome,
+                          [&] { return search_by_name(nome, uf); });
 }
 
 // The record of a CNPJ given by the caller, when it is valid and registered.
@@ -115,9 +81,13 @@ nb::object buscar_empresa(nb::handle cnpj_arg, nb::handle nome_arg, nb::handle u
     PyObject* nome = text_or_none_arg(nome_arg, "buscar_empresa", "nome");
     PyObject* uf = text_or_none_arg(uf_arg, "buscar_empresa", "uf");
     nb::object record = by_cnpj(cnpj);
-    if (!record.is_none()) return record;
-    if (!given(nome)) return nb::none();
-    return by_name(nome, uf);
+    return record.is_none() && given(nome) ? by_name(nome, uf) : record;
+}
+
+// The record (None stays None) with the strategy that found it.
+nb::object marked(nb::object record, const Name& strategy) {
+    if (!record.is_none()) put(record, kMetodoBusca, strategy.get());
+    return record;
 }
 
 // The host's AI search, loaded now rather than with the module, so that the
@@ -149,30 +119,23 @@ nb::object buscar_empresa_completo(nb::handle cnpj_arg, nb::handle nome_arg, nb:
     PyObject* openai_api_key = text_or_none_arg(key_arg, fn, "openai_api_key");
 
     nb::object record = by_cnpj(cnpj);
-    if (!record.is_none()) {
-        put(record, kMetodoBusca, kCnpjDireto.get());
-        return record;
-    }
-    if (!given(nome)) return nb::none();
+    if (!record.is_none() || !given(nome)) return marked(record, kCnpjDireto);
     record = by_name(nome, uf);
-    if (!record.is_none()) {
-        put(record, kMetodoBusca, kApiNome.get());
-        return record;
-    }
-    if (!truth(usar_ai_search) || !given(openai_api_key)) return nb::none();
+    if (!record.is_none() || !truth(usar_ai_search) || !given(openai_api_key)) return marked(record, kApiNome);
     nb::object found = ai_search(nome, openai_api_key);
     if (!found.is_valid() || !truth(found)) return nb::none();
     record = cnpj_ns.call(kConsultarCnpj, found);
     if (!truth(record)) return nb::none();
-    put(record, kMetodoBusca, kAiWebSearch.get());
-    put(record, kCnpjBuscadoPorAi, Py_True);
+    put(marked(record, kAiWebSearch), kCnpjBuscadoPorAi, Py_True);
     return record;
 }
 
 }  // namespace
 
 void register_search(nb::module_& m) {
-    cnpj_ns.set("CASADOSDADOS_API", nb::str(kCasaDosDadosDefault));
+    m.def("_primeiro_resultado", &first_hit, param("resposta"),
+          nb::sig("def _primeiro_resultado(resposta: typing.Any) -> typing.Any"),
+          "CNPJ do primeiro resultado de uma busca na Casa dos Dados (só o primeiro conta), ou None.");
 
     m.def("buscar_cnpj_por_nome", &buscar_cnpj_por_nome, param("nome_empresa"), param("uf") = nb::none(),
           nb::sig("def buscar_cnpj_por_nome(nome_empresa: str, uf: str | None = None) -> dict[str, typing.Any] | None"),

@@ -8,165 +8,162 @@
 // line: error texts are scrubbed of it before they are logged.
 #include "ie/parts.hpp"
 
-#include "toolkit/remote.hpp"
+#include "toolkit/service_request.hpp"
+
+namespace services = quillon::company_services;
 
 namespace {
 
-constexpr const char* kCnpjaApiDefault = "https://api.cnpja.com/office/{cnpj}";
-constexpr long kRequestTimeoutDefault = 10;
-
 constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, kFormatarCnpj{"formatar_cnpj"},
-    kNormalizeRegistration{"_normalize_registration"}, kOs{"os"};
-constexpr Name kCnpjaApiUrl{"CNPJA_API_URL"}, kRequestTimeout{"REQUEST_TIMEOUT"}, kEnvApiKey{"ENV_API_KEY"},
+    kNormalizeRegistration{"_normalize_registration"}, kOs{"os"}, kEnvApiKey{"ENV_API_KEY"},
     kDefaultRegistrationsScope{"DEFAULT_REGISTRATIONS_SCOPE"};
 
-// Registration record keys, and the service's member names.
-constexpr Name kUf{"uf"}, kNumero{"numero"}, kTipo{"tipo"}, kAtiva{"ativa"}, kSituacao{"situacao"},
-    kDataSituacao{"data_situacao"};
-constexpr Name kState{"state"}, kNumber{"number"}, kType{"type"}, kText{"text"}, kEnabled{"enabled"},
-    kStatus{"status"}, kStatusDate{"statusDate"}, kRegistrations{"registrations"};
-constexpr Name kCnpj{"cnpj"}, kFonte{"fonte"}, kInscricoesEstaduais{"inscricoes_estaduais"};
-constexpr Name kCnpja{"CNPJá"}, kIe{"IE"}, kEmpty{""};
-
-// The object in a member holding {"id": ..., "text": ...}, or an invalid
-// object when the member is absent, null or empty.
-nb::object member_object(nb::handle reg, const Name& member) {
+// The `text` of the object in a member ({"id": ..., "text": ...}), or
+// `dflt` when the member is absent, null or empty.
+nb::object object_text(nb::handle reg, const char* member, nb::handle dflt) {
     nb::object obj = field(reg, member, Py_None);
-    if (!truth(obj)) return {};
+    if (!truth(obj)) return nb::borrow(dflt);
     if (!PyDict_Check(obj.ptr()))
-        raise_error(PyExc_TypeError, "registration member '%s' must be an object, not %.200s", member.text(),
+        raise_error(PyExc_TypeError, "registration member '%s' must be an object, not %.200s", member,
                     Py_TYPE(obj.ptr())->tp_name);
-    return obj;
+    return field(obj, "text", dflt);
 }
 
+// The state-registration record of a CNPJá registration, by the core's layout.
 nb::dict normalize_registration(nb::handle reg_arg) {
     nb::dict reg = dict_arg(reg_arg, "_normalize_registration", "reg");
-    nb::handle empty(kEmpty.get());
-    nb::object type = member_object(reg, kType);
-    nb::object tipo = type.is_valid() ? field(type, kText, Py_None) : nb::none();
-    nb::object status = member_object(reg, kStatus);
     nb::dict out;
-    put(out, kUf, field(reg, kState, empty));
-    put(out, kNumero, field(reg, kNumber, empty));
-    put(out, kTipo, truth(tipo) ? tipo : nb::borrow(kIe.get()));
-    put(out, kAtiva, truth(field(reg, kEnabled, Py_False)) ? Py_True : Py_False);
-    put(out, kSituacao, status.is_valid() ? field(status, kText, empty) : nb::borrow(empty));
-    put(out, kDataSituacao, field(reg, kStatusDate, empty));
+    for (const services::RegistrationField& f : services::kRegistration) {
+        nb::object fallback = f.fallback ? nb::object(nb::str(f.fallback)) : nb::none();
+        nb::object value = f.source == services::RegistrationSource::kFlag
+                               ? nb::bool_(truth(field(reg, f.member, Py_False)))
+                           : f.source == services::RegistrationSource::kMember
+                               ? field(reg, f.member, fallback)
+                               : object_text(reg, f.member, f.falsy_falls_back ? nb::none() : fallback);
+        out[f.key] = f.falsy_falls_back && !truth(value) ? fallback : value;
+    }
     return out;
 }
 
 // `text` scrubbed of the credential by the package's one rule for error
 // texts (quillon.redaction.scrub), so this module and the model providers
 // hide a key the same way.
-nb::str scrub(nb::str text, nb::handle api_key) {
-    nb::object scrubbed = nb::module_::import_("quillon.redaction").attr("scrub")(text, api_key);
-    return nb::borrow<nb::str>(scrubbed);
+nb::object scrub(nb::handle text, nb::handle api_key) {
+    return nb::module_::import_("quillon.redaction").attr("scrub")(text, api_key);
+}
+
+// A warning about an answer that is JSON but not of the documented shape.
+template <class... Args>
+nb::object unexpected_answer(nb::handle cnpj_limpo, const char* description, Args&&... args) {
+    nb::object text = nb::str(description).format(std::forward<Args>(args)...);
+    log_warning(ie_ns, "CNPJá returned unexpected JSON for %s: %s", cnpj_limpo, text);
+    return nb::none();
 }
 
 nb::str kind_of(nb::handle h) { return nb::str(Py_TYPE(h.ptr())->tp_name); }
 
-// A warning about an answer that is JSON but not of the documented shape.
-nb::object unexpected_answer(nb::handle cnpj_limpo, nb::str description) {
-    log_warning(ie_ns, "CNPJá returned unexpected JSON for %s: %s", cnpj_limpo, description);
-    return nb::none();
-}
-
-nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
-    text_arg(cnpj_arg, "buscar_ie_por_cnpj", "cnpj");
-    if (!truth(ie_ns.call(kValidarCnpj, cnpj_arg))) return nb::none();
-
+// The key from the environment, or an invalid object (logged) when it is
+// missing or cannot be sent.
+nb::object api_key_for(nb::handle cnpj_arg) {
     nb::object env_name = nb::borrow(ie_ns.get(kEnvApiKey));
     nb::object api_key = nb::borrow(ie_ns.get(kOs)).attr("environ").attr("get")(env_name);
     if (!truth(api_key)) {
         log_warning(ie_ns, "%s not set; skipping CNPJá IE lookup", env_name);
-        return nb::none();
+        return {};
     }
-
-    nb::object cnpj_limpo = ie_ns.call(kLimparCnpj, cnpj_arg);
     // An HTTP header carries Latin-1 only: a key beyond it cannot be sent (the
     // transport would fail with an encoding error, outside the request-error
     // family), so the request fails here, as a request that could not be made.
     if (PyUnicode_Check(api_key.ptr()) && PyUnicode_MAX_CHAR_VALUE(api_key.ptr()) > 0xFF) {
-        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo,
+        log_warning(ie_ns, "CNPJá request failed for %s: %s", ie_ns.call(kLimparCnpj, cnpj_arg),
                     nb::str("{} holds characters an HTTP header cannot carry (Latin-1 only)").format(env_name));
-        return nb::none();
+        return {};
     }
+    return api_key;
+}
 
-    nb::object url = fill_url(ie_ns.get(kCnpjaApiUrl), cnpj_limpo);
-    // The service takes the key as the whole Authorization value, no scheme.
+// The decoded answer of the office resource, or an invalid object (logged
+// unless the company is unknown, a 404).  Errors of the request-error family
+// are failed requests; any failure to decode the body (invalid JSON or UTF-8,
+// nesting too deep for the decoder) is a body that is not JSON to us.
+nb::object fetch_office(nb::handle cnpj_limpo, nb::handle api_key) {
     nb::dict headers;
-    headers["Authorization"] = api_key;
-    nb::dict params;
-    params["registrations"] = nb::borrow(ie_ns.get(kDefaultRegistrationsScope));
-
+    headers["Authorization"] = api_key;  // the whole value, no scheme
+    ServiceRequest request =
+        service_request(ie_ns, services::service(services::ServiceId::kCnpja), cnpj_limpo, nb::none(), headers);
+    request.options["params"] = nb::dict();
+    request.options["params"]["registrations"] = ie_ns.get(kDefaultRegistrationsScope);
     nb::object response;
     try {
-        nb::object get = requests_method(ie_ns, "get");
-        response = get(url, nb::arg("headers") = headers, nb::arg("params") = params,
-                       nb::arg("timeout") = nb::borrow(ie_ns.get(kRequestTimeout)));
+        response = send(ie_ns, request.method, request.url, request.options);
     } catch (nb::python_error& e) {
-        static constexpr Name kRequestException{"RequestException"};
-        nb::object family = nb::borrow(ie_ns.get(kRequestsName)).attr(kRequestException.get());
+        nb::object family = nb::borrow(ie_ns.get(kRequestsName)).attr("RequestException");
         if (!e.matches(family)) throw;
-        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo, scrub(error_text(e.value()), api_key));
-        return nb::none();
+        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo, scrub(nb::str(e.value()), api_key));
+        return {};
     }
-
     nb::object status = response.attr("status_code");
-    if (status.equal(nb::int_(404))) return nb::none();
+    if (status.equal(nb::int_(404))) return {};
     if (!status.equal(nb::int_(200))) {
         log_warning(ie_ns, "CNPJá returned HTTP %s for %s", status, cnpj_limpo);
-        return nb::none();
+        return {};
     }
-
-    // Any failure to decode the body (invalid JSON or UTF-8, nesting too deep
-    // for the decoder) is a body that is not JSON to us.
     nb::object data;
-    nb::object error = catch_exception([&] {
-        require_utf8_body(response);
-        data = response.attr("json")();
-    });
-    if (error.is_valid()) {
-        log_warning(ie_ns, "CNPJá returned non-JSON for %s: %s", cnpj_limpo, scrub(error_text(error), api_key));
-        return nb::none();
-    }
+    nb::object error = catch_exception([&] { data = decode_json(response); });
+    if (!error.is_valid()) return data;
+    log_warning(ie_ns, "CNPJá returned non-JSON for %s: %s", cnpj_limpo, scrub(nb::str(error), api_key));
+    return {};
+}
+
+// The registration records of the answer, or None (logged) when it is not of
+// the documented shape.
+nb::object registrations_of(nb::handle cnpj_limpo, nb::object data) {
     if (!truth(data)) data = nb::dict();
     if (!PyDict_Check(data.ptr()))
-        return unexpected_answer(cnpj_limpo, nb::str("expected an object, got {}").format(kind_of(data)));
-
-    nb::object registrations = field(data, kRegistrations, Py_None);
+        return unexpected_answer(cnpj_limpo, "expected an object, got {}", kind_of(data));
+    nb::object registrations = field(data, "registrations", Py_None);
     if (!truth(registrations)) registrations = nb::list();
     if (!PyList_Check(registrations.ptr()))
-        return unexpected_answer(cnpj_limpo,
-                                 nb::str("'registrations' is not a list but {}").format(kind_of(registrations)));
-
+        return unexpected_answer(cnpj_limpo, "'registrations' is not a list but {}", kind_of(registrations));
     nb::list inscricoes;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(registrations.ptr()); ++i) {
         nb::object reg = nb::borrow(PyList_GET_ITEM(registrations.ptr(), i));
         if (!PyDict_Check(reg.ptr()))
-            return unexpected_answer(cnpj_limpo,
-                                     nb::str("registration {} is not an object but {}").format(i, kind_of(reg)));
+            return unexpected_answer(cnpj_limpo, "registration {} is not an object but {}", i, kind_of(reg));
         try {
             inscricoes.append(ie_ns.call(kNormalizeRegistration, reg));
         } catch (nb::python_error& e) {
             // A `type` or `status` that is no object.
             if (!e.matches(PyExc_TypeError)) throw;
-            return unexpected_answer(cnpj_limpo, nb::str("registration {}: {}").format(i, error_text(e.value())));
+            return unexpected_answer(cnpj_limpo, "registration {}: {}", i, nb::str(e.value()));
         }
     }
+    return inscricoes;
+}
 
+nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
+    text_arg(cnpj_arg, "buscar_ie_por_cnpj", "cnpj");
+    if (!truth(ie_ns.call(kValidarCnpj, cnpj_arg))) return nb::none();
+    nb::object api_key = api_key_for(cnpj_arg);
+    if (!api_key.is_valid()) return nb::none();
+    nb::object cnpj_limpo = ie_ns.call(kLimparCnpj, cnpj_arg);
+    nb::object data = fetch_office(cnpj_limpo, api_key);
+    if (!data.is_valid()) return nb::none();
+    nb::object inscricoes = registrations_of(cnpj_limpo, data);
+    if (inscricoes.is_none()) return inscricoes;
     nb::dict result;
-    put(result, kCnpj, ie_ns.call(kFormatarCnpj, cnpj_limpo));
-    put(result, kFonte, kCnpja.get());
-    put(result, kInscricoesEstaduais, inscricoes);
+    result["cnpj"] = ie_ns.call(kFormatarCnpj, cnpj_limpo);
+    result["fonte"] = nb::str(services::service(services::ServiceId::kCnpja).name);
+    result["inscricoes_estaduais"] = inscricoes;
     return result;
 }
 
 }  // namespace
 
 void register_registrations(nb::module_& m) {
-    ie_ns.set("CNPJA_API_URL", nb::str(kCnpjaApiDefault));
-    ie_ns.set("REQUEST_TIMEOUT", nb::int_(kRequestTimeoutDefault));
+    const services::Service& cnpja = services::service(services::ServiceId::kCnpja);
+    ie_ns.set(cnpja.url_constant, nb::str(cnpja.default_url));
+    ie_ns.set("REQUEST_TIMEOUT", nb::int_(services::kRequestTimeout));
     ie_ns.set("ENV_API_KEY", nb::str("CNPJA_API_KEY"));
     ie_ns.set("DEFAULT_REGISTRATIONS_SCOPE", nb::str("BR"));
 

@@ -1,58 +1,54 @@
 #include "toolkit/args.hpp"
 
 #include <climits>
+#include <cstdarg>
 
 namespace quillon::bind {
 
 namespace {
 
-// numbers.Real, imported once and kept for the life of the process (a cached
-// type object: nothing to release, and no destructor running after Python).
-PyObject* numbers_real() {
-    static PyObject* real = [] {
-        PyObject* numbers = PyImport_ImportModule("numbers");
-        if (!numbers) throw nb::python_error();
-        PyObject* r = PyObject_GetAttrString(numbers, "Real");
-        Py_DECREF(numbers);
-        if (!r) throw nb::python_error();
-        return r;
-    }();
-    return real;
-}
-
-// decimal.Decimal is a real number to people, though not a numbers.Real.
-PyObject* decimal_type() {
-    static PyObject* dec = [] {
-        PyObject* decimal = PyImport_ImportModule("decimal");
-        if (!decimal) throw nb::python_error();
-        PyObject* d = PyObject_GetAttrString(decimal, "Decimal");
-        Py_DECREF(decimal);
-        if (!d) throw nb::python_error();
-        return d;
-    }();
-    return dec;
+// module.name, imported on first use and kept for the life of the process (a
+// cached type object: nothing to release, and no destructor running after
+// Python).
+PyObject* cached_type(const char* module, const char* name) {
+    PyObject* mod = PyImport_ImportModule(module);
+    if (!mod) throw nb::python_error();
+    PyObject* type = PyObject_GetAttrString(mod, name);
+    Py_DECREF(mod);
+    if (!type) throw nb::python_error();
+    return type;
 }
 
 bool is_real_number(nb::handle h) {
     PyObject* o = h.ptr();
     if (PyLong_Check(o) || PyFloat_Check(o)) return true;
-    int r = PyObject_IsInstance(o, numbers_real());
+    static PyObject* real = cached_type("numbers", "Real");
+    int r = PyObject_IsInstance(o, real);
     if (r < 0) throw nb::python_error();
     if (r == 1) return true;
     // Only look at Decimal when the decimal module is already loaded: an
     // object of that type cannot exist otherwise.
     if (!PyDict_GetItemString(PyImport_GetModuleDict(), "decimal")) return false;
-    r = PyObject_IsInstance(o, decimal_type());
+    // decimal.Decimal is a real number to people, though not a numbers.Real.
+    static PyObject* decimal = cached_type("decimal", "Decimal");
+    r = PyObject_IsInstance(o, decimal);
     if (r < 0) throw nb::python_error();
     return r == 1;
 }
 
 }  // namespace
 
-void raise_wrong_type(const char* fn, const char* param, const char* expected, nb::handle got) {
-    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not %.200s", fn, param, expected,
-                 Py_TYPE(got.ptr())->tp_name);
+void raise_error(PyObject* type, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    PyErr_FormatV(type, fmt, ap);
+    va_end(ap);
     throw nb::python_error();
+}
+
+void raise_wrong_type(const char* fn, const char* param, const char* expected, nb::handle got) {
+    raise_error(PyExc_TypeError, "%s() argument '%s' must be %s, not %.200s", fn, param, expected,
+                Py_TYPE(got.ptr())->tp_name);
 }
 
 nb::int_ integer_arg(nb::handle h, const char* fn, const char* param) {

@@ -15,6 +15,9 @@ namespace quillon::bind {
 
 namespace nb = nanobind;
 
+// Raises `type(fmt % args)` (PyErr_Format's format) as a Python error.
+[[noreturn]] void raise_error(PyObject* type, const char* fmt, ...);
+
 // Raises TypeError("<fn>() argument '<param>' must be <expected>, not <type>").
 [[noreturn]] void raise_wrong_type(const char* fn, const char* param, const char* expected, nb::handle got);
 

@@ -18,10 +18,11 @@ answer:
   (network errors, 5xx, unreadable answers) it is skipped until its recovery
   time has passed.
 
-The request and the record are those of the ``cnpj`` module: the URLs,
-``USER_AGENT`` and ``REQUEST_TIMEOUT`` are read from the module at each
-request, and records are built by its ``_registro_brasil_api`` and
-``_registro_receita_ws``.  Each exchange is bounded (``quillon.bounded_requests``):
+The request and the record are those of the ``cnpj`` module: each request is
+its ``_requisicao`` (the URLs, ``USER_AGENT`` and ``REQUEST_TIMEOUT`` read from
+the module at each request), records are built by its ``_registro_brasil_api``
+and ``_registro_receita_ws``, and a search answer's CNPJ is its
+``_primeiro_resultado``.  Each exchange is bounded (``quillon.bounded_requests``):
 its whole duration by the time-out, its answer by 5 MiB, decompressed.  An
 answer that does not name the company (``{}`` with status 200) is no answer:
 the next service is asked and nothing is kept.
@@ -53,7 +54,6 @@ import requests
 from quillon import bounded_requests
 from quillon.contract.countries.br import cnpj as _cnpj
 from quillon.registry.pacing import Pace, RateLimiter
-from quillon.registry.records import ascii_cnpj
 from quillon.registry.store import RegistryStore
 from quillon.resilience import CircuitBreaker
 
@@ -65,7 +65,7 @@ _PACE_ENV = {BRASIL_API: "QUILLON_PACE_BRASILAPI", RECEITA_WS: "QUILLON_PACE_REC
              CASA_DOS_DADOS: "QUILLON_PACE_CASADOSDADOS"}
 DEFAULT_TTL = 24 * 3600.0
 RETRY_AFTER_CAP = 120.0
-SEARCH_TIMEOUT = 15  # seconds, as the cnpj module's name search
+SEARCH_TIMEOUT = 15  # seconds, as the cnpj module's name search; the client's own, so that it can be shortened
 MAX_ANSWER_BYTES = bounded_requests.MAX_ANSWER_BYTES  # no registry answer comes near; a bigger body is not read
 BREAKER_THRESHOLD, BREAKER_RECOVERY = 3, 60
 
@@ -236,20 +236,9 @@ class OnlineClient:
         hit, answer = self._cached(store, key)
         if hit:
             return Consultation(None if answer is None else json.loads(answer))
-        wire = ascii_cnpj(clean)
-        user_agent = _cnpj.USER_AGENT
-        asks = (
-            (BRASIL_API, _cnpj.BRASIL_API_URL, {"User-Agent": user_agent}, _cnpj._registro_brasil_api),
-            (RECEITA_WS, _cnpj.RECEITA_WS_URL, {"Accept": "application/json", "User-Agent": user_agent},
-             _cnpj._registro_receita_ws),
-        )
         absent, failures = False, []
-        for name, template, headers, build in asks:
-            url = template.replace("{cnpj}", wire)
-            timeout = _cnpj.REQUEST_TIMEOUT
-            outcome, data = self._exchange(
-                self.services[name], clean,
-                lambda s: bounded_requests.get(url, session=s, headers=headers, timeout=timeout))
+        for name, build in ((BRASIL_API, _cnpj._registro_brasil_api), (RECEITA_WS, _cnpj._registro_receita_ws)):
+            outcome, data = self._exchange(self.services[name], clean, _sender(name, clean))
             if outcome == OK:
                 try:
                     record = build(data, clean)
@@ -295,18 +284,8 @@ class OnlineClient:
         key = f"nome:{uf or ''}:{nome}"
         hit, found = self._cached(store, key)
         if not hit:
-            query: dict[str, Any] = {"termo": [nome], "situacao_cadastral": "ATIVA"}
-            if uf:
-                query["uf"] = [uf]
-            flags = ("somente_mei", "excluir_mei", "com_email", "incluir_atividade_secundaria",
-                     "com_contato_telefonico", "somente_fixo", "somente_celular", "somente_matriz", "somente_filial")
-            body = {"query": query, "range_query": {}, "extras": dict.fromkeys(flags, False), "page": 1}
-            headers = {"Content-Type": "application/json", "Accept": "application/json",
-                       "User-Agent": _cnpj.USER_AGENT}
-            url = _cnpj.CASADOSDADOS_API
-            outcome, data = self._exchange(
-                self.services[CASA_DOS_DADOS], repr(nome),
-                lambda s: bounded_requests.post(url, session=s, json=body, headers=headers, timeout=SEARCH_TIMEOUT))
+            outcome, data = self._exchange(self.services[CASA_DOS_DADOS], repr(nome),
+                                           _sender(CASA_DOS_DADOS, nome, uf or None))
             if outcome not in (OK, NOT_FOUND):
                 return Consultation(None, f"{CASA_DOS_DADOS}: {data}")
             found = _first_hit(data, nome) if outcome == OK else None
@@ -335,18 +314,23 @@ def _add_partner_documents(record: dict[str, Any], answer: Any) -> None:
             socio["cnpj_cpf_do_socio"] = documento
 
 
+def _sender(service: str, subject: str, uf: Optional[str] = None) -> Callable[[requests.Session], requests.Response]:
+    """The request of the ``cnpj`` module for that service (its URL, headers and time-out,
+    read from the module now), sent bounded through the client's session."""
+    method, url, options = _cnpj._requisicao(service, subject, uf)
+    if service == CASA_DOS_DADOS:
+        options["timeout"] = SEARCH_TIMEOUT
+    return lambda session: bounded_requests.request(method.upper(), url, session=session, **options)
+
+
 def _first_hit(answer: Any, nome: str) -> Optional[str]:
-    """The CNPJ of a search answer's first hit (only the first counts), or None."""
+    """The CNPJ of a search answer's first hit (the ``cnpj`` module's rule), or None."""
     try:
-        data = answer.get("data", {})
-        if not data.get("count", 0) > 0:
-            return None
-        hits = data.get("cnpj", [])
-        cnpj = hits[0].get("cnpj", "") if hits else ""
-        return cnpj if isinstance(cnpj, str) and cnpj else None
+        cnpj = _cnpj._primeiro_resultado(answer)
     except Exception:
         logger.exception("Unexpected answer of Casa dos Dados for %r", nome)
         return None
+    return cnpj if isinstance(cnpj, str) and cnpj else None
 
 
 _default: Optional[OnlineClient] = None

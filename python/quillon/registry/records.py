@@ -24,7 +24,6 @@ for the same company:
 
 from __future__ import annotations
 
-import unicodedata
 from typing import Any, Optional
 
 from quillon.registry.layout import PORTES, SITUACOES
@@ -41,11 +40,15 @@ def _described(code: Optional[int], description: Optional[str]) -> str:
 
 
 def capital(text: Optional[str]) -> int | float:
-    """The share capital as a number: "200000000,00" -> 200000000, "1234,56" -> 1234.56."""
+    """The share capital as a number, by the rule of the online lookups (the ``cnpj``
+    module's ``_capital_social``): "200000000,00" -> 200000000, "1234,56" -> 1234.56;
+    0 when empty or not a number."""
     if not text:
         return 0
+    from quillon.contract.countries.br.cnpj import _capital_social
+
     try:
-        value = float(text.replace(".", "").replace(",", "."))
+        value = _capital_social(text)
     except ValueError:
         return 0
     return int(value) if value.is_integer() else value
@@ -60,9 +63,9 @@ def _formatted(cnpj: str) -> str:
 def ascii_cnpj(clean: str) -> str:
     """A clean CNPJ as the files and the web services write it: digits of any script
     (full-width "１１２２...", Arabic-Indic...) as ASCII digits."""
-    if clean.isascii():
-        return clean
-    return "".join(str(unicodedata.decimal(c)) if c.isdecimal() else c for c in clean)
+    from quillon.contract.countries.br.cnpj import _cnpj_ascii
+
+    return _cnpj_ascii(clean)
 
 
 def lookup(store: RegistryStore, cnpj: str) -> Optional[dict[str, Any]]:
