@@ -32,14 +32,8 @@ constexpr const char* kPerformVisionFallbackDoc =
 
 constexpr const char* kUserInstruction = "Extraia todo o texto visível nesta página do documento.";
 
-// f(code units, length) over the buffer of the str s.
-template <class F>
-decltype(auto) on_text(nb::handle s, F&& f) {
-    return with_code_units(s.ptr(), std::forward<F>(f));
-}
-
 bool is_google(nb::handle provider) {
-    return on_text(provider, [](const auto* d, std::size_t n) { return qo::is_google_provider(d, n); });
+    return with_code_units(provider.ptr(), [](const auto* d, std::size_t n) { return qo::is_google_provider(d, n); });
 }
 
 nb::object vision_payload(nb::handle doc, nb::handle page_num_arg, nb::handle provider_arg) {
@@ -113,7 +107,7 @@ nb::object perform_vision_fallback(nb::handle image_bytes, nb::handle llm_caller
     PyObject* google_model = text_or_none_arg(google_model_arg, fn, "google_model");
 
     nb::str fmt = (format && PyUnicode_GET_LENGTH(format) > 0) ? lower(format) : nb::str("png");
-    qo::Mime kind = on_text(fmt, [](const auto* d, std::size_t n) { return qo::mime_for(d, n); });
+    qo::Mime kind = with_code_units(fmt.ptr(), [](const auto* d, std::size_t n) { return qo::mime_for(d, n); });
     nb::str mime = kind == qo::Mime::ImageSlashFormat
                        ? nb::steal<nb::str>(PyUnicode_FromFormat("image/%U", fmt.ptr()))
                        : nb::str(qo::fixed_mime(kind));
