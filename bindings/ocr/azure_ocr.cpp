@@ -80,7 +80,6 @@ nb::object read_text(nb::handle result) {
             lines.append(text);
         }
     }
-    if (lines.size() == 0) return nb::none();
     PyObject* joined = PyUnicode_Join(nb::str("\n").ptr(), lines.ptr());
     if (!joined) throw nb::python_error();
     nb::str text = strip(nb::steal(joined));
@@ -113,10 +112,8 @@ nb::object call_ocr(nb::handle endpoint, nb::handle key, nb::handle img_data) {
 
 void log_ocr_retry(nb::handle retry_state) {
     nb::object outcome = attr_or_none(retry_state, "outcome");
-    nb::object exc = nb::none();
-    if (!outcome.is_none()) exc = outcome.attr("exception")();
-    nb::object name = nb::str("unknown");
-    if (!exc.is_none()) name = nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr()))).attr("__name__");
+    nb::object exc = outcome.is_none() ? nb::none() : outcome.attr("exception")();
+    nb::object name = exc.is_none() ? nb::str("unknown") : nb::handle(Py_TYPE(exc.ptr())).attr("__name__");
     log_warning(ocr_ns, "OCR retry %d/3: %s", retry_state.attr("attempt_number"), name);
 }
 
