@@ -27,9 +27,6 @@ constexpr Name kExclusaoName{"KEYWORDS_EXCLUSAO"};
 constexpr Name kMinName{"MIN_KEYWORDS"};
 constexpr const char* kValidarName = "validar_documento_contrato";
 
-// Texts at least this long are worked on with the GIL released.
-constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
-
 constexpr const char* kDocNormalizar = "Normaliza texto removendo acentos e convertendo para minúsculas.";
 constexpr const char* kDocValidar =
     "Valida se o texto é um contrato pela contagem de keywords.\n"
@@ -46,14 +43,10 @@ struct OwnTable {
     PyObject* list = nullptr;
     std::vector<PyObject*> entries;
 
-    void make(const std::u32string_view* first, std::size_t n) {
-        list = PyList_New(static_cast<Py_ssize_t>(n));
-        if (!list) throw nb::python_error();
-        for (std::size_t i = 0; i < n; ++i) {
-            nb::str s = make_str(first[i].data(), first[i].size());
-            entries.push_back(s.inc_ref().ptr());
-            PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), s.inc_ref().ptr());
-        }
+    template <class Strings>
+    void make(const Strings& table) {
+        list = as_list(table).release().ptr();
+        for (nb::handle entry : nb::handle(list)) entries.push_back(entry.inc_ref().ptr());
     }
 
     // Still the module's list, with the same entries in the same order (a
@@ -69,13 +62,6 @@ struct OwnTable {
 
 OwnTable own_validacao;
 OwnTable own_exclusao;
-
-template <class F>
-decltype(auto) unlocked_if_long(std::size_t n, F&& f) {
-    if (n < kReleaseGilFrom) return f();
-    nb::gil_scoped_release unlocked;
-    return f();
-}
 
 // The fold of a str into a new str.  8-bit text folds code unit by code unit
 // straight into the new string's buffer.
@@ -187,8 +173,8 @@ NB_MODULE(keywords, m) {
     m.doc() = "Keywords para validação de documentos como contratos.";
     bind_logger(keywords_ns);
 
-    own_validacao.make(keywords::kValidacao.data(), keywords::kValidacao.size());
-    own_exclusao.make(keywords::kExclusao.data(), keywords::kExclusao.size());
+    own_validacao.make(keywords::kValidacao);
+    own_exclusao.make(keywords::kExclusao);
     keywords_ns.set(kValidacaoName.text(), own_validacao.list);
     keywords_ns.set(kExclusaoName.text(), own_exclusao.list);
     keywords_ns.set(kMinName.text(), nb::int_(keywords::kMinKeywords));

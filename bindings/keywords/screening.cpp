@@ -17,7 +17,6 @@ namespace screening = quillon::screening;
 namespace {
 
 constexpr const char* kFn = "triar_documento";
-constexpr std::size_t kReleaseGilFrom = std::size_t{1} << 16;
 
 constexpr const char* kDoc =
     "Triagem de um documento inteiro: é um contrato?\n"
@@ -43,14 +42,13 @@ constexpr const char* kDoc =
     "    definitivo (as páginas que viessem depois destas não mudariam eh_contrato:\n"
     "    quem lê as páginas em ordem pode parar aqui)";
 
-// The attribute's current value, held: reading a table runs Python code (its
-// __iter__, __index__), which may rebind or delete the attribute meanwhile.
-// An invalid object when the attribute is missing.
-nb::object attr(const char* name) { return keywords_ns.find(name); }
+// The attributes are read with find(), which holds the current value (reading
+// a table runs Python code, its __iter__ or __index__, which may rebind or
+// delete the attribute meanwhile) and gives an invalid object when it is missing.
 
 // A table attribute: a snapshot of its entries, each a str.
 std::vector<std::u32string> table(const char* name, const std::vector<std::u32string>& fallback) {
-    nb::object value = attr(name);
+    nb::object value = keywords_ns.find(name);
     if (!value.is_valid()) return fallback;
     std::vector<std::u32string> out;
     str_entries(value, kFn, name, out);
@@ -60,7 +58,7 @@ std::vector<std::u32string> table(const char* name, const std::vector<std::u32st
 // A table of pairs: each entry a 2-item sequence of str.
 std::vector<std::pair<std::u32string, std::u32string>> pair_table(
     const char* name, const std::vector<std::pair<std::u32string, std::u32string>>& fallback) {
-    nb::object value = attr(name);
+    nb::object value = keywords_ns.find(name);
     if (!value.is_valid()) return fallback;
     nb::object entries = nb::steal(PySequence_Tuple(value.ptr()));
     if (!entries.is_valid()) throw nb::python_error();
@@ -82,7 +80,7 @@ std::vector<std::pair<std::u32string, std::u32string>> pair_table(
 // A count attribute; a number beyond the range of a count is held at its end
 // (a minimum of 10**30 terms is never reached, as in Python).
 std::size_t count(const char* name, std::size_t fallback) {
-    nb::object value = attr(name);
+    nb::object value = keywords_ns.find(name);
     if (!value.is_valid()) return fallback;
     long long n = integer_arg_saturated(value, kFn, name);
     return n < 0 ? 0 : static_cast<std::size_t>(n);
@@ -144,20 +142,7 @@ nb::dict triar_documento(nb::handle paginas) {
     std::vector<std::u32string_view> views(pages.begin(), pages.end());
     std::size_t total = 0;
     for (const auto& p : pages) total += p.size();
-    screening::DocumentVerdict v;
-    if (total >= kReleaseGilFrom) {
-        nb::gil_scoped_release unlocked;
-        v = screen.screen(views);
-    } else {
-        v = screen.screen(views);
-    }
-    return verdict_dict(screen, v);
-}
-
-nb::list as_list(const std::vector<std::u32string>& entries) {
-    nb::list out;
-    for (const auto& e : entries) out.append(make_str(e));
-    return out;
+    return verdict_dict(screen, unlocked_if_long(total, [&] { return screen.screen(views); }));
 }
 
 }  // namespace

@@ -80,7 +80,6 @@ nb::object read_text(nb::handle result) {
             lines.append(text);
         }
     }
-    if (lines.size() == 0) return nb::none();
     PyObject* joined = PyUnicode_Join(nb::str("\n").ptr(), lines.ptr());
     if (!joined) throw nb::python_error();
     nb::str text = strip(nb::steal(joined));
@@ -90,35 +89,31 @@ nb::object read_text(nb::handle result) {
 
 nb::object call_ocr(nb::handle endpoint, nb::handle key, nb::handle img_data) {
     // The SDK is loaded on every attempt: a missing SDK is an attempt's error.
-    nb::object client_type = from_import("azure.ai.vision.imageanalysis", "ImageAnalysisClient");
-    nb::object visual_features = from_import("azure.ai.vision.imageanalysis.models", "VisualFeatures");
-    nb::object key_credential = from_import("azure.core.credentials", "AzureKeyCredential");
+    nb::object client_type = import_name("azure.ai.vision.imageanalysis", "ImageAnalysisClient");
+    nb::object visual_features = import_name("azure.ai.vision.imageanalysis.models", "VisualFeatures");
+    nb::object key_credential = import_name("azure.core.credentials", "AzureKeyCredential");
 
     // The retry policy of the call is the only one: with the pipeline's own
     // retries left on, every attempt would repeat 429 and 5xx answers itself
     // (three more requests, seconds of back-off each) before this one sees it.
     nb::object client = client_type("endpoint"_a = endpoint, "credential"_a = key_credential(key), "retry_total"_a = 0);
-    nb::object result;
-    try {
+    auto analyze = [&] {
         nb::list features;
         features.append(visual_features.attr("READ"));
         nb::object timeout = nb::borrow(ocr_ns.get(kTimeoutSeconds));
-        result = client.attr("analyze")("image_data"_a = img_data, "visual_features"_a = features, "language"_a = "pt",
-                                        "connection_timeout"_a = timeout, "read_timeout"_a = timeout);
-    } catch (...) {
-        if (PyObject_HasAttrString(client.ptr(), "close")) close_quietly(client);
-        throw;
-    }
-    if (PyObject_HasAttrString(client.ptr(), "close")) client.attr("close")();
+        return nb::object(client.attr("analyze")("image_data"_a = img_data, "visual_features"_a = features,
+                                                 "language"_a = "pt", "connection_timeout"_a = timeout,
+                                                 "read_timeout"_a = timeout));
+    };
+    // A client without close() (a stand-in) is simply dropped.
+    nb::object result = PyObject_HasAttrString(client.ptr(), "close") ? closing(client, analyze) : analyze();
     return read_text(result);
 }
 
 void log_ocr_retry(nb::handle retry_state) {
     nb::object outcome = attr_or_none(retry_state, "outcome");
-    nb::object exc = nb::none();
-    if (!outcome.is_none()) exc = outcome.attr("exception")();
-    nb::object name = nb::str("unknown");
-    if (!exc.is_none()) name = nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr()))).attr("__name__");
+    nb::object exc = outcome.is_none() ? nb::none() : outcome.attr("exception")();
+    nb::object name = exc.is_none() ? nb::str("unknown") : nb::handle(Py_TYPE(exc.ptr())).attr("__name__");
     log_warning(ocr_ns, "OCR retry %d/3: %s", retry_state.attr("attempt_number"), name);
 }
 
@@ -170,15 +165,10 @@ nb::object perform_azure_ocr(nb::handle image_bytes, nb::handle image_format) {
     }
     nb::object attempt;
     nb::object retrying = make_retry_policy(endpoint, key, attempt);
-    try {
+    return none_on_error("Azure OCR falhou após retries: %s", [&]() -> nb::object {
         nb::object data = normalise_image(image_bytes, image_format);
-        if (data.is_none()) return data;
-        return retrying(attempt, data);
-    } catch (nb::python_error& e) {
-        if (!is_exception(e)) throw;
-        log_error(ocr_ns, "Azure OCR falhou após retries: %s", e.value());
-        return nb::none();
-    }
+        return data.is_none() ? data : retrying(attempt, data);
+    });
 }
 
 }  // namespace

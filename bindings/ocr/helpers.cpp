@@ -38,45 +38,25 @@ nb::object attr_or_none(nb::handle obj, const char* name) {
 }
 
 std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
-    PyObject* it = PyObject_GetIter(value.ptr());
-    if (!it) {
+    nb::object iter = nb::steal(PyObject_GetIter(value.ptr()));
+    if (!iter.is_valid()) {
         if (PyErr_ExceptionMatches(PyExc_TypeError)) {
             PyErr_Clear();
             PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(value.ptr())->tp_name);
         }
         throw nb::python_error();
     }
-    nb::object iter = nb::steal(it);
-    nb::object items[2];
-    for (int i = 0; i < 2; ++i) {
-        PyObject* item = PyIter_Next(it);
-        if (!item) {
-            if (PyErr_Occurred()) throw nb::python_error();
-            PyErr_Format(PyExc_ValueError, "not enough values to unpack (expected 2, got %d)", i);
-            throw nb::python_error();
-        }
-        items[i] = nb::steal(item);
-    }
-    PyObject* extra = PyIter_Next(it);
-    if (extra) {
-        Py_DECREF(extra);
-        PyErr_SetString(PyExc_ValueError, "too many values to unpack (expected 2)");
-        throw nb::python_error();
-    }
+    // A third item is asked for, as Python's unpacking does, and no more.
+    nb::object items[3];
+    int got = 0;
+    while (got < 3 && (items[got] = nb::steal(PyIter_Next(iter.ptr()))).is_valid()) ++got;
     if (PyErr_Occurred()) throw nb::python_error();
-    return {std::move(items[0]), std::move(items[1])};
-}
-
-nb::object from_import(const char* module, const char* name) {
-    nb::object mod = nb::module_::import_(module);
-    PyObject* v = PyObject_GetAttrString(mod.ptr(), name);
-    if (!v) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
-        PyErr_Clear();
-        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
+    if (got != 2) {
+        PyErr_Format(PyExc_ValueError, got < 2 ? "not enough values to unpack (expected 2, got %d)"
+                                               : "too many values to unpack (expected 2)", got);
         throw nb::python_error();
     }
-    return nb::steal(v);
+    return {std::move(items[0]), std::move(items[1])};
 }
 
 qo::Recognised classify(nb::handle result) {
@@ -107,6 +87,10 @@ bool is_path_source(nb::handle source) {
 
 nb::str display_name(nb::handle source, PyObject* filename) {
     if (is_path_source(source)) return nb::str(nb::module_::import_("pathlib").attr("Path")(source).attr("name"));
+    return name_or_default(filename);
+}
+
+nb::str name_or_default(PyObject* filename) {
     if (filename && PyUnicode_GET_LENGTH(filename) > 0) return nb::borrow<nb::str>(filename);
     return nb::str("document.pdf");
 }

@@ -42,20 +42,14 @@ constexpr const char* kProcessPdfSmartDoc =
 struct Request {
     nb::handle source;
     PyObject* filename;  // nullptr for None
-    nb::handle ocr_fallback;
-    nb::handle llm_caller;
-    nb::handle provider;
-    nb::handle google_client;
-    nb::handle google_model;
+    nb::handle ocr_fallback, llm_caller, provider, google_client, google_model;
 };
 
 Request check_request(const char* fn, nb::handle source, nb::handle filename, nb::handle ocr_fallback,
                       nb::handle llm_caller, nb::handle provider, nb::handle google_client,
                       nb::handle google_model) {
-    Request r{source, text_or_none_arg(filename, fn, "filename"), ocr_fallback, llm_caller, provider,
-              google_client, google_model};
-    text_arg(ocr_fallback, fn, "ocr_fallback");
-    text_arg(provider, fn, "provider");
+    Request r{source, text_or_none_arg(filename, fn, "filename"), text_arg(ocr_fallback, fn, "ocr_fallback"),
+              llm_caller, text_arg(provider, fn, "provider"), google_client, google_model};
     text_or_none_arg(google_model, fn, "google_model");
     return r;
 }
@@ -82,9 +76,7 @@ nb::object open_document(const Request& r) {
 }
 
 nb::object make_page(nb::handle text, long long number, qo::Source source, const bool* ocr_failed) {
-    nb::dict metadata;
-    metadata[qo::kPageKey] = nb::int_(number);
-    metadata[qo::kSourceKey] = qo::source_name(source);
+    nb::dict metadata = dict_of(nb::arg(qo::kPageKey) = number, nb::arg(qo::kSourceKey) = qo::source_name(source));
     if (ocr_failed) metadata[qo::kOcrFailedKey] = nb::bool_(*ocr_failed);
     return ocr_ns.get(kPage)("text"_a = text, "metadata"_a = metadata);
 }
@@ -110,23 +102,8 @@ public:
         qo::PageFlow flow(options_);
         nb::object extracted = nb::none();
         for (auto step = flow.next(); step != qo::PageFlow::Step::Done; step = flow.next()) {
-            switch (step) {
-                case qo::PageFlow::Step::Ocr: {
-                    nb::object image = ocr_ns.call(kRenderPageAsImage, doc_, index);
-                    extracted = nb::borrow(ocr_ns.get(kPerformAzureOcr))(image, "image_format"_a = "png");
-                    break;
-                }
-                case qo::PageFlow::Step::ForcedVision:
-                    log_info(ocr_ns, "Página %d: usando Vision LLM (force)...", n);
-                    extracted = vision(index);
-                    break;
-                case qo::PageFlow::Step::FallbackVision:
-                    log_info(ocr_ns, "Página %d: OCR falhou, tentando Vision LLM...", n);
-                    extracted = vision(index);
-                    break;
-                case qo::PageFlow::Step::Done:
-                    break;
-            }
+            if (const char* note = qo::step_note(step)) log_info(ocr_ns, note, n);
+            extracted = step == qo::PageFlow::Step::Ocr ? ocr(index) : vision(index);
             flow.record(classify(extracted));
         }
 
@@ -143,6 +120,11 @@ public:
     }
 
 private:
+    nb::object ocr(Py_ssize_t index) {
+        nb::object image = ocr_ns.call(kRenderPageAsImage, doc_, index);
+        return nb::borrow(ocr_ns.get(kPerformAzureOcr))(image, "image_format"_a = "png");
+    }
+
     nb::object vision(Py_ssize_t index) {
         auto [payload, payload_format] = unpack_pair(ocr_ns.call(kVisionPayload, doc_, index, r_.provider));
         return nb::borrow(ocr_ns.get(kPerformVisionFallback))(
@@ -163,8 +145,8 @@ nb::list load_pdf_with_ocr(nb::handle source, nb::handle use_azure, nb::handle f
     bool azure = truth(use_azure);
 
     nb::object doc = open_document(r);
-    nb::list documents;
-    try {
+    return closing(doc, [&] {
+        nb::list documents;
         nb::str name = display_name(source, r.filename);
         Py_ssize_t count = PyLong_AsSsize_t(nb::object(doc.attr("page_count")).ptr());
         if (count == -1 && PyErr_Occurred()) throw nb::python_error();
@@ -173,12 +155,8 @@ nb::list load_pdf_with_ocr(nb::handle source, nb::handle use_azure, nb::handle f
         // One page at a time: each page object is released before the next
         // one is loaded.
         for (Py_ssize_t i = 0; i < count; ++i) reader.read(i, documents);
-    } catch (...) {
-        close_quietly(doc);
-        throw;
-    }
-    doc.attr("close")();
-    return documents;
+        return documents;
+    });
 }
 
 nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::handle filename,
@@ -188,8 +166,8 @@ nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::ha
     Request r = check_request("process_pdf_smart", source, filename, ocr_fallback, llm_caller, provider,
                               google_client, google_model);
 
-    nb::object analyze_pages = from_import("quillon.utils", "analyze_pages");
-    nb::object load_pdf = from_import("quillon.utils", "load_pdf");
+    nb::object analyze_pages = import_name("quillon.utils", "analyze_pages");
+    nb::object load_pdf = import_name("quillon.utils", "load_pdf");
     nb::str name = display_name(source, r.filename);
 
     nb::object perfil = analyze_pages(source, "min_chars_per_page"_a = min_chars, "filename"_a = name);
@@ -203,9 +181,7 @@ nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::ha
             source, "filename"_a = filename, "ocr_fallback"_a = ocr_fallback, "llm_caller"_a = llm_caller,
             "provider"_a = provider, "google_client"_a = google_client, "google_model"_a = google_model);
     }
-    nb::object plain_name = (r.filename && PyUnicode_GET_LENGTH(r.filename) > 0) ? nb::borrow(r.filename)
-                                                                                 : nb::object(nb::str("document.pdf"));
-    return load_pdf(source, "filename"_a = plain_name);
+    return load_pdf(source, "filename"_a = name_or_default(r.filename));
 }
 
 // The parameters both signatures share, after their own first two.

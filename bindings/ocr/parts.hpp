@@ -64,10 +64,6 @@ nb::object attr_or_none(nb::handle obj, const char* name);
 // `a, b = value`, with the errors of Python's unpacking.
 std::pair<nb::object, nb::object> unpack_pair(nb::handle value);
 
-// `from <module> import <name>` inside a function: the module is imported
-// (or taken from sys.modules) at each call, so a replaced module is seen.
-nb::object from_import(const char* module, const char* name);
-
 // How a recognition step's answer counts: None, a false value, a non-empty
 // text, or a true value of another kind.
 quillon::ocr::Recognised classify(nb::handle result);
@@ -79,6 +75,43 @@ void close_quietly(nb::handle obj) noexcept;
 // Whether a Python error is an Exception (what `except Exception` catches);
 // KeyboardInterrupt, SystemExit and GeneratorExit are not.
 inline bool is_exception(const nb::python_error& e) { return e.matches(PyExc_Exception); }
+
+// f() with `obj` closed afterwards: by obj.close() when f returns, quietly
+// when it throws (the error of f is the one that propagates).
+template <class F>
+auto closing(nb::handle obj, F&& f) {
+    try {
+        auto result = f();
+        obj.attr("close")();
+        return result;
+    } catch (...) {
+        close_quietly(obj);
+        throw;
+    }
+}
+
+// f(), or None when it raises an Exception, logged as logger.error(fmt, error).
+// KeyboardInterrupt and the like propagate.
+template <class F>
+nb::object none_on_error(const char* fmt, F&& f) {
+    try {
+        return f();
+    } catch (nb::python_error& e) {
+        if (!is_exception(e)) throw;
+        log_error(ocr_ns, fmt, e.value());
+        return nb::none();
+    }
+}
+
+// dict(**kwargs): a dict with the keys in the order given.
+template <class... Items>
+nb::dict dict_of(Items&&... items) {
+    return nb::borrow<nb::dict>(nb::handle(reinterpret_cast<PyObject*>(&PyDict_Type))(std::forward<Items>(items)...));
+}
+
+// The name a source without a path is logged under: the caller's non-empty
+// filename, else "document.pdf".
+nb::str name_or_default(PyObject* filename);
 
 // A path source: a str or an os.PathLike.
 bool is_path_source(nb::handle source);

@@ -35,15 +35,10 @@ nb::object render_page_as_pdf(nb::handle doc, nb::handle page_num_arg) {
     // and the page's real number for a negative one.
     nb::object number = doc.attr("load_page")(page_num).attr("number");
     nb::object single = ocr_ns.get(kFitz).attr("open")();
-    try {
+    return closing(single, [&] {
         single.attr("insert_pdf")(doc, "from_page"_a = number, "to_page"_a = number);
-        nb::object data = single.attr("tobytes")();
-        single.attr("close")();
-        return data;
-    } catch (...) {
-        close_quietly(single);
-        throw;
-    }
+        return nb::object(single.attr("tobytes")());
+    });
 }
 
 }  // namespace

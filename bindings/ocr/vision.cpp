@@ -32,14 +32,8 @@ constexpr const char* kPerformVisionFallbackDoc =
 
 constexpr const char* kUserInstruction = "Extraia todo o texto visível nesta página do documento.";
 
-// f(code units, length) over the buffer of the str s.
-template <class F>
-decltype(auto) on_text(nb::handle s, F&& f) {
-    return with_code_units(s.ptr(), std::forward<F>(f));
-}
-
 bool is_google(nb::handle provider) {
-    return on_text(provider, [](const auto* d, std::size_t n) { return qo::is_google_provider(d, n); });
+    return with_code_units(provider.ptr(), [](const auto* d, std::size_t n) { return qo::is_google_provider(d, n); });
 }
 
 nb::object vision_payload(nb::handle doc, nb::handle page_num_arg, nb::handle provider_arg) {
@@ -60,26 +54,11 @@ nb::str data_url(nb::handle mime, nb::handle image_bytes) {
 }
 
 nb::list chat_messages(nb::handle url) {
-    nb::dict system;
-    system["role"] = "system";
-    system["content"] = ocr_ns.get(kVisionFallbackPrompt);
-    nb::dict image_url;
-    image_url["url"] = url;
-    nb::dict image_part;
-    image_part["type"] = "image_url";
-    image_part["image_url"] = image_url;
-    nb::dict text_part;
-    text_part["type"] = "text";
-    text_part["text"] = kUserInstruction;
-    nb::list content;
-    content.append(image_part);
-    content.append(text_part);
-    nb::dict user;
-    user["role"] = "user";
-    user["content"] = content;
-    nb::list messages;
-    messages.append(system);
-    messages.append(user);
+    nb::list content, messages;
+    content.append(dict_of("type"_a = "image_url", "image_url"_a = dict_of("url"_a = url)));
+    content.append(dict_of("type"_a = "text", "text"_a = kUserInstruction));
+    messages.append(dict_of("role"_a = "system", "content"_a = ocr_ns.get(kVisionFallbackPrompt)));
+    messages.append(dict_of("role"_a = "user", "content"_a = content));
     return messages;
 }
 
@@ -88,8 +67,8 @@ nb::object google_route(nb::handle image_bytes, nb::handle mime, nb::handle goog
         log_warning(ocr_ns, "Google vision fallback requested without client/model");
         return nb::none();
     }
-    try {
-        nb::object call_vision = from_import("quillon.providers.google", "call_vision");
+    return none_on_error("Google vision fallback failed: %s", [&]() -> nb::object {
+        nb::object call_vision = import_name("quillon.providers.google", "call_vision");
         nb::object text = call_vision(google_client, nb::handle(google_model), "image_bytes"_a = image_bytes,
                                       "prompt"_a = ocr_ns.get(kVisionFallbackPrompt), "mime"_a = mime);
         if (!text.is_none() && !PyUnicode_Check(text.ptr())) {
@@ -98,15 +77,11 @@ nb::object google_route(nb::handle image_bytes, nb::handle mime, nb::handle goog
             throw nb::python_error();
         }
         return text;
-    } catch (nb::python_error& e) {
-        if (!is_exception(e)) throw;
-        log_error(ocr_ns, "Google vision fallback failed: %s", e.value());
-        return nb::none();
-    }
+    });
 }
 
 nb::object chat_route(nb::handle image_bytes, nb::handle mime, nb::handle llm_caller) {
-    try {
+    return none_on_error("Vision fallback falhou: %s", [&]() -> nb::object {
         nb::list messages = chat_messages(data_url(mime, image_bytes));
         nb::object response = nb::borrow(llm_caller)(messages, nb::none());
         nb::object first = nb::steal(PyObject_GetItem(response.attr("choices").ptr(), nb::int_(0).ptr()));
@@ -120,11 +95,7 @@ nb::object chat_route(nb::handle image_bytes, nb::handle mime, nb::handle llm_ca
         nb::str text = strip(content);
         if (PyUnicode_GET_LENGTH(text.ptr()) == 0) return nb::none();
         return std::move(text);
-    } catch (nb::python_error& e) {
-        if (!is_exception(e)) throw;
-        log_error(ocr_ns, "Vision fallback falhou: %s", e.value());
-        return nb::none();
-    }
+    });
 }
 
 nb::object perform_vision_fallback(nb::handle image_bytes, nb::handle llm_caller, nb::handle image_format,
@@ -136,7 +107,7 @@ nb::object perform_vision_fallback(nb::handle image_bytes, nb::handle llm_caller
     PyObject* google_model = text_or_none_arg(google_model_arg, fn, "google_model");
 
     nb::str fmt = (format && PyUnicode_GET_LENGTH(format) > 0) ? lower(format) : nb::str("png");
-    qo::Mime kind = on_text(fmt, [](const auto* d, std::size_t n) { return qo::mime_for(d, n); });
+    qo::Mime kind = with_code_units(fmt.ptr(), [](const auto* d, std::size_t n) { return qo::mime_for(d, n); });
     nb::str mime = kind == qo::Mime::ImageSlashFormat
                        ? nb::steal<nb::str>(PyUnicode_FromFormat("image/%U", fmt.ptr()))
                        : nb::str(qo::fixed_mime(kind));

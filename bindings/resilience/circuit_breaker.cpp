@@ -23,6 +23,8 @@
 // the one being logged.
 #include "resilience/parts.hpp"
 
+#include <utility>
+
 #include "quillon/circuit_breaker.hpp"
 
 namespace rs = quillon::resilience;
@@ -47,6 +49,11 @@ PyObject* g_members[3] = {nullptr, nullptr, nullptr};
 
 nb::object member(rs::State s) { return nb::borrow(g_members[static_cast<int>(s)]); }
 
+// A field's value as its property gives it: a state as its member, a number as itself.
+nb::object as_python(rs::State s) { return member(s); }
+template <class T>
+T as_python(T v) { return v; }
+
 // Where a call may block: without the GIL (see the note at the top).
 void without_gil(void (*body)(void*), void* ctx) {
     nb::gil_scoped_release release;
@@ -67,23 +74,16 @@ inline void report(rs::CircuitBreaker& b, const rs::Outcome& o) {
     if (o.report_until) b.report(o.report_until, &log_transition, nullptr, &without_gil);
 }
 
-// An integer parameter: any real number, truncated toward zero; beyond 64
-// bits held at the nearest 64-bit value, which compares the same against any
-// failure count or elapsed time the breaker can see.
-std::int64_t int64_param(nb::handle h, const char* fn, const char* param) {
-    return integer_arg_saturated(h, fn, param);
-}
-
 void make_circuit_state(nb::module_& m) {
-    nb::object enum_type = nb::module_::import_("enum").attr("Enum");
+    // Member order of the enum; each is stored at its State's index.
+    const std::pair<rs::State, const char*> states[] = {
+        {rs::State::Closed, "CLOSED"}, {rs::State::Open, "OPEN"}, {rs::State::HalfOpen, "HALF_OPEN"}};
     nb::list names;
-    for (const char* name : {"CLOSED", "OPEN", "HALF_OPEN"}) names.append(nb::make_tuple(name, name));
-    nb::object cls = enum_type("CircuitState", names, nb::arg("module") = resilience_ns.dotted_name(),
-                               nb::arg("qualname") = "CircuitState");
+    for (auto [state, name] : states) names.append(nb::make_tuple(name, name));
+    nb::object cls = nb::module_::import_("enum").attr("Enum")(
+        "CircuitState", names, nb::arg("module") = resilience_ns.dotted_name(), nb::arg("qualname") = "CircuitState");
     cls.attr("__doc__") = kStateDoc;
-    const rs::State order[] = {rs::State::Closed, rs::State::Open, rs::State::HalfOpen};
-    const char* names_c[] = {"CLOSED", "OPEN", "HALF_OPEN"};
-    for (int i = 0; i < 3; ++i) g_members[static_cast<int>(order[i])] = nb::object(cls.attr(names_c[i])).release().ptr();
+    for (auto [state, name] : states) g_members[static_cast<int>(state)] = nb::object(cls.attr(name)).release().ptr();
     m.attr("CircuitState") = cls;
 }
 
@@ -98,16 +98,25 @@ rs::State state_param(nb::handle h) {
 // A private field: readable and, as on a Python object, writable; both under
 // the breaker's lock.  The new value is converted before the lock is taken
 // (the conversion may run Python code).
-template <class T, class Get, class Convert>
-void field(nb::class_<rs::CircuitBreaker>& cls, const char* name, const char* sig, T rs::Fields::*slot, Get get,
+template <class T, class Convert>
+void field(nb::class_<rs::CircuitBreaker>& cls, const char* name, const char* sig, T rs::Fields::*slot,
            Convert convert) {
     cls.def_prop_rw(
-        name, [get](rs::CircuitBreaker& b) { return get(b.fields(&without_gil)); },
+        name,
+        [slot](rs::CircuitBreaker& b) { return as_python(b.fields(&without_gil).*slot); },
         [slot, convert](rs::CircuitBreaker& b, nb::handle value) {
             T v = convert(value);
             b.update([&](rs::Fields& f) { f.*slot = v; }, &without_gil);
         },
         nb::for_getter(nb::sig(sig)));
+}
+
+// The converter of an integer field, named in its errors as the field's
+// setter.  Any real number, truncated toward zero; beyond 64 bits held at the
+// nearest 64-bit value, which compares the same against any failure count or
+// elapsed time the breaker can see.
+auto int64_field(const char* name) {
+    return [name](nb::handle v) { return integer_arg_saturated(v, name, "value"); };
 }
 
 }  // namespace
@@ -119,8 +128,9 @@ void register_circuit_breaker(nb::module_& m) {
     cls.def(
            "__init__",
            [](rs::CircuitBreaker* self, nb::handle failure_threshold, nb::handle recovery_timeout) {
-               std::int64_t threshold = int64_param(failure_threshold, "CircuitBreaker", "failure_threshold");
-               std::int64_t timeout = int64_param(recovery_timeout, "CircuitBreaker", "recovery_timeout");
+               // Both held at the 64-bit range, as the fields are (see int64_field).
+               std::int64_t threshold = integer_arg_saturated(failure_threshold, "CircuitBreaker", "failure_threshold");
+               std::int64_t timeout = integer_arg_saturated(recovery_timeout, "CircuitBreaker", "recovery_timeout");
                new (self) rs::CircuitBreaker(threshold, timeout);
            },
            param("failure_threshold") = 5, param("recovery_timeout") = 60,
@@ -153,19 +163,13 @@ void register_circuit_breaker(nb::module_& m) {
             "Verifica se o tempo de recuperação passou desde a última falha.");
 
     field(cls, "_failure_threshold", "def _failure_threshold(self, /) -> int", &rs::Fields::failure_threshold,
-          [](const rs::Fields& f) { return f.failure_threshold; },
-          [](nb::handle v) { return int64_param(v, "_failure_threshold", "value"); });
+          int64_field("_failure_threshold"));
     field(cls, "_recovery_timeout", "def _recovery_timeout(self, /) -> int", &rs::Fields::recovery_timeout,
-          [](const rs::Fields& f) { return f.recovery_timeout; },
-          [](nb::handle v) { return int64_param(v, "_recovery_timeout", "value"); });
-    field(cls, "_state", "def _state(self, /) -> CircuitState", &rs::Fields::state,
-          [](const rs::Fields& f) { return member(f.state); }, [](nb::handle v) { return state_param(v); });
+          int64_field("_recovery_timeout"));
+    field(cls, "_state", "def _state(self, /) -> CircuitState", &rs::Fields::state, &state_param);
     field(cls, "_failure_count", "def _failure_count(self, /) -> int", &rs::Fields::failure_count,
-          [](const rs::Fields& f) { return f.failure_count; },
-          [](nb::handle v) { return int64_param(v, "_failure_count", "value"); });
+          int64_field("_failure_count"));
     field(cls, "_last_failure_time", "def _last_failure_time(self, /) -> float", &rs::Fields::last_failure_time,
-          [](const rs::Fields& f) { return f.last_failure_time; },
           [](nb::handle v) { return real_arg(v, "_last_failure_time", "value"); });
-    field(cls, "_probe_in_flight", "def _probe_in_flight(self, /) -> bool", &rs::Fields::probe_in_flight,
-          [](const rs::Fields& f) { return f.probe_in_flight; }, [](nb::handle v) { return truth(v); });
+    field(cls, "_probe_in_flight", "def _probe_in_flight(self, /) -> bool", &rs::Fields::probe_in_flight, &truth);
 }

@@ -73,16 +73,12 @@ void bind_retryable_exceptions() {
     types.append(resilience_ns.import_from("quillon.exceptions", "ModelError"));
     try {
         // As `from openai import APIConnectionError, APITimeoutError,
-        // InternalServerError, RateLimitError`, then appended in the order
-        // of the tuple.
-        nb::object connection = resilience_ns.import_from("openai", "APIConnectionError");
-        nb::object timeout = resilience_ns.import_from("openai", "APITimeoutError");
-        nb::object server = resilience_ns.import_from("openai", "InternalServerError");
-        nb::object rate_limit = resilience_ns.import_from("openai", "RateLimitError");
-        types.append(rate_limit);
-        types.append(timeout);
-        types.append(connection);
-        types.append(server);
+        // InternalServerError, RateLimitError` (all or none), then appended
+        // in the order of the tuple.
+        nb::object openai[4];
+        const char* names[] = {"APIConnectionError", "APITimeoutError", "InternalServerError", "RateLimitError"};
+        for (int i = 0; i < 4; ++i) openai[i] = resilience_ns.import_from("openai", names[i]);
+        for (int i : {3, 1, 0, 2}) types.append(openai[i]);
     } catch (nb::python_error& e) {
         if (!e.matches(PyExc_ImportError)) throw;
         // Without the client the host's own errors are still retried.

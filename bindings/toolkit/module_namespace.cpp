@@ -102,16 +102,20 @@ nb::object ModuleNamespace::import_module(const char* module, const char* as) {
 }
 
 nb::object ModuleNamespace::import_from(const char* module, const char* name, const char* as) {
-    nb::object mod = nb::module_::import_(module);
-    PyObject* v = PyObject_GetAttrString(mod.ptr(), name);
-    if (!v) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
-        throw nb::python_error();
-    }
-    nb::object value = nb::steal(v);
+    nb::object value = import_name(module, name);
     set(as ? as : name, value);
     return value;
+}
+
+nb::object import_name(const char* module, const char* name) {
+    nb::object mod = nb::module_::import_(module);
+    PyObject* v = PyObject_GetAttrString(mod.ptr(), name);
+    if (v) return nb::steal(v);
+    // Only a missing attribute is a missing name, as in the statement.
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+    PyErr_Clear();
+    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s'", name, module);
+    throw nb::python_error();
 }
 
 }  // namespace quillon::bind

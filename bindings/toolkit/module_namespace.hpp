@@ -83,4 +83,9 @@ private:
     const char* dotted_name_ = "";
 };
 
+// The value of `from <module> import <name>`, bound nowhere: the module is
+// imported (or taken from sys.modules) now, so a replaced one is seen; a
+// missing name is the statement's ImportError.
+nb::object import_name(const char* module, const char* name);
+
 }  // namespace quillon::bind

@@ -56,6 +56,17 @@ const char* source_name(Source s) noexcept {
     return "text";
 }
 
+const char* step_note(PageFlow::Step step) noexcept {
+    switch (step) {
+        case PageFlow::Step::ForcedVision:
+            return "Página %d: usando Vision LLM (force)...";
+        case PageFlow::Step::FallbackVision:
+            return "Página %d: OCR falhou, tentando Vision LLM...";
+        default:
+            return nullptr;
+    }
+}
+
 bool PageFlow::attempted() const noexcept {
     return options_.use_azure || (options_.mode != FallbackMode::Off && options_.has_llm_caller);
 }

@@ -138,6 +138,14 @@ TEST(Ocr, PageFlowRoutes) {
     }
 }
 
+// The vision steps say why the model reads the page; the OCR request is announced per page.
+TEST(Ocr, StepNotes) {
+    EXPECT_STREQ(step_note(Step::ForcedVision), "Página %d: usando Vision LLM (force)...");
+    EXPECT_STREQ(step_note(Step::FallbackVision), "Página %d: OCR falhou, tentando Vision LLM...");
+    EXPECT_EQ(step_note(Step::Ocr), nullptr);
+    EXPECT_EQ(step_note(Step::Done), nullptr);
+}
+
 TEST(Ocr, RecordWithoutAStepChangesNothing) {
     PageFlow flow({true, FallbackMode::Off, false});
     flow.record(R::Text);

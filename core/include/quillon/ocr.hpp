@@ -199,6 +199,10 @@ private:
     Recognised result_ = Recognised::Nothing;
 };
 
+// The info line logged before a step: a %-format of the page number (1-based);
+// nullptr for the OCR request, which is announced once per page beforehand.
+const char* step_note(PageFlow::Step step) noexcept;
+
 // A page record is kept when it has text or records a failed recognition.
 constexpr bool keeps_page(bool text_is_empty, bool ocr_failed) noexcept { return !text_is_empty || ocr_failed; }
 
