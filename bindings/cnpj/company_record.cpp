@@ -16,10 +16,7 @@ constexpr Name kEmpty{""}, kZeroText{"0"}, kCapitalSocial{services::kCapitalMemb
 
 // A table string as an interned str, kept for the process (nullptr stays nullptr).
 PyObject* intern(const char* text) {
-    if (!text) return nullptr;
-    PyObject* s = PyUnicode_InternFromString(text);
-    if (!s) throw nb::python_error();
-    return s;
+    return text ? owned(PyUnicode_InternFromString(text)).release().ptr() : nullptr;
 }
 
 struct BoundField {
@@ -77,7 +74,7 @@ nb::list partners(nb::handle data, const BoundLayout& l) {
     // Size re-read each turn: reading an element may run Python code.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(qsa.ptr()); ++i) {
         nb::object element = nb::borrow(PyList_GET_ITEM(qsa.ptr(), i));
-        if (PyList_Append(out.ptr(), members(element, l.partner).ptr()) < 0) throw nb::python_error();
+        checked(PyList_Append(out.ptr(), members(element, l.partner).ptr()));
     }
     return out;
 }
@@ -86,24 +83,10 @@ nb::list partners(nb::handle data, const BoundLayout& l) {
 // value as it is.  A text that does not parse raises float()'s ValueError.
 nb::object share_capital(nb::handle value) {
     if (!PyUnicode_Check(value.ptr())) return nb::borrow(value);
-    nb::object text = with_code_units(value.ptr(), [&](const auto* data, std::size_t n) -> nb::object {
-        switch (services::amount_style(data, n)) {
-            case services::AmountStyle::kEmpty:
-                return nb::object();
-            case services::AmountStyle::kDecimalPoint:
-                return nb::borrow(value);
-            case services::AmountStyle::kBrazilian:
-                break;
-        }
-        std::u32string out;
-        out.reserve(n);
-        services::brazilian_to_decimal_point(data, n, [&](char32_t c) { out.push_back(c); });
-        return make_str(out);
-    });
-    if (!text.is_valid()) return nb::int_(0);
-    PyObject* number = PyFloat_FromString(text.ptr());
-    if (!number) throw nb::python_error();
-    return nb::steal(number);
+    if (PyUnicode_GET_LENGTH(value.ptr()) == 0) return nb::int_(0);
+    nb::str text = with_code_units(
+        value.ptr(), [](const auto* data, std::size_t n) { return make_str(services::capital_text(data, n)); });
+    return owned(PyFloat_FromString(text.ptr()));
 }
 
 // An answer that does not name the company (`{}`, an error object sent with
@@ -159,11 +142,7 @@ void register_company_record(nb::module_& m) {
           "ValueError quando o texto não é um número.");
     m.def("_cnpj_ascii", &cnpj_ascii, param("cnpj"), nb::sig("def _cnpj_ascii(cnpj: str) -> str"),
           "CNPJ limpo como os serviços e os arquivos o escrevem: dígitos de qualquer escrita em ASCII.");
-    struct Builder {
-        const services::RecordLayout* layout;
-        const char *name, *sig, *doc;
-    };
-    static constexpr Builder builders[] = {
+    static constexpr LayoutFunction builders[] = {
         {&services::kBrasilApiRecord, "_registro_brasil_api",
          "def _registro_brasil_api(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any]",
          "Registro normalizado de uma resposta da BrasilAPI já decodificada (ValueError sem razão social)."},
@@ -171,7 +150,7 @@ void register_company_record(nb::module_& m) {
          "def _registro_receita_ws(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any] | None",
          "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR,\n"
          "ValueError sem razão social)."}};
-    for (const Builder& b : builders)
+    for (const LayoutFunction& b : builders)
         m.def(b.name, [b](nb::handle d, nb::handle c) { return registro(*b.layout, b.name, d, c); }, param("dados"),
               param("cnpj"), nb::sig(b.sig), b.doc);
 }

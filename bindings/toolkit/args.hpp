@@ -18,6 +18,17 @@ namespace nb = nanobind;
 // Raises `type(fmt % args)` (PyErr_Format's format) as a Python error.
 [[noreturn]] void raise_error(PyObject* type, const char* fmt, ...);
 
+// A new reference returned by the C API as an object, or the error it raised.
+inline nb::object owned(PyObject* result) {
+    if (!result) throw nb::python_error();
+    return nb::steal(result);
+}
+// A C API status (-1 with an error set), or the error it raised.
+inline int checked(int status) {
+    if (status < 0) throw nb::python_error();
+    return status;
+}
+
 // Raises TypeError("<fn>() argument '<param>' must be <expected>, not <type>").
 [[noreturn]] void raise_wrong_type(const char* fn, const char* param, const char* expected, nb::handle got);
 

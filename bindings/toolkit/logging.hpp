@@ -18,27 +18,22 @@ inline constexpr Name kLoggerName{"logger"};
 // Binds `logger = logging.getLogger(<dotted module name>)` on the module.
 void bind_logger(ModuleNamespace& ns);
 
+// logger.<level>(fmt, *args, **keywords).
+template <class... Args>
+void log_at(const ModuleNamespace& ns, const char* level, const char* fmt, Args&&... args) {
+    ns.get(kLoggerName).attr(level)(fmt, std::forward<Args>(args)...);
+}
 template <class... Args>
 void log_info(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    nb::borrow<nb::object>(ns.get(kLoggerName)).attr("info")(fmt, std::forward<Args>(args)...);
+    log_at(ns, "info", fmt, std::forward<Args>(args)...);
 }
-
 template <class... Args>
 void log_warning(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    nb::borrow<nb::object>(ns.get(kLoggerName)).attr("warning")(fmt, std::forward<Args>(args)...);
+    log_at(ns, "warning", fmt, std::forward<Args>(args)...);
 }
-
 template <class... Args>
 void log_error(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    nb::borrow<nb::object>(ns.get(kLoggerName)).attr("error")(fmt, std::forward<Args>(args)...);
-}
-
-// logger.error(fmt, *args, exc_info=error): the record carries the error's
-// description and stack trace, as logger.exception() would in an except block.
-template <class... Args>
-void log_exception(const ModuleNamespace& ns, nb::handle error, const char* fmt, Args&&... args) {
-    nb::borrow<nb::object>(ns.get(kLoggerName))
-        .attr("error")(fmt, std::forward<Args>(args)..., nb::arg("exc_info") = error);
+    log_at(ns, "error", fmt, std::forward<Args>(args)...);
 }
 
 }  // namespace quillon::bind
