@@ -18,22 +18,14 @@ inline constexpr Name kLoggerName{"logger"};
 // Binds `logger = logging.getLogger(<dotted module name>)` on the module.
 void bind_logger(ModuleNamespace& ns);
 
-// logger.<level>(fmt, *args, **keywords).
-template <class... Args>
-void log_at(const ModuleNamespace& ns, const char* level, const char* fmt, Args&&... args) {
-    ns.get(kLoggerName).attr(level)(fmt, std::forward<Args>(args)...);
-}
-template <class... Args>
-void log_info(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    log_at(ns, "info", fmt, std::forward<Args>(args)...);
-}
-template <class... Args>
-void log_warning(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    log_at(ns, "warning", fmt, std::forward<Args>(args)...);
-}
-template <class... Args>
-void log_error(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    log_at(ns, "error", fmt, std::forward<Args>(args)...);
-}
+// log_warning(ns, fmt, *args, **keywords): logger.warning(fmt, *args, **keywords).
+struct LogAt {
+    const char* level;
+    template <class... Args>
+    void operator()(const ModuleNamespace& ns, const char* fmt, Args&&... args) const {
+        ns.get(kLoggerName).attr(level)(fmt, std::forward<Args>(args)...);
+    }
+};
+inline constexpr LogAt log_info{"info"}, log_warning{"warning"}, log_error{"error"};
 
 }  // namespace quillon::bind

@@ -5,10 +5,7 @@
 namespace quillon::bind {
 
 PyObject* Name::get() const {
-    if (!str_) {
-        str_ = PyUnicode_InternFromString(text_);
-        if (!str_) throw nb::python_error();
-    }
+    if (!str_) str_ = owned(PyUnicode_InternFromString(text_)).release().ptr();
     return str_;
 }
 
