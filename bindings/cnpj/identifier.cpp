@@ -61,8 +61,7 @@ nb::object formatar_cnpj(nb::handle cnpj_arg) {
 long long weight_mod_11(nb::handle item) {
     nb::int_ w = integer_arg(item, "_calcular_digito_cnpj", "pesos");
     int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(w.ptr(), &overflow);
-    if (v == -1 && PyErr_Occurred()) throw nb::python_error();
+    long long v = checked(PyLong_AsLongLongAndOverflow(w.ptr(), &overflow));
     if (!overflow) return v % 11;
     return PyLong_AsLongLong(owned(PyNumber_Remainder(w.ptr(), nb::int_(11).ptr())).ptr());
 }

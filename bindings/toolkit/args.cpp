@@ -51,26 +51,20 @@ nb::int_ integer_arg(nb::handle h, const char* fn, const char* param) {
 }
 
 long long integer_arg_ll(nb::handle h, const char* fn, const char* param) {
-    nb::int_ v = integer_arg(h, fn, param);
-    long long r = PyLong_AsLongLong(v.ptr());
-    if (r == -1 && PyErr_Occurred()) throw nb::python_error();
-    return r;
+    return checked(PyLong_AsLongLong(integer_arg(h, fn, param).ptr()));
 }
 
 long long integer_arg_saturated(nb::handle h, const char* fn, const char* param) {
     nb::int_ v = integer_arg(h, fn, param);
     int overflow = 0;
-    long long r = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
-    if (r == -1 && PyErr_Occurred()) throw nb::python_error();
+    long long r = checked(PyLong_AsLongLongAndOverflow(v.ptr(), &overflow));
     if (overflow != 0) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
     return r;
 }
 
 double real_arg(nb::handle h, const char* fn, const char* param) {
     if (!is_real_number(h)) raise_wrong_type(fn, param, "a real number", h);
-    double r = PyFloat_AsDouble(h.ptr());
-    if (r == -1.0 && PyErr_Occurred()) throw nb::python_error();
-    return r;
+    return checked(PyFloat_AsDouble(h.ptr()));
 }
 
 nb::tuple items_of(nb::handle list) {

@@ -23,10 +23,11 @@ inline nb::object owned(PyObject* result) {
     if (!result) throw nb::python_error();
     return nb::steal(result);
 }
-// A C API status (-1 with an error set), or the error it raised.
-inline int checked(int status) {
-    if (status < 0) throw nb::python_error();
-    return status;
+// A C API result, or the error it raised (-1 with an error set).
+template <class T>
+T checked(T result) {
+    if (result == T(-1) && PyErr_Occurred()) throw nb::python_error();
+    return result;
 }
 
 // Raises TypeError("<fn>() argument '<param>' must be <expected>, not <type>").
