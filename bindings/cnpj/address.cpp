@@ -30,11 +30,9 @@ nb::str registry_line(nb::dict dados_receita) {
         if (PyErr_Occurred()) throw nb::python_error();
         return nb::str("");
     }
-    if (!PyDict_Check(endereco)) {
-        PyErr_Format(PyExc_TypeError, "comparar_enderecos(): dados_receita['endereco'] must be dict, not %.200s",
-                     Py_TYPE(endereco)->tp_name);
-        throw nb::python_error();
-    }
+    if (!PyDict_Check(endereco))
+        raise_error(PyExc_TypeError, "comparar_enderecos(): dados_receita['endereco'] must be dict, not %.200s",
+                    Py_TYPE(endereco)->tp_name);
     nb::object keep = nb::borrow(endereco);
     nb::list parts;
     for (const Name& key : kAddressParts) {
@@ -44,17 +42,13 @@ nb::str registry_line(nb::dict dados_receita) {
             continue;
         }
         if (value == Py_None) continue;
-        if (!PyUnicode_Check(value)) {
-            PyErr_Format(PyExc_TypeError,
-                         "comparar_enderecos(): dados_receita['endereco']['%s'] must be str or None, not %.200s",
-                         key.text(), Py_TYPE(value)->tp_name);
-            throw nb::python_error();
-        }
+        if (!PyUnicode_Check(value))
+            raise_error(PyExc_TypeError,
+                        "comparar_enderecos(): dados_receita['endereco']['%s'] must be str or None, not %.200s",
+                        key.text(), Py_TYPE(value)->tp_name);
         if (PyUnicode_GET_LENGTH(value) > 0) parts.append(nb::handle(value));
     }
-    PyObject* line = PyUnicode_Join(nb::str(" ").ptr(), parts.ptr());
-    if (!line) throw nb::python_error();
-    return nb::steal<nb::str>(line);
+    return nb::borrow<nb::str>(owned(PyUnicode_Join(nb::str(" ").ptr(), parts.ptr())));
 }
 
 nb::str normalizar_endereco(nb::handle endereco_arg) {

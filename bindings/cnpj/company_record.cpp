@@ -5,7 +5,7 @@
 // the open-data records (`_capital_social`, `_cnpj_ascii`).
 #include "cnpj/web_services.hpp"
 
-#include <string>
+#include <unordered_map>
 
 using namespace cnpj_names;
 
@@ -14,60 +14,29 @@ namespace {
 constexpr Name kEmpty{""}, kZeroText{"0"}, kCapitalSocial{services::kCapitalMember}, kQsa{services::kQsa},
     kStatus{services::kStatusMember}, kRazaoSocial{services::kCompanyNameKey};
 
-// A table string as an interned str, kept for the process (nullptr stays nullptr).
-PyObject* intern(const char* text) {
-    if (!text) return nullptr;
-    PyObject* s = PyUnicode_InternFromString(text);
-    if (!s) throw nb::python_error();
+// A table string as an interned str, made on first use and kept for the
+// process.
+PyObject* py(const char* text) {
+    static std::unordered_map<const char*, PyObject*> made;
+    PyObject*& s = made[text];
+    if (!s) s = owned(PyUnicode_InternFromString(text)).release().ptr();
     return s;
-}
-
-struct BoundField {
-    services::Source source;
-    PyObject* key;
-    PyObject* member;  // nullptr: always ""
-};
-
-template <std::size_t N>
-void bind_fields(const services::Field (&in)[N], BoundField (&out)[N]) {
-    for (std::size_t i = 0; i < N; ++i) out[i] = {in[i].source, intern(in[i].key), intern(in[i].member)};
-}
-
-// A layout with its strings as Python objects, built once.
-struct BoundLayout {
-    explicit BoundLayout(const services::RecordLayout& l)
-        : fonte(intern(services::service(l.service).name)), capital_is_text(l.capital_is_text),
-          refusal(intern(l.refusal)) {
-        bind_fields(l.fields, fields);
-        bind_fields(l.partner, partner);
-        bind_fields(services::kAddress, address);
-    }
-    PyObject* fonte;
-    bool capital_is_text;
-    PyObject* refusal;
-    BoundField fields[services::kRecordKeys];
-    BoundField partner[services::kPartnerKeys];
-    BoundField address[services::kAddressKeys];
-};
-
-const BoundLayout& bound(const services::RecordLayout& layout) {
-    static const BoundLayout brasil_api(services::kBrasilApiRecord), receita_ws(services::kReceitaWsRecord);
-    return &layout == &services::kBrasilApiRecord ? brasil_api : receita_ws;
 }
 
 // The keys of `fields` read from the members of `data`, in order.
 template <std::size_t N>
-nb::dict members(nb::handle data, const BoundField (&fields)[N]) {
+nb::dict members(nb::handle data, const services::Field (&fields)[N]) {
     nb::handle empty(kEmpty.get());
     nb::dict out;
-    for (const BoundField& f : fields) put(out, f.key, f.member ? field(data, f.member, empty) : nb::borrow(empty));
+    for (const services::Field& f : fields)
+        put(out, py(f.key), f.member ? field(data, py(f.member), empty) : nb::borrow(empty));
     return out;
 }
 
 // The partner list from the answer's `qsa` array (absent: empty), one entry
 // per element, in order.  A null `qsa` is an error, so its absence is told
 // apart with a marker no JSON value can be.
-nb::list partners(nb::handle data, const BoundLayout& l) {
+nb::list partners(nb::handle data, const services::RecordLayout& l) {
     static PyObject* absent = PyTuple_New(0);
     nb::object qsa = field(data, kQsa.get(), absent);
     nb::list out;
@@ -77,7 +46,7 @@ nb::list partners(nb::handle data, const BoundLayout& l) {
     // Size re-read each turn: reading an element may run Python code.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(qsa.ptr()); ++i) {
         nb::object element = nb::borrow(PyList_GET_ITEM(qsa.ptr(), i));
-        if (PyList_Append(out.ptr(), members(element, l.partner).ptr()) < 0) throw nb::python_error();
+        checked(PyList_Append(out.ptr(), members(element, l.partner).ptr()));
     }
     return out;
 }
@@ -86,24 +55,10 @@ nb::list partners(nb::handle data, const BoundLayout& l) {
 // value as it is.  A text that does not parse raises float()'s ValueError.
 nb::object share_capital(nb::handle value) {
     if (!PyUnicode_Check(value.ptr())) return nb::borrow(value);
-    nb::object text = with_code_units(value.ptr(), [&](const auto* data, std::size_t n) -> nb::object {
-        switch (services::amount_style(data, n)) {
-            case services::AmountStyle::kEmpty:
-                return nb::object();
-            case services::AmountStyle::kDecimalPoint:
-                return nb::borrow(value);
-            case services::AmountStyle::kBrazilian:
-                break;
-        }
-        std::u32string out;
-        out.reserve(n);
-        services::brazilian_to_decimal_point(data, n, [&](char32_t c) { out.push_back(c); });
-        return make_str(out);
-    });
-    if (!text.is_valid()) return nb::int_(0);
-    PyObject* number = PyFloat_FromString(text.ptr());
-    if (!number) throw nb::python_error();
-    return nb::steal(number);
+    if (PyUnicode_GET_LENGTH(value.ptr()) == 0) return nb::int_(0);
+    nb::str text = with_code_units(
+        value.ptr(), [](const auto* data, std::size_t n) { return make_str(services::capital_text(data, n)); });
+    return owned(PyFloat_FromString(text.ptr()));
 }
 
 // An answer that does not name the company (`{}`, an error object sent with
@@ -131,22 +86,22 @@ nb::object cnpj_ascii(nb::handle cnpj_arg) {
 
 }  // namespace
 
-nb::object company_record(const services::RecordLayout& layout, nb::handle data, nb::handle clean) {
-    const BoundLayout& l = bound(layout);
-    if (l.refusal && field(data, kStatus.get(), Py_None).equal(nb::handle(l.refusal))) return nb::none();
+nb::object company_record(const services::RecordLayout& l, nb::handle data, nb::handle clean) {
+    if (l.refusal && field(data, kStatus.get(), Py_None).equal(nb::handle(py(l.refusal)))) return nb::none();
     nb::object capital = l.capital_is_text ? share_capital(field(data, kCapitalSocial.get(), kZeroText.get()))
                                            : field(data, kCapitalSocial.get(), nb::int_(0));
     nb::list socios = partners(data, l);
     nb::object formatted = format_cnpj(clean);
     nb::dict r;
-    for (const BoundField& f : l.fields) {
+    for (const services::Field& f : l.fields) {
+        PyObject* key = py(f.key);
         switch (f.source) {
-            case services::Source::kMember: put(r, f.key, field(data, f.member, kEmpty.get())); break;
-            case services::Source::kFonte: put(r, f.key, l.fonte); break;
-            case services::Source::kCnpj: put(r, f.key, formatted); break;
-            case services::Source::kCapital: put(r, f.key, capital); break;
-            case services::Source::kAddress: put(r, f.key, members(data, l.address)); break;
-            case services::Source::kPartners: put(r, f.key, socios); break;
+            case services::Source::kMember: put(r, key, field(data, py(f.member), kEmpty.get())); break;
+            case services::Source::kFonte: put(r, key, py(services::service(l.service).name)); break;
+            case services::Source::kCnpj: put(r, key, formatted); break;
+            case services::Source::kCapital: put(r, key, capital); break;
+            case services::Source::kAddress: put(r, key, members(data, services::kAddress)); break;
+            case services::Source::kPartners: put(r, key, socios); break;
         }
     }
     return named_company(r);
@@ -159,11 +114,7 @@ void register_company_record(nb::module_& m) {
           "ValueError quando o texto não é um número.");
     m.def("_cnpj_ascii", &cnpj_ascii, param("cnpj"), nb::sig("def _cnpj_ascii(cnpj: str) -> str"),
           "CNPJ limpo como os serviços e os arquivos o escrevem: dígitos de qualquer escrita em ASCII.");
-    struct Builder {
-        const services::RecordLayout* layout;
-        const char *name, *sig, *doc;
-    };
-    static constexpr Builder builders[] = {
+    static constexpr LayoutFunction builders[] = {
         {&services::kBrasilApiRecord, "_registro_brasil_api",
          "def _registro_brasil_api(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any]",
          "Registro normalizado de uma resposta da BrasilAPI já decodificada (ValueError sem razão social)."},
@@ -171,7 +122,7 @@ void register_company_record(nb::module_& m) {
          "def _registro_receita_ws(dados: dict[str, typing.Any], cnpj: str) -> dict[str, typing.Any] | None",
          "Registro normalizado de uma resposta da ReceitaWS já decodificada (None para status ERROR,\n"
          "ValueError sem razão social)."}};
-    for (const Builder& b : builders)
+    for (const LayoutFunction& b : builders)
         m.def(b.name, [b](nb::handle d, nb::handle c) { return registro(*b.layout, b.name, d, c); }, param("dados"),
               param("cnpj"), nb::sig(b.sig), b.doc);
 }

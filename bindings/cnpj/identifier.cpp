@@ -26,12 +26,11 @@ nb::object limpar_cnpj(nb::handle cnpj_arg) {
             cnpj::Digits alnum;
             if (cnpj::read_alphanumeric_if_letters(letters, data, n, alnum)) return make_str(alnum.chars, cnpj::kLength);
             if (kept == n && PyUnicode_CheckExact(s)) return nb::borrow(s);
-            PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(kept), 127);
-            if (!out) throw nb::python_error();
-            auto* w = static_cast<Py_UCS1*>(PyUnicode_DATA(out));
+            nb::object out = owned(PyUnicode_New(static_cast<Py_ssize_t>(kept), 127));
+            auto* w = PyUnicode_1BYTE_DATA(out.ptr());
             for (std::size_t i = 0; i < n; ++i)
                 if (data[i] >= '0' && data[i] <= '9') *w++ = data[i];
-            return nb::steal(out);
+            return out;
         } else {
             std::u32string kept;
             cnpj::clean(data, n, [&](char32_t c) { kept.push_back(c); });
@@ -62,12 +61,9 @@ nb::object formatar_cnpj(nb::handle cnpj_arg) {
 long long weight_mod_11(nb::handle item) {
     nb::int_ w = integer_arg(item, "_calcular_digito_cnpj", "pesos");
     int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(w.ptr(), &overflow);
-    if (v == -1 && PyErr_Occurred()) throw nb::python_error();
+    long long v = checked(PyLong_AsLongLongAndOverflow(w.ptr(), &overflow));
     if (!overflow) return v % 11;
-    nb::object rest = nb::steal(PyNumber_Remainder(w.ptr(), nb::int_(11).ptr()));
-    if (!rest.is_valid()) throw nb::python_error();
-    return PyLong_AsLongLong(rest.ptr());
+    return PyLong_AsLongLong(owned(PyNumber_Remainder(w.ptr(), nb::int_(11).ptr())).ptr());
 }
 
 nb::str calcular_digito_cnpj(nb::handle base_arg, nb::handle pesos_arg) {
@@ -81,11 +77,9 @@ nb::str calcular_digito_cnpj(nb::handle base_arg, nb::handle pesos_arg) {
         Py_UCS4 c = PyUnicode_READ_CHAR(base, static_cast<Py_ssize_t>(i));
         int value = cnpj::char_value(c);
         if (value < 0) {
-            nb::object ch = nb::steal(PyUnicode_FromOrdinal(static_cast<int>(c)));
-            if (!ch.is_valid()) throw nb::python_error();
-            PyErr_Format(PyExc_ValueError, "_calcular_digito_cnpj(): invalid CNPJ character %R at position %zu",
-                         ch.ptr(), i);
-            throw nb::python_error();
+            nb::object ch = owned(PyUnicode_FromOrdinal(static_cast<int>(c)));
+            raise_error(PyExc_ValueError, "_calcular_digito_cnpj(): invalid CNPJ character %R at position %zu",
+                        ch.ptr(), i);
         }
         // The list may change size under a weight's __index__; re-check.
         if (i >= pesos.size()) break;

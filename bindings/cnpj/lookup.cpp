@@ -28,16 +28,6 @@ nb::object ask(const char* function, const services::RecordLayout& layout, nb::h
     });
 }
 
-nb::object consultar_brasil_api(nb::handle cnpj_arg) {
-    text_arg(cnpj_arg, "_consultar_brasil_api", "cnpj");
-    return ask("_consultar_brasil_api", services::kBrasilApiRecord, cnpj_arg);
-}
-
-nb::object consultar_receita_ws(nb::handle cnpj_arg) {
-    text_arg(cnpj_arg, "_consultar_receita_ws", "cnpj");
-    return ask("_consultar_receita_ws", services::kReceitaWsRecord, cnpj_arg);
-}
-
 nb::object consultar_cnpj(nb::handle cnpj_arg) {
     text_arg(cnpj_arg, "consultar_cnpj", "cnpj");
     if (!truth(cnpj_ns.call(kValidarCnpj, cnpj_arg))) return nb::none();
@@ -73,12 +63,16 @@ void register_lookup(nb::module_& m) {
           nb::sig("def consultar_cnpj(cnpj: str) -> dict[str, typing.Any] | None"),
           "Consulta CNPJ online usando BrasilAPI com fallback para ReceitaWS.");
     cnpj_ns.set("consultar_cnpj_online", cnpj_ns.get(kConsultarCnpj));
-    m.def("_consultar_brasil_api", &consultar_brasil_api, param("cnpj"),
-          nb::sig("def _consultar_brasil_api(cnpj: str) -> dict[str, typing.Any] | None"),
-          "Consulta CNPJ na BrasilAPI (fonte principal).");
-    m.def("_consultar_receita_ws", &consultar_receita_ws, param("cnpj"),
-          nb::sig("def _consultar_receita_ws(cnpj: str) -> dict[str, typing.Any] | None"),
-          "Consulta CNPJ na ReceitaWS (fallback).");
+    static constexpr LayoutFunction lookups[] = {
+        {&services::kBrasilApiRecord, "_consultar_brasil_api",
+         "def _consultar_brasil_api(cnpj: str) -> dict[str, typing.Any] | None",
+         "Consulta CNPJ na BrasilAPI (fonte principal)."},
+        {&services::kReceitaWsRecord, "_consultar_receita_ws",
+         "def _consultar_receita_ws(cnpj: str) -> dict[str, typing.Any] | None",
+         "Consulta CNPJ na ReceitaWS (fallback)."}};
+    for (const LayoutFunction& l : lookups)
+        m.def(l.name, [l](nb::handle cnpj) { return ask(l.name, *l.layout, text_arg(cnpj, l.name, "cnpj")); },
+              param("cnpj"), nb::sig(l.sig), l.doc);
     m.def("_requisicao", &requisicao, param("servico"), param("termo"), param("uf") = nb::none(),
           nb::sig("def _requisicao(servico: str, termo: str, uf: str | None = None) "
                   "-> tuple[str, str, dict[str, typing.Any]]"),

@@ -26,13 +26,10 @@ bool given(PyObject* text) { return text && PyUnicode_GET_LENGTH(text) > 0; }
 nb::object first_hit(nb::handle answer) {
     nb::object data = field(answer, kData, nb::dict());
     nb::object count = field(data, kCount, nb::int_(0));
-    int positive = PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_GT);
-    if (positive < 0) throw nb::python_error();
+    int positive = checked(PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_GT));
     nb::object hits = positive ? field(data, kCnpj, nb::list()) : nb::none();
     if (!services::first_hit_counts({positive > 0, positive && truth(hits)})) return nb::none();
-    PyObject* first = PyObject_GetItem(hits.ptr(), nb::int_(0).ptr());
-    if (!first) throw nb::python_error();
-    nb::object cnpj = field(nb::steal(first), kCnpj, kEmpty.get());
+    nb::object cnpj = field(owned(PyObject_GetItem(hits.ptr(), nb::int_(0).ptr())), kCnpj, kEmpty.get());
     return truth(cnpj) ? cnpj : nb::none();
 }
 

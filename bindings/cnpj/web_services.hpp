@@ -20,3 +20,9 @@ inline constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, 
 // The company record of a decoded answer (None for a refusal such as
 // ReceitaWS's "ERROR"); a ValueError when it does not name the company.
 nb::object company_record(const services::RecordLayout& layout, nb::handle data, nb::handle clean);
+
+// A module function bound per record layout: its name, signature and docstring.
+struct LayoutFunction {
+    const services::RecordLayout* layout;
+    const char *name, *sig, *doc;
+};

@@ -11,29 +11,20 @@ namespace {
 // cached type object: nothing to release, and no destructor running after
 // Python).
 PyObject* cached_type(const char* module, const char* name) {
-    PyObject* mod = PyImport_ImportModule(module);
-    if (!mod) throw nb::python_error();
-    PyObject* type = PyObject_GetAttrString(mod, name);
-    Py_DECREF(mod);
-    if (!type) throw nb::python_error();
-    return type;
+    return owned(PyObject_GetAttrString(owned(PyImport_ImportModule(module)).ptr(), name)).release().ptr();
 }
 
 bool is_real_number(nb::handle h) {
     PyObject* o = h.ptr();
     if (PyLong_Check(o) || PyFloat_Check(o)) return true;
     static PyObject* real = cached_type("numbers", "Real");
-    int r = PyObject_IsInstance(o, real);
-    if (r < 0) throw nb::python_error();
-    if (r == 1) return true;
+    if (checked(PyObject_IsInstance(o, real))) return true;
     // Only look at Decimal when the decimal module is already loaded: an
     // object of that type cannot exist otherwise.
     if (!PyDict_GetItemString(PyImport_GetModuleDict(), "decimal")) return false;
     // decimal.Decimal is a real number to people, though not a numbers.Real.
     static PyObject* decimal = cached_type("decimal", "Decimal");
-    r = PyObject_IsInstance(o, decimal);
-    if (r < 0) throw nb::python_error();
-    return r == 1;
+    return checked(PyObject_IsInstance(o, decimal)) == 1;
 }
 
 }  // namespace
@@ -56,38 +47,28 @@ nb::int_ integer_arg(nb::handle h, const char* fn, const char* param) {
     if (PyLong_CheckExact(o)) return nb::borrow<nb::int_>(o);
     if (!is_real_number(h)) raise_wrong_type(fn, param, "a real number", h);
     // int() truncates floats, Fractions and Decimals toward zero; bool -> 0/1.
-    PyObject* r = PyNumber_Long(o);
-    if (!r) throw nb::python_error();
-    return nb::steal<nb::int_>(r);
+    return nb::borrow<nb::int_>(owned(PyNumber_Long(o)));
 }
 
 long long integer_arg_ll(nb::handle h, const char* fn, const char* param) {
-    nb::int_ v = integer_arg(h, fn, param);
-    long long r = PyLong_AsLongLong(v.ptr());
-    if (r == -1 && PyErr_Occurred()) throw nb::python_error();
-    return r;
+    return checked(PyLong_AsLongLong(integer_arg(h, fn, param).ptr()));
 }
 
 long long integer_arg_saturated(nb::handle h, const char* fn, const char* param) {
     nb::int_ v = integer_arg(h, fn, param);
     int overflow = 0;
-    long long r = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
-    if (r == -1 && PyErr_Occurred()) throw nb::python_error();
+    long long r = checked(PyLong_AsLongLongAndOverflow(v.ptr(), &overflow));
     if (overflow != 0) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
     return r;
 }
 
 double real_arg(nb::handle h, const char* fn, const char* param) {
     if (!is_real_number(h)) raise_wrong_type(fn, param, "a real number", h);
-    double r = PyFloat_AsDouble(h.ptr());
-    if (r == -1.0 && PyErr_Occurred()) throw nb::python_error();
-    return r;
+    return checked(PyFloat_AsDouble(h.ptr()));
 }
 
 nb::tuple items_of(nb::handle list) {
-    PyObject* t = PySequence_Tuple(list.ptr());
-    if (!t) throw nb::python_error();
-    return nb::steal<nb::tuple>(t);
+    return nb::borrow<nb::tuple>(owned(PySequence_Tuple(list.ptr())));
 }
 
 nb::list list_arg(nb::handle h, const char* fn, const char* param) {
@@ -101,9 +82,7 @@ nb::dict dict_arg(nb::handle h, const char* fn, const char* param) {
 }
 
 bool truth(nb::handle h) {
-    int r = PyObject_IsTrue(h.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
+    return checked(PyObject_IsTrue(h.ptr())) == 1;
 }
 
 }  // namespace quillon::bind

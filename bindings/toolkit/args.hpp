@@ -18,6 +18,18 @@ namespace nb = nanobind;
 // Raises `type(fmt % args)` (PyErr_Format's format) as a Python error.
 [[noreturn]] void raise_error(PyObject* type, const char* fmt, ...);
 
+// A new reference returned by the C API as an object, or the error it raised.
+inline nb::object owned(PyObject* result) {
+    if (!result) throw nb::python_error();
+    return nb::steal(result);
+}
+// A C API result, or the error it raised (-1 with an error set).
+template <class T>
+T checked(T result) {
+    if (result == T(-1) && PyErr_Occurred()) throw nb::python_error();
+    return result;
+}
+
 // Raises TypeError("<fn>() argument '<param>' must be <expected>, not <type>").
 [[noreturn]] void raise_wrong_type(const char* fn, const char* param, const char* expected, nb::handle got);
 

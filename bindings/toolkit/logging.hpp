@@ -18,27 +18,14 @@ inline constexpr Name kLoggerName{"logger"};
 // Binds `logger = logging.getLogger(<dotted module name>)` on the module.
 void bind_logger(ModuleNamespace& ns);
 
-template <class... Args>
-void log_info(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    nb::borrow<nb::object>(ns.get(kLoggerName)).attr("info")(fmt, std::forward<Args>(args)...);
-}
-
-template <class... Args>
-void log_warning(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    nb::borrow<nb::object>(ns.get(kLoggerName)).attr("warning")(fmt, std::forward<Args>(args)...);
-}
-
-template <class... Args>
-void log_error(const ModuleNamespace& ns, const char* fmt, Args&&... args) {
-    nb::borrow<nb::object>(ns.get(kLoggerName)).attr("error")(fmt, std::forward<Args>(args)...);
-}
-
-// logger.error(fmt, *args, exc_info=error): the record carries the error's
-// description and stack trace, as logger.exception() would in an except block.
-template <class... Args>
-void log_exception(const ModuleNamespace& ns, nb::handle error, const char* fmt, Args&&... args) {
-    nb::borrow<nb::object>(ns.get(kLoggerName))
-        .attr("error")(fmt, std::forward<Args>(args)..., nb::arg("exc_info") = error);
-}
+// log_warning(ns, fmt, *args, **keywords): logger.warning(fmt, *args, **keywords).
+struct LogAt {
+    const char* level;
+    template <class... Args>
+    void operator()(const ModuleNamespace& ns, const char* fmt, Args&&... args) const {
+        ns.get(kLoggerName).attr(level)(fmt, std::forward<Args>(args)...);
+    }
+};
+inline constexpr LogAt log_info{"info"}, log_warning{"warning"}, log_error{"error"};
 
 }  // namespace quillon::bind

@@ -1,12 +1,11 @@
 #include "toolkit/module_namespace.hpp"
 
+#include "toolkit/args.hpp"
+
 namespace quillon::bind {
 
 PyObject* Name::get() const {
-    if (!str_) {
-        str_ = PyUnicode_InternFromString(text_);
-        if (!str_) throw nb::python_error();
-    }
+    if (!str_) str_ = owned(PyUnicode_InternFromString(text_)).release().ptr();
     return str_;
 }
 
@@ -23,18 +22,6 @@ void ModuleNamespace::attach(nb::module_ m) {
         dict_ = nullptr;
         Py_XDECREF(d);
     }));
-}
-
-nb::module_ ModuleNamespace::module() const {
-    PyObject* name = PyUnicode_FromString(dotted_name_);
-    if (!name) throw nb::python_error();
-    PyObject* mod = PyImport_GetModule(name);
-    Py_DECREF(name);
-    if (!mod) {
-        if (!PyErr_Occurred()) PyErr_Format(PyExc_ImportError, "module %s is not loaded", dotted_name_);
-        throw nb::python_error();
-    }
-    return nb::steal<nb::module_>(mod);
 }
 
 nb::object ModuleNamespace::get(const Name& name) const {
@@ -69,7 +56,7 @@ void ModuleNamespace::lazy_module(const char* as, const char* module) {
                                },
                                nb::arg("name")));
     }
-    if (PyDict_SetItemString(lazy_, as, nb::str(module).ptr()) < 0) throw nb::python_error();
+    checked(PyDict_SetItemString(lazy_, as, nb::str(module).ptr()));
 }
 
 nb::object ModuleNamespace::load_lazy(PyObject* key) const {
@@ -79,14 +66,13 @@ nb::object ModuleNamespace::load_lazy(PyObject* key) const {
         throw nb::python_error();
     }
     nb::object keep_path = nb::borrow(path);  // the import may run code that edits the table
-    nb::object mod = nb::steal(PyImport_Import(path));
-    if (!mod.is_valid()) throw nb::python_error();
-    if (PyDict_SetItem(dict_, key, mod.ptr()) < 0) throw nb::python_error();
+    nb::object mod = owned(PyImport_Import(path));
+    checked(PyDict_SetItem(dict_, key, mod.ptr()));
     return mod;
 }
 
 void ModuleNamespace::set(const char* name, nb::handle value) {
-    if (PyDict_SetItemString(dict_, name, value.ptr()) < 0) throw nb::python_error();
+    checked(PyDict_SetItemString(dict_, name, value.ptr()));
 }
 
 void ModuleNamespace::set_all(std::initializer_list<const char*> names) {

@@ -38,7 +38,6 @@ public:
     // torn down normally at shutdown.
     void attach(nb::module_ m);
 
-    nb::module_ module() const;
     const char* dotted_name() const noexcept { return dotted_name_; }
 
     // The attribute's current value, as a strong reference: code that calls

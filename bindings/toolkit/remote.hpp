@@ -10,8 +10,6 @@
 #include <Python.h>
 #include <nanobind/nanobind.h>
 
-#include <strings.h>
-
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,9 +43,7 @@ inline nb::object field(nb::handle obj, PyObject* key, nb::handle dflt) {
         return nb::borrow(v ? v : dflt.ptr());
     }
     static constexpr Name kGet{"get"};
-    PyObject* r = PyObject_CallMethodObjArgs(obj.ptr(), kGet.get(), key, dflt.ptr(), nullptr);
-    if (!r) throw nb::python_error();
-    return nb::steal(r);
+    return owned(PyObject_CallMethodObjArgs(obj.ptr(), kGet.get(), key, dflt.ptr(), nullptr));
 }
 inline nb::object field(nb::handle obj, const Name& key, nb::handle dflt) { return field(obj, key.get(), dflt); }
 inline nb::object field(nb::handle obj, const char* key, nb::handle dflt) {
@@ -56,7 +52,7 @@ inline nb::object field(nb::handle obj, const char* key, nb::handle dflt) {
 
 // record[key] = value, for a dict or any object with item assignment.
 inline void put(nb::handle record, PyObject* key, nb::handle value) {
-    if (PyObject_SetItem(record.ptr(), key, value.ptr()) < 0) throw nb::python_error();
+    checked(PyObject_SetItem(record.ptr(), key, value.ptr()));
 }
 inline void put(nb::handle record, const Name& key, nb::handle value) { put(record, key.get(), value); }
 
@@ -93,35 +89,26 @@ nb::object logged_failure(const ModuleNamespace& ns, const std::string& failed, 
                     (PyExceptionClass_Check(family.ptr()) && PyErr_GivenExceptionMatches(type, family.ptr()));
     if (expected)
         log_warning(ns, failed.c_str(), subject, nb::str(error));
-    else
-        log_exception(ns, error, unexpected.c_str(), subject);
+    else  // with its description and stack trace, as logger.exception() would
+        log_error(ns, unexpected.c_str(), subject, nb::arg("exc_info") = error);
     return nb::none();
 }
 
-// response.json(), the body first decoded strictly.  A JSON body must be
-// UTF-8, but requests decodes a body whose charset is UTF-8 (or unstated)
-// leniently, turning invalid bytes into U+FFFD, so a corrupted answer would
-// pass for a good one: Python's strict decoder raises its UnicodeDecodeError
-// (a ValueError) instead.  A body that announces another charset, a body that
-// looks like UTF-16 or UTF-32 (a NUL or a byte-order mark in its first bytes)
-// and a response that holds no bytes (a test double) are left to requests.
+// response.json(), the body first decoded strictly when requests would decode
+// it leniently (quillon/company_services.hpp): Python's strict decoder raises
+// its UnicodeDecodeError (a ValueError) on a corrupted answer.  A response
+// that holds no bytes (a test double) is left to requests.
 inline nb::object decode_json(nb::handle response) {
     nb::object encoding = response.attr("encoding");
-    bool stated = !encoding.is_none(), utf8 = !stated;
-    if (stated && PyUnicode_Check(encoding.ptr())) {
-        const char* label = PyUnicode_AsUTF8(encoding.ptr());
-        if (!label) throw nb::python_error();
-        utf8 = !strcasecmp(label, "utf-8") || !strcasecmp(label, "utf8") || !strcasecmp(label, "utf_8");
-    }
-    nb::object content = utf8 ? nb::object(response.attr("content")) : nb::none();
+    bool stated = !encoding.is_none();
+    const char* label = stated && PyUnicode_Check(encoding.ptr()) ? PyUnicode_AsUTF8(encoding.ptr()) : "";
+    if (!label) throw nb::python_error();
+    nb::object content = company_services::decoded_leniently(stated, label) ? response.attr("content") : nb::none();
     if (PyBytes_Check(content.ptr())) {
-        Py_ssize_t n = PyBytes_GET_SIZE(content.ptr());
-        std::string_view body(PyBytes_AS_STRING(content.ptr()), static_cast<std::size_t>(n));
-        bool wide = !stated && (body.substr(0, 2) == "\xff\xfe" || body.substr(0, 2) == "\xfe\xff" ||
-                                body.substr(0, 4).find('\0') != std::string_view::npos);
-        PyObject* text = wide ? nullptr : PyUnicode_DecodeUTF8(body.data(), n, "strict");
-        if (!wide && !text) throw nb::python_error();
-        Py_XDECREF(text);
+        auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(content.ptr()));
+        std::string_view body(PyBytes_AS_STRING(content.ptr()), size);
+        if (company_services::checked_as_utf8(stated, body))
+            owned(PyUnicode_DecodeUTF8(body.data(), static_cast<Py_ssize_t>(body.size()), "strict"));
     }
     return response.attr("json")();
 }
@@ -131,17 +118,8 @@ inline nb::object decode_json(nb::handle response) {
 inline nb::object wire_form(nb::handle clean) {
     return with_code_units(clean.ptr(), [&](const auto* data, std::size_t n) -> nb::object {
         if (company_services::is_ascii(data, n)) return nb::borrow(clean);
-        std::u32string out;
-        for (std::size_t i = 0; i < n; ++i) out.push_back(company_services::wire_char(static_cast<char32_t>(data[i])));
-        return make_str(out);
+        return make_str(company_services::wire_form(data, n));
     });
-}
-
-// The URL template with "{cnpj}" replaced by the clean CNPJ in wire form.  A
-// template that is no str is asked to replace as any object would be, and
-// fails as it would.
-inline nb::object fill_url(nb::handle url_template, nb::handle clean) {
-    return url_template.attr("replace")("{cnpj}", PyUnicode_Check(clean.ptr()) ? wire_form(clean) : nb::borrow(clean));
 }
 
 }  // namespace quillon::bind

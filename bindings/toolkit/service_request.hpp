@@ -17,20 +17,14 @@ struct ServiceRequest {
     nb::dict options;
 };
 
-// Py_BuildValue's object, or the error it raised.
-inline nb::object built(PyObject* value) {
-    if (!value) throw nb::python_error();
-    return nb::steal(value);
-}
-
 // The search body, members in the order the service documents.
 inline nb::object search_body(nb::handle nome, nb::handle uf) {
-    nb::object query = built(Py_BuildValue("{s:[O],s:s}", "termo", nome.ptr(), "situacao_cadastral",
+    nb::object query = owned(Py_BuildValue("{s:[O],s:s}", "termo", nome.ptr(), "situacao_cadastral",
                                            company_services::kSearchStatus));
-    if (!uf.is_none() && PyUnicode_GET_LENGTH(uf.ptr()) > 0) query["uf"] = built(Py_BuildValue("[O]", uf.ptr()));
+    if (!uf.is_none() && PyUnicode_GET_LENGTH(uf.ptr()) > 0) query["uf"] = owned(Py_BuildValue("[O]", uf.ptr()));
     nb::dict extras;
     for (const char* flag : company_services::kSearchFlags) extras[flag] = false;
-    return built(Py_BuildValue("{s:O,s:{},s:O,s:i}", "query", query.ptr(), "range_query", "extras", extras.ptr(),
+    return owned(Py_BuildValue("{s:O,s:{},s:O,s:i}", "query", query.ptr(), "range_query", "extras", extras.ptr(),
                                "page", 1));
 }
 
@@ -49,7 +43,10 @@ inline ServiceRequest service_request(const ModuleNamespace& ns, const company_s
         if (h.name) headers[h.name] = h.value;
     if (s.identify) headers["User-Agent"] = ns.get(kUserAgent);
     nb::object url = ns.get(url_names[static_cast<int>(s.id)]);
-    if (s.url_has_cnpj) url = fill_url(url, subject);
+    // A template that is no str is asked to replace as any object would be,
+    // and fails as it would.
+    if (s.url_has_cnpj)
+        url = url.attr("replace")("{cnpj}", PyUnicode_Check(subject.ptr()) ? wire_form(subject) : nb::borrow(subject));
     nb::dict options;
     if (s.id == company_services::ServiceId::kCasaDosDados) put(options, kJson, search_body(subject, uf));
     put(options, kHeaders, headers);

@@ -20,15 +20,11 @@ namespace nb = nanobind;
 // str object `s` (which must be a str) and returns what f returns.
 template <class F>
 decltype(auto) with_code_units(PyObject* s, F&& f) {
-    const void* data = PyUnicode_DATA(s);
     auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(s));
     switch (PyUnicode_KIND(s)) {
-        case PyUnicode_1BYTE_KIND:
-            return f(static_cast<const Py_UCS1*>(data), n);
-        case PyUnicode_2BYTE_KIND:
-            return f(static_cast<const Py_UCS2*>(data), n);
-        default:
-            return f(static_cast<const Py_UCS4*>(data), n);
+        case PyUnicode_1BYTE_KIND: return f(static_cast<const Py_UCS1*>(PyUnicode_DATA(s)), n);
+        case PyUnicode_2BYTE_KIND: return f(static_cast<const Py_UCS2*>(PyUnicode_DATA(s)), n);
+        default: return f(static_cast<const Py_UCS4*>(PyUnicode_DATA(s)), n);
     }
 }
 

@@ -103,3 +103,31 @@ TEST(NameSearch, OnlyTheFirstHitOfAPositiveCountCounts) {
     EXPECT_FALSE(services::first_hit_counts({false, true}));   // hits with a count of zero
     EXPECT_FALSE(services::first_hit_counts({false, false}));
 }
+
+TEST(AmountStyle, CapitalTextIsWhatFloatReads) {
+    for (auto [in, out] : {std::pair{U"1.500.000,00", U"1500000.00"}, {U"190000.00", U"190000.00"},
+                           {U" 1.5 ", U" 1.5 "}, {U"1.500.000", U"1500000"}, {U"abc", U"abc"}}) {
+        std::u32string input(in);
+        EXPECT_EQ(services::capital_text(input.data(), input.size()), out);
+    }
+}
+
+TEST(WireChar, WireFormRewritesEveryDigit) {
+    std::u32string in = U"１２.ABC٣";
+    EXPECT_EQ(services::wire_form(in.data(), in.size()), U"12.ABC3");
+}
+
+TEST(Answers, StrictUtf8CheckOfLenientlyDecodedBodies) {
+    // requests is lenient only with UTF-8, stated in any spelling, or no charset.
+    EXPECT_TRUE(services::decoded_leniently(false, ""));
+    for (auto label : {"utf-8", "UTF-8", "utf8", "Utf_8"}) EXPECT_TRUE(services::decoded_leniently(true, label));
+    for (auto label : {"latin-1", "utf-16", "", "utf-88", "ISO-8859-1"})
+        EXPECT_FALSE(services::decoded_leniently(true, label)) << label;
+    // Without a charset, what looks like UTF-16 or UTF-32 is left to requests.
+    using namespace std::string_view_literals;
+    for (auto body : {"\xff\xfe{\0"sv, "\xfe\xff\0{"sv, "{\0\0\0"sv, "\0\0\0{"sv})
+        EXPECT_FALSE(services::checked_as_utf8(false, body));
+    EXPECT_TRUE(services::checked_as_utf8(false, "{\"a\": 1}\0"sv));  // a NUL past the first four bytes
+    EXPECT_TRUE(services::checked_as_utf8(false, ""));
+    EXPECT_TRUE(services::checked_as_utf8(true, "\xff\xfe{\0"sv));  // a stated UTF-8 is always checked
+}

@@ -41,6 +41,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <string_view>
 
 #include "quillon/text.hpp"
 
@@ -261,6 +263,21 @@ void brazilian_to_decimal_point(const CharT* s, std::size_t n, Emit&& emit) {
     }
 }
 
+// The text float() reads for a share capital s[0, n) that is not empty: as
+// written for a plain decimal, else rewritten with a decimal point.
+template <class CharT>
+std::u32string capital_text(const CharT* s, std::size_t n) {
+    std::u32string out;
+    out.reserve(n);
+    auto push = [&](char32_t c) { out.push_back(c); };
+    if (amount_style(s, n) == AmountStyle::kBrazilian) {
+        brazilian_to_decimal_point(s, n, push);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) push(static_cast<char32_t>(s[i]));
+    }
+    return out;
+}
+
 // --- wire form ---------------------------------------------------------------
 
 // A decimal digit of any script as its ASCII digit; any other character as is.
@@ -276,6 +293,38 @@ bool is_ascii(const CharT* s, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i)
         if (static_cast<char32_t>(s[i]) >= 0x80) return false;
     return true;
+}
+
+// The wire form of s[0, n).
+template <class CharT>
+std::u32string wire_form(const CharT* s, std::size_t n) {
+    std::u32string out;
+    out.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) out.push_back(wire_char(static_cast<char32_t>(s[i])));
+    return out;
+}
+
+// --- answers -----------------------------------------------------------------
+
+// A JSON answer must be UTF-8, but requests decodes a body whose charset is
+// UTF-8 or unstated leniently, turning invalid bytes into U+FFFD, so a
+// corrupted answer would pass for a good one: such a body is checked as strict
+// UTF-8 first.  `charset` is the stated label (`stated` false: none).
+inline bool decoded_leniently(bool stated, std::string_view charset) noexcept {
+    if (!stated) return true;
+    if (charset.size() != 4 && charset.size() != 5) return false;
+    std::string lower;
+    for (char c : charset) lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    return lower == "utf-8" || lower == "utf8" || lower == "utf_8";
+}
+
+// Whether such a body is checked: one without a stated charset that looks like
+// UTF-16 or UTF-32 (a byte-order mark, or a NUL in its first four bytes) is
+// left to requests, which detects those.
+inline bool checked_as_utf8(bool stated, std::string_view body) noexcept {
+    if (stated) return true;
+    std::string_view head = body.substr(0, 2);
+    return head != "\xff\xfe" && head != "\xfe\xff" && body.substr(0, 4).find('\0') == std::string_view::npos;
 }
 
 }  // namespace quillon::company_services
