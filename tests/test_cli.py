@@ -35,3 +35,35 @@ def test_usage_error_is_one_message_not_a_traceback():
     out = run("cnpj", "apagar", "1")
     assert out.returncode == 2
     assert "Traceback" not in out.stderr
+
+
+@pytest.mark.parametrize("wrapped", [True, False])
+def test_ctrl_c_inside_a_commands_own_error_is_still_an_interrupt(monkeypatch, tmp_path, wrapped):
+    """A Ctrl-C that a library turned into its own error, and the command then into
+    its one-line error, ends the command as an interrupt (130), not as a failure (3)."""
+    from quillon import cli
+
+    def interrupted_reading(args):
+        try:
+            try:
+                raise KeyboardInterrupt
+            except KeyboardInterrupt as exc:
+                raise RuntimeError("leitura falhou") from exc  # the library's wrapping
+        except Exception:
+            if wrapped:
+                raise cli.CommandError("não foi possível ler o PDF") from None
+            raise
+
+    monkeypatch.setattr(cli, "_ocr", interrupted_reading)
+    assert cli.main(["ocr", str(tmp_path / "x.pdf")]) == 130
+
+
+def test_a_commands_own_error_is_one_line_and_status_3(monkeypatch, tmp_path, capsys):
+    from quillon import cli
+
+    def failing(args):
+        raise cli.CommandError("arquivo não encontrado")
+
+    monkeypatch.setattr(cli, "_ocr", failing)
+    assert cli.main(["ocr", str(tmp_path / "x.pdf")]) == 3
+    assert capsys.readouterr().err == "erro: arquivo não encontrado\n"

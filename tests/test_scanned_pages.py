@@ -138,5 +138,6 @@ def test_ctrl_c_stops_the_reading_at_once(tmp_path):
         readers = tesseract_children(reader.pid)
     assert readers, "the reader started no Tesseract"
     os.killpg(reader.pid, signal.SIGINT)  # Ctrl-C reaches the terminal's whole process group
-    assert reader.wait(timeout=5) == 130
+    status = reader.wait(timeout=5)
+    assert status == 130, reader.stderr.read().decode("utf-8", "replace")
     assert not any(_alive(pid) for pid in readers)

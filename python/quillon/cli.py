@@ -395,12 +395,16 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 130
     except BrokenPipeError:
         return 0
-    except CommandError as exc:
-        print(f"erro: {exc}", file=sys.stderr)
-        return EXIT_ERROR
-    except Exception as exc:  # a failure we did not foresee: still one line
+    except Exception as exc:
+        # A Ctrl-C that surfaced inside another error (a library that wraps
+        # whatever its callback raised, a command's own one-line error) is
+        # still the user's interrupt, not a failure.
         if _interrupted(exc):
             return 130
+        if isinstance(exc, CommandError):
+            print(f"erro: {exc}", file=sys.stderr)
+            return EXIT_ERROR
+        # a failure we did not foresee: still one line
         from quillon.batch import describe_error
 
         print(f"erro: {describe_error(exc)}", file=sys.stderr)
