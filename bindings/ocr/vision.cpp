@@ -59,10 +59,6 @@ nb::list chat_messages(nb::handle url) {
 }
 
 nb::object google_route(nb::handle image_bytes, nb::handle mime, nb::handle google_client, PyObject* google_model) {
-    if (google_client.is_none() || !google_model || PyUnicode_GET_LENGTH(google_model) == 0) {
-        log_warning(ocr_ns, "Google vision fallback requested without client/model");
-        return nb::none();
-    }
     return none_on_error("Google vision fallback failed: %s", [&]() -> nb::object {
         nb::object call_vision = import_name("quillon.providers.google", "call_vision");
         nb::object text = call_vision(google_client, nb::handle(google_model), "image_bytes"_a = image_bytes,
@@ -100,16 +96,22 @@ nb::object perform_vision_fallback(nb::handle image_bytes, nb::handle llm_caller
     nb::str mime = kind == qo::Mime::ImageSlashFormat ? owned_str(PyUnicode_FromFormat("image/%U", fmt.ptr()))
                                                       : nb::str(qo::fixed_mime(kind));
 
-    if (is_google(provider)) return google_route(image_bytes, mime, google_client, google_model);
-
-    if (kind == qo::Mime::Pdf) {
-        log_error(ocr_ns,
-                  "Vision fallback recebeu PDF para o provider '%s', que so aceita imagem; pagina ignorada.",
-                  provider);
-        return nb::none();
+    bool configured = !google_client.is_none() && google_model && PyUnicode_GET_LENGTH(google_model) > 0;
+    switch (qo::vision_route(is_google(provider), configured, kind, !llm_caller.is_none())) {
+        case qo::VisionRoute::Google: return google_route(image_bytes, mime, google_client, google_model);
+        case qo::VisionRoute::Chat: return chat_route(image_bytes, mime, llm_caller);
+        case qo::VisionRoute::GoogleUnconfigured:
+            log_warning(ocr_ns, "Google vision fallback requested without client/model");
+            break;
+        case qo::VisionRoute::PdfRefused:
+            log_error(ocr_ns,
+                      "Vision fallback recebeu PDF para o provider '%s', que so aceita imagem; pagina ignorada.",
+                      provider);
+            break;
+        case qo::VisionRoute::NoCaller:
+            break;
     }
-    if (llm_caller.is_none()) return nb::none();
-    return chat_route(image_bytes, mime, llm_caller);
+    return nb::none();
 }
 
 }  // namespace

@@ -92,6 +92,17 @@ TEST(Ocr, FormatNames) {
     EXPECT_EQ(mode(U"Force"), FallbackMode::Other);
 }
 
+TEST(Ocr, VisionRoutes) {
+    using V = VisionRoute;
+    // Google: its client and model decide, whatever the format and the callable.
+    EXPECT_EQ(vision_route(true, true, Mime::Pdf, false), V::Google);
+    EXPECT_EQ(vision_route(true, false, Mime::Jpeg, true), V::GoogleUnconfigured);
+    // The others: no PDF, and nothing to call without a callable.
+    EXPECT_EQ(vision_route(false, true, Mime::Pdf, true), V::PdfRefused);
+    EXPECT_EQ(vision_route(false, false, Mime::ImageSlashFormat, false), V::NoCaller);
+    EXPECT_EQ(vision_route(false, false, Mime::Jpeg, true), V::Chat);
+}
+
 TEST(Ocr, TextPagesAndRecords) {
     EXPECT_FALSE(is_text_page(100));
     EXPECT_TRUE(is_text_page(101));

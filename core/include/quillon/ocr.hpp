@@ -141,6 +141,17 @@ constexpr Mime mime_for(const CharT* fmt, std::size_t n) noexcept {
 // The MIME text of Mime::Pdf and Mime::Jpeg.
 const char* fixed_mime(Mime m) noexcept;
 
+// Where a page sent to a vision model goes.  The Google provider needs its
+// client and model; the chat-completions providers take images only (a PDF
+// would come back as an obscure API error) and need the caller's callable.
+enum class VisionRoute { Google, GoogleUnconfigured, PdfRefused, NoCaller, Chat };
+
+constexpr VisionRoute vision_route(bool google, bool google_configured, Mime mime, bool has_llm_caller) noexcept {
+    if (google) return google_configured ? VisionRoute::Google : VisionRoute::GoogleUnconfigured;
+    if (mime == Mime::Pdf) return VisionRoute::PdfRefused;
+    return has_llm_caller ? VisionRoute::Chat : VisionRoute::NoCaller;
+}
+
 // --- Loading a PDF ------------------------------------------------------------
 
 // A page whose trimmed text layer has more code points than this is a text
