@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <optional>
+#include <string>
 
 namespace qo = quillon::ocr;
 using namespace ocr_detail;
@@ -36,9 +37,7 @@ constexpr const char* kIsTransientDoc =
 bool is_transient_azure_error(nb::handle exc) {
     // An interrupt (KeyboardInterrupt, SystemExit) is no failure of the
     // service: it ends the call at once instead of being retried.
-    int is_error = PyObject_IsInstance(exc.ptr(), PyExc_Exception);
-    if (is_error < 0) throw nb::python_error();
-    if (!is_error && PyObject_IsInstance(exc.ptr(), PyExc_BaseException) == 1) return false;
+    if (!nb::isinstance(exc, PyExc_Exception) && nb::isinstance(exc, PyExc_BaseException)) return false;
     nb::object status = attr_or_none(exc, "status_code");
     if (status.is_none()) {
         nb::object response = attr_or_none(exc, "response");
@@ -47,44 +46,35 @@ bool is_transient_azure_error(nb::handle exc) {
     if (status.is_none()) return qo::is_transient_status(std::nullopt);
     if (PyLong_Check(status.ptr())) {
         int overflow = 0;
-        long long v = PyLong_AsLongLongAndOverflow(status.ptr(), &overflow);
-        if (v == -1 && PyErr_Occurred()) throw nb::python_error();
-        if (overflow) v = overflow > 0 ? LLONG_MAX : LLONG_MIN;
-        return qo::is_transient_status(v);
+        long long v = checked(PyLong_AsLongLongAndOverflow(status.ptr(), &overflow));
+        return qo::is_transient_status(overflow > 0 ? LLONG_MAX : overflow < 0 ? LLONG_MIN : v);
     }
     // A status that is no int (a float, a text...) compares as Python would
     // compare it, errors included.
-    nb::int_ throttled(429), server_error(500);
-    int eq = PyObject_RichCompareBool(status.ptr(), throttled.ptr(), Py_EQ);
-    if (eq < 0) throw nb::python_error();
-    if (eq) return true;
-    int ge = PyObject_RichCompareBool(status.ptr(), server_error.ptr(), Py_GE);
-    if (ge < 0) throw nb::python_error();
-    return ge == 1;
+    auto compares = [&](long long status_code, int op) {
+        return checked(PyObject_RichCompareBool(status.ptr(), nb::int_(status_code).ptr(), op)) == 1;
+    };
+    return compares(qo::kThrottledStatus, Py_EQ) || compares(qo::kFirstServerErrorStatus, Py_GE);
 }
 
 // --- one attempt ---------------------------------------------------------------
 
-// The READ lines, block by block and line by line, one per line of text.
+// The READ lines as the core assembles them into the page text; None when
+// there is nothing to read.
 nb::object read_text(nb::handle result) {
     nb::object read = attr_or_none(result, "read");
     if (read.is_none() || !truth(read)) return nb::none();
-    nb::list lines;
+    qo::ReadText page;
     for (nb::handle block : read.attr("blocks")) {
         for (nb::handle line : block.attr("lines")) {
             nb::object text = line.attr("text");
-            if (!PyUnicode_Check(text.ptr())) {
-                PyErr_Format(PyExc_TypeError, "OCR line text must be str, not %.200s", Py_TYPE(text.ptr())->tp_name);
-                throw nb::python_error();
-            }
-            lines.append(text);
+            if (!PyUnicode_Check(text.ptr()))
+                raise_error(PyExc_TypeError, "OCR line text must be str, not %.200s", Py_TYPE(text.ptr())->tp_name);
+            with_code_units(text.ptr(), [&](const auto* d, std::size_t n) { page.add_line(d, n); });
         }
     }
-    PyObject* joined = PyUnicode_Join(nb::str("\n").ptr(), lines.ptr());
-    if (!joined) throw nb::python_error();
-    nb::str text = strip(nb::steal(joined));
-    if (PyUnicode_GET_LENGTH(text.ptr()) == 0) return nb::none();
-    return std::move(text);
+    std::u32string text = page.take();
+    return text.empty() ? nb::none() : nb::object(make_str(text));
 }
 
 nb::object call_ocr(nb::handle endpoint, nb::handle key, nb::handle img_data) {
@@ -114,7 +104,7 @@ void log_ocr_retry(nb::handle retry_state) {
     nb::object outcome = attr_or_none(retry_state, "outcome");
     nb::object exc = outcome.is_none() ? nb::none() : outcome.attr("exception")();
     nb::object name = exc.is_none() ? nb::str("unknown") : nb::handle(Py_TYPE(exc.ptr())).attr("__name__");
-    log_warning(ocr_ns, "OCR retry %d/3: %s", retry_state.attr("attempt_number"), name);
+    log_warning(ocr_ns, qo::retry_note(), retry_state.attr("attempt_number"), name);
 }
 
 // --- the call ------------------------------------------------------------------
@@ -133,10 +123,8 @@ nb::object normalise_image(nb::handle image_bytes, nb::handle image_format) {
         image = image.attr("resize")(nb::make_tuple(plan.width, plan.height),
                                      "resample"_a = image_module.attr("Resampling").attr("LANCZOS"));
     nb::str fmt = lower(image_format);
-    qo::Encoder encoder =
-        with_code_units(fmt.ptr(), [](const auto* data, std::size_t n) { return qo::encoder_for(data, n); });
     nb::object buffer = io.attr("BytesIO")();
-    image.attr("save")(buffer, "format"_a = qo::encoder_name(encoder));
+    image.attr("save")(buffer, "format"_a = qo::encoder_name(QUILLON_OCR_ON_TEXT(qo::encoder_for, fmt)));
     return buffer.attr("getvalue")();
 }
 

@@ -12,50 +12,42 @@ void bytes_like_arg(nb::handle h, const char* fn, const char* param) {
 nb::str strip(nb::handle s) {
     // str.strip(s), unbound: a str subclass gets str's own strip, and an
     // exact str with nothing to strip comes back as itself.
-    PyObject* r = PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyUnicode_Type), "strip", "O", s.ptr());
-    if (!r) throw nb::python_error();
-    return nb::steal<nb::str>(r);
+    return owned_str(PyObject_CallMethod(reinterpret_cast<PyObject*>(&PyUnicode_Type), "strip", "O", s.ptr()));
+}
+
+nb::object stripped_or_none(nb::handle s) {
+    nb::str text = strip(s);
+    return PyUnicode_GET_LENGTH(text.ptr()) == 0 ? nb::none() : nb::object(std::move(text));
 }
 
 nb::str join_blank_line(nb::handle first, nb::handle second) {
-    PyObject* joined = PyUnicode_FromFormat("%U\n\n%U", first.ptr(), second.ptr());
-    if (!joined) throw nb::python_error();
-    return strip(nb::steal(joined));
+    return strip(owned(PyUnicode_FromFormat("%U\n\n%U", first.ptr(), second.ptr())));
 }
 
-nb::str lower(nb::handle s) {
-    PyObject* r = PyObject_CallMethod(s.ptr(), "lower", nullptr);
-    if (!r) throw nb::python_error();
-    return nb::steal<nb::str>(r);
-}
+nb::str lower(nb::handle s) { return owned_str(PyObject_CallMethod(s.ptr(), "lower", nullptr)); }
 
 nb::object attr_or_none(nb::handle obj, const char* name) {
     PyObject* v = PyObject_GetAttrString(obj.ptr(), name);
-    if (v) return nb::steal(v);
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
+    if (v || !PyErr_ExceptionMatches(PyExc_AttributeError)) return owned(v);
     PyErr_Clear();
     return nb::none();
 }
 
 std::pair<nb::object, nb::object> unpack_pair(nb::handle value) {
-    nb::object iter = nb::steal(PyObject_GetIter(value.ptr()));
-    if (!iter.is_valid()) {
-        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(value.ptr())->tp_name);
-        }
-        throw nb::python_error();
+    PyObject* it = PyObject_GetIter(value.ptr());
+    if (!it && PyErr_ExceptionMatches(PyExc_TypeError)) {
+        PyErr_Clear();
+        raise_error(PyExc_TypeError, "cannot unpack non-iterable %.200s object", Py_TYPE(value.ptr())->tp_name);
     }
+    nb::object iter = owned(it);
     // A third item is asked for, as Python's unpacking does, and no more.
     nb::object items[3];
     int got = 0;
     while (got < 3 && (items[got] = nb::steal(PyIter_Next(iter.ptr()))).is_valid()) ++got;
     if (PyErr_Occurred()) throw nb::python_error();
-    if (got != 2) {
-        PyErr_Format(PyExc_ValueError, got < 2 ? "not enough values to unpack (expected 2, got %d)"
-                                               : "too many values to unpack (expected 2)", got);
-        throw nb::python_error();
-    }
+    if (got != 2)
+        raise_error(PyExc_ValueError, got < 2 ? "not enough values to unpack (expected 2, got %d)"
+                                              : "too many values to unpack (expected 2)", got);
     return {std::move(items[0]), std::move(items[1])};
 }
 
@@ -70,19 +62,13 @@ void close_quietly(nb::handle obj) noexcept {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     PyObject* r = PyObject_CallMethod(obj.ptr(), "close", nullptr);
-    if (r)
-        Py_DECREF(r);
-    else
-        PyErr_Clear();
+    if (!r) PyErr_Clear();
+    Py_XDECREF(r);
     PyErr_Restore(type, value, tb);
 }
 
 bool is_path_source(nb::handle source) {
-    if (PyUnicode_Check(source.ptr())) return true;
-    nb::object path_like = nb::module_::import_("os").attr("PathLike");
-    int r = PyObject_IsInstance(source.ptr(), path_like.ptr());
-    if (r < 0) throw nb::python_error();
-    return r == 1;
+    return PyUnicode_Check(source.ptr()) || nb::isinstance(source, nb::module_::import_("os").attr("PathLike"));
 }
 
 nb::str display_name(nb::handle source, PyObject* filename) {

@@ -65,9 +65,7 @@ nb::object open_document(const Request& r) {
             // An empty name would open a new, empty document: zero pages
             // loaded from a file that was never read.
             nb::object not_found = attr_or_none(fitz, "FileNotFoundError");
-            if (not_found.is_none()) not_found = nb::borrow(PyExc_FileNotFoundError);
-            PyErr_SetObject(not_found.ptr(), nb::str("no such file: ''").ptr());
-            throw nb::python_error();
+            raise_error(not_found.is_none() ? PyExc_FileNotFoundError : not_found.ptr(), "no such file: ''");
         }
         return fitz.attr("open")(r.source);
     }
@@ -75,18 +73,16 @@ nb::object open_document(const Request& r) {
     return fitz.attr("open")("stream"_a = content, "filetype"_a = "pdf");
 }
 
-nb::object make_page(nb::handle text, long long number, qo::Source source, const bool* ocr_failed) {
-    nb::dict metadata = dict_of(nb::arg(qo::kPageKey) = number, nb::arg(qo::kSourceKey) = qo::source_name(source));
-    if (ocr_failed) metadata[qo::kOcrFailedKey] = nb::bool_(*ocr_failed);
+nb::object make_page(nb::handle text, long long number, const qo::PageOutcome& o) {
+    nb::dict metadata = dict_of(nb::arg(qo::kPageKey) = number, nb::arg(qo::kSourceKey) = qo::source_name(o.source));
+    if (o.records_failure) metadata[qo::kOcrFailedKey] = nb::bool_(o.ocr_failed);
     return ocr_ns.get(kPage)("text"_a = text, "metadata"_a = metadata);
 }
 
 class PageReader {
 public:
     PageReader(const Request& r, bool use_azure, nb::handle doc) : r_(r), doc_(doc) {
-        qo::FallbackMode mode = with_code_units(
-            r.ocr_fallback.ptr(), [](const auto* d, std::size_t n) { return qo::parse_fallback_mode(d, n); });
-        options_ = {use_azure, mode, !r.llm_caller.is_none()};
+        options_ = {use_azure, QUILLON_OCR_ON_TEXT(qo::parse_fallback_mode, r.ocr_fallback), !r.llm_caller.is_none()};
     }
 
     // Appends the record of page `index` (0-based) to `documents`, if any.
@@ -94,7 +90,7 @@ public:
         long long n = static_cast<long long>(index) + 1;
         nb::str text = strip(doc_.attr("load_page")(index).attr("get_text")());
         if (qo::is_text_page(static_cast<std::size_t>(PyUnicode_GET_LENGTH(text.ptr())))) {
-            documents.append(make_page(text, n, qo::Source::Text, nullptr));
+            documents.append(make_page(text, n, qo::kTextPageOutcome));
             return;
         }
         log_info(ocr_ns, "Preparando página %d para OCR...", n);
@@ -114,7 +110,7 @@ public:
                         PyUnicode_GET_LENGTH(text.ptr()));
         bool empty = PyUnicode_GET_LENGTH(final_text.ptr()) == 0;
         if (!qo::keeps_page(empty, outcome.ocr_failed)) return;
-        documents.append(make_page(final_text, n, outcome.source, &outcome.ocr_failed));
+        documents.append(make_page(final_text, n, outcome));
         log_info(ocr_ns, "Página %d: %d chars via %s", n, PyUnicode_GET_LENGTH(final_text.ptr()),
                  qo::source_name(outcome.source));
     }
@@ -148,8 +144,7 @@ nb::list load_pdf_with_ocr(nb::handle source, nb::handle use_azure, nb::handle f
     return closing(doc, [&] {
         nb::list documents;
         nb::str name = display_name(source, r.filename);
-        Py_ssize_t count = PyLong_AsSsize_t(nb::object(doc.attr("page_count")).ptr());
-        if (count == -1 && PyErr_Occurred()) throw nb::python_error();
+        Py_ssize_t count = checked(PyLong_AsSsize_t(nb::object(doc.attr("page_count")).ptr()));
         log_info(ocr_ns, "Processando PDF com OCR: %s (%d páginas)", name, count);
         PageReader reader(r, azure, doc);
         // One page at a time: each page object is released before the next
@@ -173,8 +168,7 @@ nb::object process_pdf_smart(nb::handle source, nb::handle min_chars_arg, nb::ha
     nb::object perfil = analyze_pages(source, "min_chars_per_page"_a = min_chars, "filename"_a = name);
     nb::object paginas_ocr = perfil["paginas_ocr"];
     if (truth(paginas_ocr)) {
-        Py_ssize_t needing = PyObject_Length(paginas_ocr.ptr());
-        if (needing < 0) throw nb::python_error();
+        Py_ssize_t needing = checked(PyObject_Length(paginas_ocr.ptr()));
         log_info(ocr_ns, "PDF %s: %d de %d pagina(s) precisam de OCR (%s)", name, needing,
                  nb::object(perfil["num_pages"]), nb::object(perfil["doc_type"]));
         return nb::borrow(ocr_ns.get(kLoadPdfWithOcr))(
@@ -201,15 +195,18 @@ constexpr const char* kSmartSig =
 
 #undef QUILLON_OCR_SHARED_PARAMS
 
+// An entry over a PDF source: `source`, its own second parameter, then the
+// ones both entries share.
+template <class F, class Second>
+void def_entry(nb::module_& m, const char* name, F f, Second second, const char* sig, const char* doc) {
+    m.def(name, f, param("source"), second, param("filename") = nb::none(), param("ocr_fallback") = "off",
+          param("llm_caller") = nb::none(), param("provider") = "openai", param("google_client") = nb::none(),
+          param("google_model") = nb::none(), nb::sig(sig), doc);
+}
+
 }  // namespace
 
 void register_loader(nb::module_& m) {
-    m.def("load_pdf_with_ocr", &load_pdf_with_ocr, param("source"), param("use_azure") = true,
-          param("filename") = nb::none(), param("ocr_fallback") = "off", param("llm_caller") = nb::none(),
-          param("provider") = "openai", param("google_client") = nb::none(), param("google_model") = nb::none(),
-          nb::sig(kLoadSig), kLoadPdfWithOcrDoc);
-    m.def("process_pdf_smart", &process_pdf_smart, param("source"), param("min_chars") = 100,
-          param("filename") = nb::none(), param("ocr_fallback") = "off", param("llm_caller") = nb::none(),
-          param("provider") = "openai", param("google_client") = nb::none(), param("google_model") = nb::none(),
-          nb::sig(kSmartSig), kProcessPdfSmartDoc);
+    def_entry(m, "load_pdf_with_ocr", &load_pdf_with_ocr, param("use_azure") = true, kLoadSig, kLoadPdfWithOcrDoc);
+    def_entry(m, "process_pdf_smart", &process_pdf_smart, param("min_chars") = 100, kSmartSig, kProcessPdfSmartDoc);
 }

@@ -47,9 +47,19 @@ namespace ocr_detail {
 // bytearray, memoryview...).
 void bytes_like_arg(nb::handle h, const char* fn, const char* param);
 
+// A new str returned by the C API, or the error it raised.
+inline nb::str owned_str(PyObject* r) { return nb::steal<nb::str>(owned(r).release()); }
+
 // str.strip() of a str (anything else is a TypeError); s itself when there
 // is nothing to remove.
 nb::str strip(nb::handle s);
+
+// `s.strip() or None` of a str: a recognised text, or None when it holds
+// nothing but white space.
+nb::object stripped_or_none(nb::handle s);
+
+// f(code units of the str s): one of the core's templates over them.
+#define QUILLON_OCR_ON_TEXT(f, s) with_code_units((s).ptr(), [](const auto* d, std::size_t n) { return f(d, n); })
 
 // `(first + "\n\n" + second).strip()` of two str: a residue and a recognised
 // text in one page record.

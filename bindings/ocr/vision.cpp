@@ -32,9 +32,7 @@ constexpr const char* kPerformVisionFallbackDoc =
 
 constexpr const char* kUserInstruction = "Extraia todo o texto visível nesta página do documento.";
 
-bool is_google(nb::handle provider) {
-    return with_code_units(provider.ptr(), [](const auto* d, std::size_t n) { return qo::is_google_provider(d, n); });
-}
+bool is_google(nb::handle provider) { return QUILLON_OCR_ON_TEXT(qo::is_google_provider, provider); }
 
 nb::object vision_payload(nb::handle doc, nb::handle page_num_arg, nb::handle provider_arg) {
     nb::int_ page_num = integer_arg(page_num_arg, "_vision_payload", "page_num");
@@ -48,9 +46,7 @@ nb::object vision_payload(nb::handle doc, nb::handle page_num_arg, nb::handle pr
 nb::str data_url(nb::handle mime, nb::handle image_bytes) {
     nb::object encoded = nb::module_::import_("binascii").attr("b2a_base64")(image_bytes, "newline"_a = false);
     if (!PyBytes_Check(encoded.ptr())) throw nb::type_error("b2a_base64() did not return bytes");
-    PyObject* url = PyUnicode_FromFormat("data:%U;base64,%s", mime.ptr(), PyBytes_AS_STRING(encoded.ptr()));
-    if (!url) throw nb::python_error();
-    return nb::steal<nb::str>(url);
+    return owned_str(PyUnicode_FromFormat("data:%U;base64,%s", mime.ptr(), PyBytes_AS_STRING(encoded.ptr())));
 }
 
 nb::list chat_messages(nb::handle url) {
@@ -63,19 +59,13 @@ nb::list chat_messages(nb::handle url) {
 }
 
 nb::object google_route(nb::handle image_bytes, nb::handle mime, nb::handle google_client, PyObject* google_model) {
-    if (google_client.is_none() || !google_model || PyUnicode_GET_LENGTH(google_model) == 0) {
-        log_warning(ocr_ns, "Google vision fallback requested without client/model");
-        return nb::none();
-    }
     return none_on_error("Google vision fallback failed: %s", [&]() -> nb::object {
         nb::object call_vision = import_name("quillon.providers.google", "call_vision");
         nb::object text = call_vision(google_client, nb::handle(google_model), "image_bytes"_a = image_bytes,
                                       "prompt"_a = ocr_ns.get(kVisionFallbackPrompt), "mime"_a = mime);
-        if (!text.is_none() && !PyUnicode_Check(text.ptr())) {
-            PyErr_Format(PyExc_TypeError, "call_vision() returned %.200s, not str or None",
-                         Py_TYPE(text.ptr())->tp_name);
-            throw nb::python_error();
-        }
+        if (!text.is_none() && !PyUnicode_Check(text.ptr()))
+            raise_error(PyExc_TypeError, "call_vision() returned %.200s, not str or None",
+                        Py_TYPE(text.ptr())->tp_name);
         return text;
     });
 }
@@ -84,17 +74,12 @@ nb::object chat_route(nb::handle image_bytes, nb::handle mime, nb::handle llm_ca
     return none_on_error("Vision fallback falhou: %s", [&]() -> nb::object {
         nb::list messages = chat_messages(data_url(mime, image_bytes));
         nb::object response = nb::borrow(llm_caller)(messages, nb::none());
-        nb::object first = nb::steal(PyObject_GetItem(response.attr("choices").ptr(), nb::int_(0).ptr()));
-        if (!first.is_valid()) throw nb::python_error();
+        nb::object first = owned(PyObject_GetItem(response.attr("choices").ptr(), nb::int_(0).ptr()));
         nb::object content = first.attr("message").attr("content");
         if (content.is_none() || !truth(content)) return nb::none();
-        if (!PyUnicode_Check(content.ptr())) {
-            PyErr_Format(PyExc_TypeError, "message content must be str, not %.200s", Py_TYPE(content.ptr())->tp_name);
-            throw nb::python_error();
-        }
-        nb::str text = strip(content);
-        if (PyUnicode_GET_LENGTH(text.ptr()) == 0) return nb::none();
-        return std::move(text);
+        if (!PyUnicode_Check(content.ptr()))
+            raise_error(PyExc_TypeError, "message content must be str, not %.200s", Py_TYPE(content.ptr())->tp_name);
+        return stripped_or_none(content);
     });
 }
 
@@ -107,22 +92,26 @@ nb::object perform_vision_fallback(nb::handle image_bytes, nb::handle llm_caller
     PyObject* google_model = text_or_none_arg(google_model_arg, fn, "google_model");
 
     nb::str fmt = (format && PyUnicode_GET_LENGTH(format) > 0) ? lower(format) : nb::str("png");
-    qo::Mime kind = with_code_units(fmt.ptr(), [](const auto* d, std::size_t n) { return qo::mime_for(d, n); });
-    nb::str mime = kind == qo::Mime::ImageSlashFormat
-                       ? nb::steal<nb::str>(PyUnicode_FromFormat("image/%U", fmt.ptr()))
-                       : nb::str(qo::fixed_mime(kind));
-    if (!mime.is_valid()) throw nb::python_error();
+    qo::Mime kind = QUILLON_OCR_ON_TEXT(qo::mime_for, fmt);
+    nb::str mime = kind == qo::Mime::ImageSlashFormat ? owned_str(PyUnicode_FromFormat("image/%U", fmt.ptr()))
+                                                      : nb::str(qo::fixed_mime(kind));
 
-    if (is_google(provider)) return google_route(image_bytes, mime, google_client, google_model);
-
-    if (kind == qo::Mime::Pdf) {
-        log_error(ocr_ns,
-                  "Vision fallback recebeu PDF para o provider '%s', que so aceita imagem; pagina ignorada.",
-                  provider);
-        return nb::none();
+    bool configured = !google_client.is_none() && google_model && PyUnicode_GET_LENGTH(google_model) > 0;
+    switch (qo::vision_route(is_google(provider), configured, kind, !llm_caller.is_none())) {
+        case qo::VisionRoute::Google: return google_route(image_bytes, mime, google_client, google_model);
+        case qo::VisionRoute::Chat: return chat_route(image_bytes, mime, llm_caller);
+        case qo::VisionRoute::GoogleUnconfigured:
+            log_warning(ocr_ns, "Google vision fallback requested without client/model");
+            break;
+        case qo::VisionRoute::PdfRefused:
+            log_error(ocr_ns,
+                      "Vision fallback recebeu PDF para o provider '%s', que so aceita imagem; pagina ignorada.",
+                      provider);
+            break;
+        case qo::VisionRoute::NoCaller:
+            break;
     }
-    if (llm_caller.is_none()) return nb::none();
-    return chat_route(image_bytes, mime, llm_caller);
+    return nb::none();
 }
 
 }  // namespace

@@ -1,8 +1,23 @@
 #include "quillon/ocr.hpp"
 
 #include <algorithm>
+#include <utility>
+
+#include "quillon/text.hpp"
 
 namespace quillon::ocr {
+
+const char* retry_note() {
+    // The number of attempts is the policy's own, not a second copy of it.
+    static const std::string note = "OCR retry %d/" + std::to_string(kMaxAttempts) + ": %s";
+    return note.c_str();
+}
+
+std::u32string ReadText::take() {
+    text::strip_in_place(text_);
+    lines_ = 0;
+    return std::exchange(text_, {});
+}
 
 ImagePlan plan_image(long long width, long long height) noexcept {
     long long shorter = std::min(width, height);
@@ -114,7 +129,7 @@ PageOutcome PageFlow::outcome() const noexcept {
         source = Source::OcrFailed;
     else if (has_text)
         source = last_ == Step::Ocr ? Source::Ocr : Source::VisionFallback;
-    return {source, failed, has_text};
+    return {source, failed, has_text, true};
 }
 
 ScannedOutcome after_tesseract(const ScannedPage& page, std::size_t reading_chars) noexcept {

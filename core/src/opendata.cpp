@@ -113,4 +113,68 @@ bool parse_code(const char* s, std::size_t n, long long& value) noexcept {
     return true;
 }
 
+bool plan_fits(const std::vector<std::pair<int, int>>& plan, std::size_t columns) noexcept {
+    for (auto [op, column] : plan)
+        if (!plan_step_fits(op, column, columns)) return false;
+    return true;
+}
+
+void RowReader::overlong() { note("linha longa demais (mais de 1 MiB)"); }
+
+bool RowReader::read(const char* line, std::size_t len) {
+    if (len == 0) return false;  // a blank line carries nothing
+    if (__builtin_memchr(line, '\0', len)) {
+        // No text column of a database holds one, and no published line has one.
+        note("byte nulo na linha");
+        return false;
+    }
+    LineError error = splitter_.split(line, len);
+    if (error != LineError::kNone) {
+        note(line_error_reason(error));
+        return false;
+    }
+    std::size_t found = splitter_.fields().size();
+    if (found != columns_) {
+        note("esperados " + std::to_string(columns_) + " campos, encontrados " + std::to_string(found));
+        return false;
+    }
+    for (std::size_t i = 0; i < plan_.size(); ++i)
+        if (!convert(plan_[i], values_[i])) return false;
+    return true;
+}
+
+// False, with the line noted, when the field does not read.
+bool RowReader::convert(std::pair<int, int> step, Value& value) {
+    auto [op, column] = step;
+    const auto& fields = splitter_.fields();
+    const std::size_t at = static_cast<std::size_t>(column);
+    const Field& f = fields[at];
+    value.kind = Value::Kind::kLatin1;
+    switch (op) {
+        case kText:
+            value.latin1 = {f.data, f.size};
+            return true;
+        case kDate:
+            value.made.resize(10);
+            if (!iso_date(f.data, f.size, &value.made[0])) value.kind = Value::Kind::kNone;
+            value.latin1 = value.made;
+            return true;
+        case kCode:
+            value.kind = f.size == 0 ? Value::Kind::kNone : Value::Kind::kCode;
+            if (f.size == 0 || parse_code(f.data, f.size, value.code)) return true;
+            note("campo " + std::to_string(column + 1) + ": código não numérico");
+            return false;
+        case kKey:
+            value.kind = Value::Kind::kKey;
+            value.key.clear();
+            name_key_append(reinterpret_cast<const unsigned char*>(f.data), f.size, value.key);
+            return true;
+        default:  // kCnpj: base, order and check digits, three fields in a row
+            value.made.clear();
+            for (std::size_t k = 0; k < 3; ++k) value.made.append(fields[at + k].data, fields[at + k].size);
+            value.latin1 = value.made;
+            return true;
+    }
+}
+
 }  // namespace quillon::opendata

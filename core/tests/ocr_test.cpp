@@ -92,6 +92,17 @@ TEST(Ocr, FormatNames) {
     EXPECT_EQ(mode(U"Force"), FallbackMode::Other);
 }
 
+TEST(Ocr, VisionRoutes) {
+    using V = VisionRoute;
+    // Google: its client and model decide, whatever the format and the callable.
+    EXPECT_EQ(vision_route(true, true, Mime::Pdf, false), V::Google);
+    EXPECT_EQ(vision_route(true, false, Mime::Jpeg, true), V::GoogleUnconfigured);
+    // The others: no PDF, and nothing to call without a callable.
+    EXPECT_EQ(vision_route(false, true, Mime::Pdf, true), V::PdfRefused);
+    EXPECT_EQ(vision_route(false, false, Mime::ImageSlashFormat, false), V::NoCaller);
+    EXPECT_EQ(vision_route(false, false, Mime::Jpeg, true), V::Chat);
+}
+
 TEST(Ocr, TextPagesAndRecords) {
     EXPECT_FALSE(is_text_page(100));
     EXPECT_TRUE(is_text_page(101));
@@ -102,6 +113,10 @@ TEST(Ocr, TextPagesAndRecords) {
     EXPECT_TRUE(keeps_page(false, false));
     EXPECT_TRUE(keeps_page(true, true));
     EXPECT_FALSE(keeps_page(true, false));
+    // A text page's record says nothing of recognition.
+    EXPECT_EQ(kTextPageOutcome.source, Source::Text);
+    EXPECT_FALSE(kTextPageOutcome.records_failure);
+    EXPECT_FALSE(kTextPageOutcome.ocr_failed);
 }
 
 // Every route of a thin page: options, answers -> steps taken, source, failed, joined.
@@ -135,6 +150,7 @@ TEST(Ocr, PageFlowRoutes) {
         EXPECT_EQ(r.outcome.source, c.source) << "case " << i;
         EXPECT_EQ(r.outcome.ocr_failed, c.failed) << "case " << i;
         EXPECT_EQ(r.outcome.joins_text, c.joins) << "case " << i;
+        EXPECT_TRUE(r.outcome.records_failure) << "case " << i;
     }
 }
 
@@ -192,4 +208,32 @@ TEST(Ocr, AfterTesseract) {
         EXPECT_EQ(o.source, c.source) << c.page.residue_chars << " " << c.reading;
         EXPECT_EQ(o.unreadable, c.unreadable) << c.page.residue_chars << " " << c.reading;
     }
+}
+
+TEST(Ocr, RetryNoteCountsThePolicysAttempts) {
+    EXPECT_STREQ(retry_note(), "OCR retry %d/3: %s");
+    EXPECT_EQ(kMaxAttempts, 3);
+}
+
+TEST(Ocr, ReadTextJoinsLinesAndTrimsTheWhole) {
+    auto read = [](std::vector<std::u32string> lines) {
+        ReadText t;
+        for (const auto& l : lines) t.add_line(l.data(), l.size());
+        return t.take();
+    };
+    EXPECT_EQ(read({}), U"");
+    EXPECT_EQ(read({U"  ", U"\t", U""}), U"");
+    EXPECT_EQ(read({U"  CONTRATO ", U"", U"Cl\u00e1usula 1 "}), U"CONTRATO \n\nCl\u00e1usula 1");
+    // Python's white space, beyond ASCII; a NUL is text.
+    EXPECT_EQ(read({U"\u3000a\u0085", U"\u2028"}), U"a");
+    EXPECT_EQ(read({std::u32string(U"\0b", 2)}), std::u32string(U"\0b", 2));
+    // Code units of any width, and a reader used again starts afresh.
+    ReadText t;
+    const unsigned char latin1[] = {0xE7, 0x20};
+    const char16_t wide[] = {u'\u20AC'};
+    t.add_line(latin1, 2);
+    t.add_line(wide, 1);
+    EXPECT_EQ(t.take(), U"\u00e7 \n\u20ac");
+    t.add_line(wide, 1);
+    EXPECT_EQ(t.take(), U"\u20ac");
 }

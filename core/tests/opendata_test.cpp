@@ -239,3 +239,82 @@ TEST(Plan, StepsReadFieldsTheLineHas) {
     EXPECT_STREQ(opendata::line_error_reason(LineError::kUnterminatedQuote), "aspas não fechadas");
     EXPECT_STREQ(opendata::line_error_reason(LineError::kTextAfterQuote), "texto depois de aspas de fechamento");
 }
+
+namespace {
+
+// What a RowReader made of `data` fed in one chunk: each row's values as
+// text ("-" for none), and the lines that did not read.
+struct RowsRead {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<opendata::RowReader::Error> errors;
+};
+
+std::string shown(const opendata::Value& v) {
+    switch (v.kind) {
+        case opendata::Value::Kind::kNone: return "-";
+        case opendata::Value::Kind::kCode: return "#" + std::to_string(v.code);
+        case opendata::Value::Kind::kKey: return "k:" + text::to_utf8(v.key);
+        default: return std::string(v.latin1);
+    }
+}
+
+RowsRead read_rows(std::size_t columns, std::vector<std::pair<int, int>> plan, std::string_view data) {
+    opendata::RowReader reader(columns, std::move(plan));
+    RowsRead r;
+    auto on_row = [&](const std::vector<opendata::Value>& values) {
+        r.rows.emplace_back();
+        for (const auto& v : values) r.rows.back().push_back(shown(v));
+    };
+    reader.feed(data.data(), data.size(), on_row);
+    reader.finish(on_row);
+    r.errors = reader.take_errors();
+    EXPECT_TRUE(reader.take_errors().empty());
+    return r;
+}
+
+using Rows = std::vector<std::vector<std::string>>;
+using Errors = std::vector<opendata::RowReader::Error>;
+
+}  // namespace
+
+TEST(Plan, AWholePlanFitsWhenEveryStepDoes) {
+    EXPECT_TRUE(opendata::plan_fits({}, 0));
+    EXPECT_TRUE(opendata::plan_fits({{opendata::kText, 0}, {opendata::kCnpj, 1}}, 4));
+    EXPECT_FALSE(opendata::plan_fits({{opendata::kText, 0}, {opendata::kCnpj, 2}}, 4));
+}
+
+TEST(RowReader, EachStepMakesItsValue) {
+    RowsRead r = read_rows(5, {{opendata::kCnpj, 0}, {opendata::kDate, 3}, {opendata::kCode, 4}, {opendata::kKey, 3},
+                           {opendata::kText, 3}},
+                       "\"06990590\";\"0001\";\"23\";\"20190105\";\"2062\"\n"
+                       "\"1\";\"2\";\"3\";\"0\";\"\"\n"
+                       "\"1\";\"2\";\"3\";\"Ma\xe7\xe3 S/A\";\"7\"");
+    EXPECT_EQ(r.rows, (Rows{{"06990590000123", "2019-01-05", "#2062", "k:20190105", "20190105"},
+                            {"123", "-", "-", "k:0", "0"},
+                            {"123", "-", "#7", "k:maca s a", "Ma\xe7\xe3 S/A"}}));
+    EXPECT_TRUE(r.errors.empty());
+}
+
+TEST(RowReader, LinesThatDoNotReadAreNotedAndReadingGoesOn) {
+    using namespace std::string_literals;
+    RowsRead r = read_rows(2, {{opendata::kCode, 1}},
+                           "\"a\";\"1\"\n"
+                           "\n"
+                           "\"a\";\"x1\"\n"
+                           "\"a\"\n"
+                           "\"a\";\"1\"x\n"
+                           "\"a\0\";\"1\"\n"
+                           "\"a\";\"2\"\n"s);
+    EXPECT_EQ(r.rows, (Rows{{"#1"}, {"#2"}}));
+    EXPECT_EQ(r.errors, (Errors{{3, "campo 2: código não numérico"},
+                                {4, "esperados 2 campos, encontrados 1"},
+                                {5, "texto depois de aspas de fechamento"},
+                                {6, "byte nulo na linha"}}));
+}
+
+TEST(RowReader, OverlongLinesAreNoted) {
+    std::string data = "\"a\"\n" + std::string(opendata::kMaxLine + 1, 'x') + "\n\"b\"\n";
+    RowsRead r = read_rows(1, {{opendata::kText, 0}}, data);
+    EXPECT_EQ(r.rows, (Rows{{"a"}, {"b"}}));
+    EXPECT_EQ(r.errors, (Errors{{2, "linha longa demais (mais de 1 MiB)"}}));
+}

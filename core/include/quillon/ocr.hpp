@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quillon::ocr {
@@ -47,10 +48,36 @@ inline constexpr int kBackoffMaxSeconds = 16;
 // and server errors (500 and up) may; a refused image (400), bad credentials
 // (401, 403) or any other status will fail again.  An error without a status
 // (network failure, time-out, SDK not installed) is repeated.
+inline constexpr long long kThrottledStatus = 429;
+inline constexpr long long kFirstServerErrorStatus = 500;
+
 constexpr bool is_transient_status(std::optional<long long> status) noexcept {
     if (!status) return true;
-    return *status == 429 || *status >= 500;
+    return *status == kThrottledStatus || *status >= kFirstServerErrorStatus;
 }
+
+// The warning logged before a repeated attempt: a %-format of the attempt
+// number that failed and the name of its error's type.
+const char* retry_note();
+
+// The page text of a READ answer: its lines, block by block and line by line,
+// one per line of text, with the white space at both ends of the whole
+// trimmed (Python's str.strip()).
+class ReadText {
+public:
+    template <class CharT>
+    void add_line(const CharT* s, std::size_t n) {
+        if (lines_++ > 0) text_.push_back(U'\n');
+        text_.append(s, s + n);
+    }
+
+    // The text; empty when the answer holds nothing to read.
+    std::u32string take();
+
+private:
+    std::u32string text_;
+    std::size_t lines_ = 0;
+};
 
 // Image limits: a shorter side below kMinDim is refused before any request,
 // a longer side above kMaxDim is shrunk to it.
@@ -114,6 +141,17 @@ constexpr Mime mime_for(const CharT* fmt, std::size_t n) noexcept {
 // The MIME text of Mime::Pdf and Mime::Jpeg.
 const char* fixed_mime(Mime m) noexcept;
 
+// Where a page sent to a vision model goes.  The Google provider needs its
+// client and model; the chat-completions providers take images only (a PDF
+// would come back as an obscure API error) and need the caller's callable.
+enum class VisionRoute { Google, GoogleUnconfigured, PdfRefused, NoCaller, Chat };
+
+constexpr VisionRoute vision_route(bool google, bool google_configured, Mime mime, bool has_llm_caller) noexcept {
+    if (google) return google_configured ? VisionRoute::Google : VisionRoute::GoogleUnconfigured;
+    if (mime == Mime::Pdf) return VisionRoute::PdfRefused;
+    return has_llm_caller ? VisionRoute::Chat : VisionRoute::NoCaller;
+}
+
 // --- Loading a PDF ------------------------------------------------------------
 
 // A page whose trimmed text layer has more code points than this is a text
@@ -162,7 +200,13 @@ struct PageOutcome {
     Source source;
     bool ocr_failed;
     bool joins_text;  // the record's text is residue + blank line + recognised text
+    // The record's metadata says whether recognition failed (kOcrFailedKey):
+    // every page that went through recognition says so, a text page does not.
+    bool records_failure = true;
 };
+
+// A text page: taken as it is, nothing recognised.
+inline constexpr PageOutcome kTextPageOutcome{Source::Text, false, false, false};
 
 // The recognition of one thin page, step by step:
 //

@@ -18,6 +18,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "quillon/text.hpp"
@@ -227,5 +229,66 @@ void name_key_append(const CharT* s, std::size_t n, std::u32string& out) {
         out.push_back(c);
     }
 }
+
+// Whether every step (operation, column) of a plan fits lines of `columns` fields.
+bool plan_fits(const std::vector<std::pair<int, int>>& plan, std::size_t columns) noexcept;
+
+// One value of a row, as its plan step made it.
+struct Value {
+    enum class Kind { kNone, kLatin1, kCode, kKey };
+    Kind kind = Kind::kNone;
+    std::string_view latin1;  // kLatin1: a field's bytes, an ISO date, a CNPJ's fields joined
+    long long code = 0;       // kCode
+    std::u32string key;       // kKey
+    std::string made;         // the bytes of a date or a CNPJ, reused line after line
+};
+
+// The rows of a file that arrives in chunks (see LineStream): each line that
+// reads gives the values of the plan, each one that does not is noted with its
+// line number and why, and reading goes on.  A blank line is neither.
+class RowReader {
+public:
+    using Error = std::pair<long long, std::string>;  // line number, reason
+
+    // `plan` must fit lines of `columns` fields (plan_fits).  `line` and
+    // `offset` as for LineStream.
+    RowReader(std::size_t columns, std::vector<std::pair<int, int>> plan, long long line = 0, long long offset = 0)
+        : columns_(columns), plan_(std::move(plan)), values_(plan_.size()), stream_(line, offset) {}
+
+    // on_row(const std::vector<Value>&) for each complete line of data[0, n)
+    // that reads, one value per plan step; the values last until the next line.
+    template <class OnRow>
+    void feed(const char* data, std::size_t n, OnRow&& on_row) {
+        stream_.feed(
+            data, n, [&](const char* line, std::size_t len) { if (read(line, len)) on_row(values_); },
+            [&] { overlong(); });
+    }
+
+    // The same for a last line that has no line break after it.
+    template <class OnRow>
+    void finish(OnRow&& on_row) {
+        stream_.finish([&](const char* line, std::size_t len) { if (read(line, len)) on_row(values_); },
+                       [&] { overlong(); });
+    }
+
+    // The lines that did not read since the last call.
+    std::vector<Error> take_errors() { return std::exchange(errors_, {}); }
+
+    long long line() const noexcept { return stream_.line(); }
+    long long offset() const noexcept { return stream_.offset(); }
+
+private:
+    bool read(const char* line, std::size_t len);
+    bool convert(std::pair<int, int> step, Value& value);
+    void overlong();
+    void note(std::string reason) { errors_.emplace_back(stream_.line(), std::move(reason)); }
+
+    std::size_t columns_;
+    std::vector<std::pair<int, int>> plan_;
+    std::vector<Value> values_;
+    LineStream stream_;
+    LineSplitter splitter_;
+    std::vector<Error> errors_;
+};
 
 }  // namespace quillon::opendata
