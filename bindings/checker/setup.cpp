@@ -12,6 +12,14 @@ constexpr const char* kCls = "ContractChecker";
 // looked up only when the engine starts, so the checker loads without them.
 nb::object engine_attr(const char* name) { return nb::module_::import_("quillon").attr(name); }
 
+// module.<name>, read now: a host may have replaced the response model.
+nb::object module_attr(const char* name) {
+    nb::object value = checker_ns.find(name);
+    if (!value.is_valid())
+        raise_error(PyExc_AttributeError, "module '%s' has no attribute '%s'", checker_ns.dotted_name(), name);
+    return value;
+}
+
 // --- construction ------------------------------------------------------------
 void init(nb::pointer_and_handle<ContractChecker> self, nb::handle country, nb::handle api_token,
           nb::handle openai_api_key, nb::handle provider, nb::handle azure_api_key, nb::handle azure_endpoint,
@@ -116,7 +124,7 @@ void setup_questions(nb::handle self) {
         nb::object question = question_cls(
             nb::arg("config") = config, nb::arg("system_prompt") = q.system_prompt,
             nb::arg("user_prompt") = q.user_prompt, nb::arg("keywords") = keywords,
-            nb::arg("response_model") = checker_ns.module().attr(q.response_model));
+            nb::arg("response_model") = module_attr(q.response_model));
         client.attr("add_question")(question);
     }
 }
