@@ -13,11 +13,9 @@ nb::object ask_registry(nb::handle adapter, const char* method, nb::handle arg, 
         return adapter.attr(method)(arg);
     } catch (nb::python_error& e) {
         if (!e.matches(checker_ns.get(names::RegistryUnavailableError))) throw;
-        nb::object error = nb::borrow(e.value());
-        nb::object reason = nb::steal(PyObject_GetAttrString(error.ptr(), "reason"));
-        if (!reason.is_valid()) PyErr_Clear();
+        nb::object error = nb::borrow(e.value()), reason = nb::getattr(error, "reason", nb::none());
         // The first reason stands (the look-up by CNPJ's, before the search by name's).
-        if (!unavailable.is_valid()) unavailable = reason.is_valid() && truth(reason) ? reason : nb::object(nb::str(error));
+        if (!unavailable.is_valid()) unavailable = truth(reason) ? reason : nb::object(nb::str(error));
         return nb::none();
     }
 }
@@ -30,8 +28,7 @@ struct Found {
 };
 
 Found look_up(nb::handle self, nb::handle razao_social, nb::handle cnpj_contrato) {
-    Found f;
-    f.cnpj = nb::borrow(cnpj_contrato);
+    Found f{nb::none(), nb::borrow(cnpj_contrato)};
     nb::object adapter = self.attr("adapter");
     if (truth(cnpj_contrato)) {
         nb::object limpo = checker_ns.call(names::limpar_cnpj, cnpj_contrato);
@@ -79,7 +76,7 @@ void compare_found(nb::handle self, nb::handle empresa, const Found& f, rules::C
 
 nb::object verified_company(nb::handle self, nb::handle empresa, nb::dict& cache) {
     nb::object razao_social = empresa.attr("razao_social"), cnpj_contrato = empresa.attr("cnpj");
-    log_line(self, "\n--- Verificando: " + (truth(razao_social) ? utf8(razao_social) : "Empresa") + " ---", "🏢");
+    log_line(self, rules::company_heading(shown(razao_social)), "🏢");
     Found f = look_up(self, razao_social, cnpj_contrato);
 
     rules::CompanyVerification v;
@@ -92,12 +89,11 @@ nb::object verified_company(nb::handle self, nb::handle empresa, nb::dict& cache
         {text_of(cnpj_contrato), text_of(razao_social), text_of(empresa.attr("endereco"))}, v);
     if (!fields.log_line.empty()) log_line(self, fields.log_line);
 
+    // The record cached under its CNPJ and the contract's normalised name.
+    nb::object cnpj_limpo = found && truth(f.cnpj) ? checker_ns.call(names::limpar_cnpj, f.cnpj) : nb::none();
+    if (truth(cnpj_limpo)) cache[cnpj_limpo] = f.record;
+    if (found && truth(razao_social)) cache[self.attr("_normalizar_texto")(razao_social)] = f.record;
     nb::str empty("");
-    if (found) {  // the record cached under its CNPJ and the contract's normalised name
-        nb::object cnpj_limpo = truth(f.cnpj) ? checker_ns.call(names::limpar_cnpj, f.cnpj) : nb::object(empty);
-        if (truth(cnpj_limpo)) cache[cnpj_limpo] = f.record;
-        if (truth(razao_social)) cache[self.attr("_normalizar_texto")(razao_social)] = f.record;
-    }
     nb::dict kw;  // the found company's keys among the common ones
     kw["cnpj"] = found ? field(f.record, "cnpj", empty) : truth(cnpj_contrato) ? cnpj_contrato : nb::object(empty);
     kw["razao_social_contrato"] = razao_social;

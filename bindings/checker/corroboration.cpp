@@ -11,7 +11,7 @@
 // verified signature ("evidencia").
 #include "checker/parts.hpp"
 
-#include <unordered_set>
+#include "quillon/qsa.hpp"
 
 using quillon::signatory::Evidence;
 
@@ -54,8 +54,6 @@ Finding search(const quillon::names::Prepared& signatario, const std::string& cp
 
 }  // namespace
 
-bool corroborates(nb::handle self) { return truth(nb::getattr(self, "corroborar_assinaturas", nb::none())); }
-
 nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::handle nome, nb::object dados,
                                   nb::handle cache) {
     const auto signatario = prepared_name(text_arg(nome, "_validar_assinaturas", "nome_signatario"));
@@ -69,17 +67,16 @@ nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::ha
         // approves the signatory, else the first where the name matches in
         // part (the signature then stays pending).  A record cached under two
         // keys is looked at once.
-        std::unordered_set<PyObject*> seen;
-        for (nb::handle record : cache.attr("values")()) {
-            if (!seen.insert(record.ptr()).second) continue;
-            Finding f = search(signatario, cpf, record);
-            const bool approves = quillon::signatory::approves(f.evidence);
-            if (approves || (f.evidence == Evidence::NameFragment && found.evidence != Evidence::NameFragment)) {
-                found = std::move(f);
-                dados = nb::borrow(record);
-            }
-            if (approves) break;
-        }
+        nb::list held;  // every record searched, so that its address stays its own
+        quillon::qsa::scan_records(
+            cache.attr("values")(), [](nb::handle record) -> const void* { return record.ptr(); },
+            [&](nb::handle record) {
+                held.append(record);
+                Finding f = search(signatario, cpf, record);
+                const bool approves = quillon::signatory::approves(f.evidence);
+                return std::pair{approves ? 2 : f.evidence == Evidence::NameFragment ? 1 : 0, std::move(f)};
+            },
+            [&](nb::handle record, Finding f) { found = std::move(f); dados = nb::borrow(record); }, 2);
     }
     const bool approved = quillon::signatory::approves(found.evidence);
     nb::object qualificacao = approved ? found.qualificacao : nb::none();

@@ -10,18 +10,16 @@ NB_MODULE(checker, m) {
     bind_logger(checker_ns);
 
     // Names bound at load; a missing one fails the import of this module.
-    checker_ns.import_from("quillon.contract.auth", "QuillonAuth");
-    checker_ns.import_from("quillon.contract.auth", "AuthenticatedClient");
-    for (const char* model : {"EmpresaExtraida", "ExtracaoEmpresas", "AssinaturaExtraida", "ExtracaoAssinaturas",
-                              "CampoVerificado", "EmpresaVerificada", "AssinaturaVerificada",
-                              "ClassificacaoLegitimidade", "ExtracaoDadosContrato"})
-        checker_ns.import_from("quillon.contract.models", model);
-    checker_ns.import_from("quillon.contract.countries.br.cnpj", "formatar_cnpj");
-    checker_ns.import_from("quillon.contract.countries.br.cnpj", "limpar_cnpj");
-    checker_ns.import_from("quillon.contract.countries.br.cnpj", "comparar_enderecos");
-    checker_ns.import_from("quillon.contract.countries.registry", "get_adapter");
-    checker_ns.import_from("quillon.contract.countries.base", "CountryAdapter");
-    checker_ns.import_from("quillon.exceptions", "RegistryUnavailableError");
+    const char* const auth = "quillon.contract.auth", *models = "quillon.contract.models",
+                      *cnpj = "quillon.contract.countries.br.cnpj";
+    for (auto [module, name] :
+         {std::pair{auth, "QuillonAuth"}, {auth, "AuthenticatedClient"}, {models, "EmpresaExtraida"},
+          {models, "ExtracaoEmpresas"}, {models, "AssinaturaExtraida"}, {models, "ExtracaoAssinaturas"},
+          {models, "CampoVerificado"}, {models, "EmpresaVerificada"}, {models, "AssinaturaVerificada"},
+          {models, "ClassificacaoLegitimidade"}, {models, "ExtracaoDadosContrato"}, {cnpj, "formatar_cnpj"},
+          {cnpj, "limpar_cnpj"}, {cnpj, "comparar_enderecos"}, {"quillon.contract.countries.registry", "get_adapter"},
+          {"quillon.contract.countries.base", "CountryAdapter"}, {"quillon.exceptions", "RegistryUnavailableError"}})
+        checker_ns.import_from(module, name);
 
     nb::class_<ContractChecker> cls(m, "ContractChecker", nb::dynamic_attr(),
                                     "Verificador de legitimidade de contratos.");

@@ -73,8 +73,8 @@ inline bool attr_truth(nb::handle obj, const char* name) { return truth(obj.attr
 nb::str formatted(nb::handle value, const char* spec);
 
 
-// list(iterable): a new list.
-nb::list list_copy(nb::handle iterable);
+// dict(mapping), as f(**mapping) receives it.
+nb::dict keywords(nb::handle mapping);
 
 // The tuple of a hook's answer, of exactly `n` items.
 nb::tuple unpack(nb::handle value, std::size_t n, const char* what);
@@ -90,15 +90,11 @@ nb::object signature_model(nb::handle self, nb::handle assinatura, nb::handle no
 // "QSA: A, B, C..." from the first three partner names of a record, or "QSA vazio".
 std::string qsa_summary(nb::handle dados);
 
-// Whether self.<name> still resolves to the class's own method `own` (held).
 extern PyTypeObject* g_checker_type;  // ContractChecker, kept by its module
-bool is_own(nb::handle self, const Name& name, nb::handle own);
 
-// Whether the checker asks for corroborated signature validation
-// (self.corroborar_assinaturas), and that validation for one identified
-// signatory whose represented company's record, if any, is `dados`
-// (corroboration.cpp).
-bool corroborates(nb::handle self);
+// Signature validation with corroboration (self.corroborar_assinaturas) for
+// one identified signatory whose represented company's record, if any, is
+// `dados` (corroboration.cpp).
 nb::object corroborated_signature(nb::handle self, nb::handle assinatura, nb::handle nome, nb::object dados,
                                   nb::handle cache);
 

@@ -12,6 +12,7 @@ constexpr const char* kCls = "ContractChecker";
 // looked up only when the engine starts, so the checker loads without them.
 nb::object engine_attr(const char* name) { return nb::module_::import_("quillon").attr(name); }
 
+
 // --- construction ------------------------------------------------------------
 void init(nb::pointer_and_handle<ContractChecker> self, nb::handle country, nb::handle api_token,
           nb::handle openai_api_key, nb::handle provider, nb::handle azure_api_key, nb::handle azure_endpoint,
@@ -22,15 +23,17 @@ void init(nb::pointer_and_handle<ContractChecker> self, nb::handle country, nb::
 
     // Every argument is checked before anything is built.
     PyObject* country_s = text_arg(country, kCls, "country");
-    struct Optional {
-        const char* name;
-        nb::handle value;
-    };
-    const Optional optional_texts[] = {{"api_token", api_token},         {"openai_api_key", openai_api_key},
-                                       {"provider", provider},           {"azure_api_key", azure_api_key},
-                                       {"azure_endpoint", azure_endpoint}, {"azure_deployment", azure_deployment}};
-    for (const auto& [name, value] : optional_texts) text_or_none_arg(value, kCls, name);
+    // QuillonAuth's arguments, in its order: all may be None but the API version.
+    const std::pair<const char*, nb::handle> credentials[] = {
+        {"api_token", api_token},         {"openai_api_key", openai_api_key}, {"provider", provider},
+        {"azure_api_key", azure_api_key}, {"azure_endpoint", azure_endpoint}, {"azure_deployment", azure_deployment}};
+    nb::dict auth_kwargs;
+    for (const auto& [name, value] : credentials) {
+        text_or_none_arg(value, kCls, name);
+        auth_kwargs[name] = value;
+    }
     text_arg(azure_api_version, kCls, "azure_api_version");
+    auth_kwargs["azure_api_version"] = azure_api_version;
     text_arg(model, kCls, "model");
     bool verbose_b = truth(verbose);
     bool ai_b = truth(usar_ai_search);
@@ -41,10 +44,7 @@ void init(nb::pointer_and_handle<ContractChecker> self, nb::handle country, nb::
     obj.attr("verbose") = nb::bool_(verbose_b);
     obj.attr("model") = model;
     obj.attr("usar_ai_search") = nb::bool_(ai_b);
-    nb::object auth = nb::borrow<nb::object>(checker_ns.get(names::QuillonAuth))(
-        nb::arg("api_token") = api_token, nb::arg("openai_api_key") = openai_api_key, nb::arg("provider") = provider,
-        nb::arg("azure_api_key") = azure_api_key, nb::arg("azure_endpoint") = azure_endpoint,
-        nb::arg("azure_deployment") = azure_deployment, nb::arg("azure_api_version") = azure_api_version);
+    nb::object auth = checker_ns.get(names::QuillonAuth)(**auth_kwargs);
     obj.attr("_auth") = auth;
 
     const bool has_key = attr_truth(auth, "has_api_key");
@@ -55,11 +55,9 @@ void init(nb::pointer_and_handle<ContractChecker> self, nb::handle country, nb::
 }
 
 nb::object text_or_none_result(nb::object value, const char* what) {
-    if (!value.is_none() && !PyUnicode_Check(value.ptr())) {
-        PyErr_Format(PyExc_TypeError, "ContractChecker.%s must be str or None, not %.200s", what,
-                     Py_TYPE(value.ptr())->tp_name);
-        throw nb::python_error();
-    }
+    if (!value.is_none() && !PyUnicode_Check(value.ptr()))
+        raise_error(PyExc_TypeError, "ContractChecker.%s must be str or None, not %.200s", what,
+                    Py_TYPE(value.ptr())->tp_name);
     return value;
 }
 
@@ -75,33 +73,28 @@ void conditional_log(nb::handle self, nb::handle msg, nb::handle emoji) {
 nb::object init_quillon(nb::handle self) {
     nb::object available = self.attr("_quillon_available");
     if (!available.is_none()) return available;
-
+    auto settle = [&](bool ok, const std::string& why = "", const char* emoji = "") {
+        if (!ok) log_line(self, why, emoji);
+        self.attr("_quillon_available") = nb::bool_(ok);
+        return nb::bool_(ok);
+    };
     nb::object auth = self.attr("_auth");
-    if (!attr_truth(auth, "is_quillon_available")) {
-        log_line(self, "Quillon não disponível. Instale com: pip install quillon", "⚠️");
-        self.attr("_quillon_available") = nb::bool_(false);
-        return nb::bool_(false);
-    }
+    if (!attr_truth(auth, "is_quillon_available"))
+        return settle(false, "Quillon não disponível. Instale com: pip install quillon", "⚠️");
     try {
         nb::object quillon_cls = engine_attr("Quillon");
         nb::object kwargs = auth.attr("get_quillon_kwargs")();
         // The checker's own model and verbosity win over the mapping's.
         kwargs["model"] = self.attr("model");
         kwargs["verbose"] = self.attr("verbose");
-        nb::dict call_kwargs;
-        if (PyDict_Merge(call_kwargs.ptr(), kwargs.ptr(), 1) < 0) throw nb::python_error();
-        self.attr("_client") = quillon_cls(**call_kwargs);
+        self.attr("_client") = quillon_cls(**keywords(kwargs));
         self.attr("_setup_questions")();
-        self.attr("_quillon_available") = nb::bool_(true);
-        return nb::bool_(true);
+        return settle(true);
     } catch (nb::python_error& e) {
         // Only ordinary errors are the engine's failure to start; an
         // interruption or an exit request goes on to the caller.
         if (!e.matches(PyExc_Exception)) throw;
-        nb::str message = nb::str(e.value());
-        log_line(self, "Erro ao inicializar Quillon: " + utf8(message), "❌");
-        self.attr("_quillon_available") = nb::bool_(false);
-        return nb::bool_(false);
+        return settle(false, "Erro ao inicializar Quillon: " + utf8(e.value()), "❌");
     }
 }
 
@@ -111,11 +104,9 @@ void setup_questions(nb::handle self) {
     nb::object client = self.attr("_client");
     for (const quillon::checker::Question& q : quillon::checker::kQuestions) {
         nb::object config = config_cls(nb::arg("id") = q.id, nb::arg("name") = q.name, nb::arg("tag") = q.id);
-        nb::list keywords;
-        for (const char* k : q.keywords) keywords.append(nb::str(k));
         nb::object question = question_cls(
             nb::arg("config") = config, nb::arg("system_prompt") = q.system_prompt,
-            nb::arg("user_prompt") = q.user_prompt, nb::arg("keywords") = keywords,
+            nb::arg("user_prompt") = q.user_prompt, nb::arg("keywords") = str_list({q.keywords.begin(), q.keywords.end()}),
             nb::arg("response_model") = nb::module_::import_(checker_ns.dotted_name()).attr(q.response_model));
         client.attr("add_question")(question);
     }

@@ -10,7 +10,6 @@
 #include "checker/parts.hpp"
 
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "quillon/names.hpp"
@@ -20,21 +19,42 @@ namespace names_core = quillon::names;
 
 namespace {
 
-inline constexpr Name kNormalizar{"_normalizar_texto"};
-inline constexpr Name kComparar{"_comparar_nomes"};
-inline constexpr Name kVerificar{"_verificar_poder_assinatura"};
+// dict[key], borrowed; nullptr when missing (a failing __eq__ or __hash__ raises).
+PyObject* dict_item(PyObject* dict, PyObject* key) {
+    PyObject* v = PyDict_GetItemWithError(dict, key);
+    if (!v && PyErr_Occurred()) throw nb::python_error();
+    return v;
+}
 
-// The class's own methods, held for the process: a replaced one that was
-// freed can never be mistaken for them.
-PyObject* g_own_normalizar = nullptr;
-PyObject* g_own_comparar = nullptr;
-PyObject* g_own_verificar = nullptr;
+// The instance dictionary of a ContractChecker, borrowed; nullptr when it has none yet.
+PyObject* instance_dict(nb::handle self) {
+    const Py_ssize_t offset = Py_TYPE(self.ptr())->tp_dictoffset;
+    if (offset > 0) return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self.ptr()) + offset);
+    return owned(PyObject_GenericGetDict(self.ptr(), nullptr)).ptr();  // the instance keeps it
+}
+
+// A method of the class, held for the process once registered: a replaced
+// one that was freed can never be mistaken for it.
+struct OwnMethod {
+    Name name;
+    PyObject* fn = nullptr;
+
+    // Whether self.<name> still resolves to it.  Public look-ups only: the
+    // instance dictionary, then the class.
+    bool in(nb::handle self) const {
+        PyObject* dict = instance_dict(self);
+        if (dict && dict_item(dict, name.get())) return false;
+        PyTypeObject* type = Py_TYPE(self.ptr());
+        if (type == g_checker_type) return dict_item(type->tp_dict, name.get()) == fn;  // the common case
+        return owned(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), name.get())).is(fn);
+    }
+};
+OwnMethod kNormalizar{Name{"_normalizar_texto"}}, kComparar{Name{"_comparar_nomes"}},
+    kVerificar{Name{"_verificar_poder_assinatura"}};
 
 // Whether the name rule of the core decides for this instance: neither the
 // normalisation nor the comparison is replaced.
-bool own_name_rule(nb::handle self) {
-    return is_own(self, kNormalizar, g_own_normalizar) && is_own(self, kComparar, g_own_comparar);
-}
+bool own_name_rule(nb::handle self) { return kNormalizar.in(self) && kComparar.in(self); }
 
 // A QSA list ready for searching, with each partner's qualification and its
 // representative's beside it.  A QSA name is a str, or None read as empty;
@@ -48,15 +68,13 @@ struct Partners {
             return v.is_none() ? names_core::Prepared() : prepared_name(text_arg(v, "_comparar_nomes", "nome2"));
         };
         for (nb::handle entry : field(dados, "socios", nb::list())) {
-            names_core::Prepared nome = name(field(entry, "nome", nb::str(""))), representante;
-            nb::object q = field(entry, "qualificacao", nb::none()), q_rep = nb::none();
+            names_core::Prepared nome = name(field(entry, "nome", nb::str("")));
+            nb::object q = field(entry, "qualificacao", nb::none());
             nb::object rep = field(entry, "nome_representante", nb::str(""));
-            if (truth(rep)) {
-                representante = name(rep);
-                q_rep = field(entry, "qualificacao_representante", nb::none());
-            }
-            list.add(std::move(nome), std::move(representante));
-            qualificacoes.emplace_back(std::move(q), std::move(q_rep));
+            const bool represented = truth(rep);
+            list.add(std::move(nome), represented ? name(rep) : names_core::Prepared());
+            qualificacoes.emplace_back(
+                q, represented ? field(entry, "qualificacao_representante", nb::none()) : nb::object(nb::none()));
         }
     }
 
@@ -82,7 +100,7 @@ std::u32string normalized_by(nb::handle normalizar, nb::handle nome) {
 bool comparar_nomes(nb::handle self, nb::handle nome1, nb::handle nome2) {
     PyObject* a = text_arg(nome1, "_comparar_nomes", "nome1");
     PyObject* b = text_arg(nome2, "_comparar_nomes", "nome2");
-    if (!is_own(self, kNormalizar, g_own_normalizar)) {
+    if (!kNormalizar.in(self)) {
         nb::object normalizar = self.attr("_normalizar_texto");
         std::u32string n1 = normalized_by(normalizar, nome1);
         return names_core::match_normalized(n1, normalized_by(normalizar, nome2));
@@ -118,12 +136,7 @@ nb::tuple verificar_poder(nb::handle self, nb::handle nome_signatario, nb::handl
 // with partner lists prepared once per call, or through the instance's methods.
 class QsaSearch {
 public:
-    explicit QsaSearch(nb::handle self) : self_(self), fast_(is_own(self, kVerificar, g_own_verificar) && own_name_rule(self)) {}
-
-    void set_name(nb::handle nome) {
-        nome_ = nb::borrow(nome);
-        if (fast_) prepared_ = prepared_name(text_arg(nome, "_verificar_poder_assinatura", "nome_signatario"));
-    }
+    explicit QsaSearch(nb::handle self) : self_(self), fast_(kVerificar.in(self) && own_name_rule(self)) {}
 
     std::pair<bool, nb::object> run(nb::handle dados) {
         if (!fast_) {
@@ -138,10 +151,26 @@ public:
         return it->second.second.find(prepared_);
     }
 
-    // In the core's search, whether this record was already searched in the
-    // current scan of the cache (the instance's own methods are always called).
-    bool seen_in_scan(nb::handle record) { return fast_ && !scanned_.insert(record.ptr()).second; }
-    void start_scan() { scanned_.clear(); }
+    // (found, qualification) for the signatory: the represented company's
+    // record `dados`, else the first cached record whose QSA holds the name
+    // (`dados` then set to it).  The cached records in insertion order, by
+    // Python's own iteration, so a cache changed during the scan fails as a
+    // dict would; the core's search looks at a record cached under two keys
+    // once (memo_ holds it, so its address stays its own), a replaced
+    // _verificar_poder_assinatura is called for each.  No QSA holding the
+    // name gives no qualification, whatever a replaced method answered along
+    // with "not found".
+    std::pair<bool, nb::object> holder(nb::handle nome, nb::object& dados, nb::handle cache) {
+        nome_ = nb::borrow(nome);
+        if (fast_) prepared_ = prepared_name(text_arg(nome, "_verificar_poder_assinatura", "nome_signatario"));
+        if (truth(dados)) return run(dados);
+        std::pair<bool, nb::object> out{false, nb::none()};
+        quillon::qsa::scan_records(
+            cache.attr("values")(), [&](nb::handle r) -> const void* { return fast_ ? r.ptr() : nullptr; },
+            [&](nb::handle r) { return run(r); },
+            [&](nb::handle r, nb::object q) { dados = nb::borrow(r); out = {true, std::move(q)}; }, 1);
+        return out;
+    }
 
 private:
     nb::handle self_;
@@ -149,60 +178,37 @@ private:
     bool fast_;
     names_core::Prepared prepared_;
     std::unordered_map<PyObject*, std::pair<nb::object, Partners>> memo_;
-    std::unordered_set<PyObject*> scanned_;  // records of the cache: alive during the scan
 };
 
 nb::object cache_get(nb::handle cache, nb::handle key) {
-    PyObject* v = PyDict_GetItemWithError(cache.ptr(), key.ptr());
-    if (!v && PyErr_Occurred()) throw nb::python_error();
+    PyObject* v = dict_item(cache.ptr(), key.ptr());
     return v ? nb::borrow(v) : nb::none();
 }
 
 nb::object unidentified(nb::handle assinatura) {
-    nb::list problemas;
-    problemas.append("Signatário não identificado");
     return checker_ns.call(names::AssinaturaVerificada, nb::arg("nome_signatario") = "(não identificado)",
                            nb::arg("tipo_assinatura") = assinatura.attr("tipo_assinatura"),
                            nb::arg("campos") = campo_models({rules::unidentified_signatory_field()}),
-                           nb::arg("problemas") = problemas);
-}
-
-// (found, qualification, record searched) for a signatory: the represented
-// company's record, else the first cached record whose QSA holds the name.
-std::pair<bool, nb::object> search_power(QsaSearch& qsa, nb::object& dados, nb::handle cache) {
-    if (truth(dados)) return qsa.run(dados);
-    // Every cached record, in insertion order; Python's own iteration, so a
-    // cache changed during the scan fails as a dict would.  A record cached
-    // under two keys gives the same answer twice: the core's search looks at
-    // it once.
-    qsa.start_scan();
-    for (nb::handle record : cache.attr("values")()) {
-        if (qsa.seen_in_scan(record)) continue;
-        auto [found, qualificacao] = qsa.run(record);
-        if (found) {
-            dados = nb::borrow(record);
-            return {true, qualificacao};
-        }
-    }
-    // No QSA holds the name: no qualification, whatever a replaced
-    // _verificar_poder_assinatura answered along with "not found".
-    return {false, nb::none()};
+                           nb::arg("problemas") = str_list({"Signatário não identificado"}));
 }
 
 nb::object verified_signature(nb::handle self, QsaSearch& qsa, bool corroborate, nb::handle assinatura,
                               nb::handle cache) {
     nb::object nome = assinatura.attr("nome_signatario");
-    if (!truth(nome) || nome.equal(nb::str("N/A"))) return unidentified(assinatura);
+    // A host's own kind of name (no str) is judged by its own truth and equality.
+    const bool identified = nome.is_none() || PyUnicode_CheckExact(nome.ptr())
+                                ? rules::identified_signatory(text_of(nome))
+                                : truth(nome) && !nome.equal(nb::str("N/A"));
+    if (!identified) return unidentified(assinatura);
     log_line(self, "Verificando: " + utf8(nome), "👤");
 
     nb::object cnpj_empresa = assinatura.attr("cnpj_empresa"), empresa = assinatura.attr("empresa_representada");
-    nb::object dados = nb::none();
-    if (truth(cnpj_empresa)) dados = cache_get(cache, checker_ns.call(names::limpar_cnpj, cnpj_empresa));
+    nb::object dados =
+        truth(cnpj_empresa) ? cache_get(cache, checker_ns.call(names::limpar_cnpj, cnpj_empresa)) : nb::none();
     if (!truth(dados) && truth(empresa)) dados = cache_get(cache, self.attr("_normalizar_texto")(empresa));
     if (corroborate) return corroborated_signature(self, assinatura, nome, dados, cache);
 
-    qsa.set_name(nome);
-    auto [tem_poder, qualificacao] = search_power(qsa, dados, cache);
+    auto [tem_poder, qualificacao] = qsa.holder(nome, dados, cache);
     const bool has_record = truth(dados);
     rules::SignatureFields s = rules::signature_power_field(
         utf8(nome), tem_poder, text_of(qualificacao), has_record,
@@ -215,18 +221,11 @@ nb::list validar_assinaturas(nb::handle self, nb::handle assinaturas_arg, nb::ha
     nb::dict cache = dict_arg(cache_arg, "_validar_assinaturas", "dados_receita_cache");
     log_line(self, "\n--- Verificando Assinaturas ---", "✍️");
     QsaSearch qsa(self);
-    const bool corroborate = corroborates(self);
+    const bool corroborate = truth(nb::getattr(self, "corroborar_assinaturas", nb::none()));
     nb::list out;
     for (nb::handle assinatura : items_of(assinaturas))  // the callbacks may edit the list
         out.append(verified_signature(self, qsa, corroborate, assinatura, cache));
     return out;
-}
-
-// The class attribute `name`, held for the process.
-PyObject* own_method(nb::handle cls, const Name& name) {
-    PyObject* f = PyObject_GetAttr(cls.ptr(), name.get());
-    if (!f) throw nb::python_error();
-    return f;
 }
 
 }  // namespace
@@ -243,7 +242,6 @@ void register_signatures(nb::class_<ContractChecker>& cls) {
     cls.def("_validar_assinaturas", &validar_assinaturas, param("assinaturas"), param("dados_receita_cache"),
             nb::sig("def _validar_assinaturas(self, assinaturas: list, dados_receita_cache: dict) -> list"),
             "Valida assinaturas contra QSA.");
-    g_own_normalizar = own_method(cls, kNormalizar);
-    g_own_comparar = own_method(cls, kComparar);
-    g_own_verificar = own_method(cls, kVerificar);
+    for (OwnMethod* own : {&kNormalizar, &kComparar, &kVerificar})
+        own->fn = owned(PyObject_GetAttr(cls.ptr(), own->name.get())).release().ptr();
 }

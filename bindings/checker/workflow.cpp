@@ -6,8 +6,6 @@
 
 namespace {
 
-const std::string kRule60 = "============================================================";
-
 // Every verified field with its owner's name, for the verdict.
 void add_fields(std::vector<rules::OwnedField>& out, nb::handle campos, const std::string& owner_text) {
     for (nb::handle campo : campos) {
@@ -21,29 +19,33 @@ void add_fields(std::vector<rules::OwnedField>& out, nb::handle campos, const st
     }
 }
 
+void log_lines(nb::handle self, const std::vector<rules::LogLine>& lines) {
+    for (const rules::LogLine& line : lines) log_line(self, line.text, line.emoji);
+}
+
+nb::list list_copy(nb::handle iterable) { return nb::borrow<nb::list>(owned(PySequence_List(iterable.ptr()))); }
+
 nb::list model_dumps(nb::handle models) {
     nb::list out;
     for (nb::handle m : models) out.append(m.attr("model_dump")());
     return out;
 }
 
-// Extracted models from one answer: Model(**element) for each element of
-// raw_result[key], or an empty list when the answer is missing or empty.
-nb::list extracted(nb::handle answer, const char* key, const Name& model_name) {
+// Extracted models from the engine's answer to question `key`:
+// Model(**element) for each element of its raw_result[key], or an empty list
+// when the answer is missing or empty.
+nb::list extracted(nb::handle resultado, const char* key, const Name& model_name) {
     nb::list out;
+    nb::object answer = resultado.attr("get_result")(key);
     if (!truth(answer)) return out;
     nb::object raw = answer.attr("raw_result");
     if (!truth(raw)) return out;
     nb::object model = checker_ns.get(model_name);
     for (nb::handle element : field(raw, key, nb::list())) {
-        if (!PyDict_Check(element.ptr()) && !PyObject_HasAttrString(element.ptr(), "keys")) {
-            PyErr_Format(PyExc_TypeError, "%.200s() argument after ** must be a mapping, not %.200s",
-                         nb::str(model.attr("__name__")).c_str(), Py_TYPE(element.ptr())->tp_name);
-            throw nb::python_error();
-        }
-        nb::dict kwargs;
-        if (PyDict_Merge(kwargs.ptr(), element.ptr(), 1) < 0) throw nb::python_error();
-        out.append(model(**kwargs));
+        if (!PyDict_Check(element.ptr()) && !PyObject_HasAttrString(element.ptr(), "keys"))
+            raise_error(PyExc_TypeError, "%.200s() argument after ** must be a mapping, not %.200s",
+                        nb::str(model.attr("__name__")).c_str(), Py_TYPE(element.ptr())->tp_name);
+        out.append(model(**keywords(element)));
     }
     return out;
 }
@@ -53,28 +55,23 @@ nb::object existing_path(nb::handle documento) {
     if (!PyUnicode_Check(o) && !PyObject_HasAttrString(o, "__fspath__"))
         raise_wrong_type("verificar", "documento", "str or os.PathLike", documento);
     nb::object path = nb::module_::import_("pathlib").attr("Path")(documento);
-    if (!truth(path.attr("exists")())) {
-        PyErr_SetObject(PyExc_FileNotFoundError, py("Arquivo não encontrado: " + utf8(path)).ptr());
-        throw nb::python_error();
-    }
+    if (!truth(path.attr("exists")()))
+        raise_error(PyExc_FileNotFoundError, "%s%S", "Arquivo não encontrado: ", path.ptr());
     return path;
 }
 
-// The verdict's keys of a record (or of the report's arguments), in order.
-void put_verdict(nb::dict& d, const rules::Verdict& v) {
+// The verdict's keys and the verified models, in the order of a record (or
+// of the report's arguments).
+nb::dict verdict_record(const rules::Verdict& v, nb::handle empresas, nb::handle assinaturas) {
+    nb::dict d;
     d["resultado_final"] = py(v.resultado_final);
     d["justificativa"] = py(v.justificativa);
     d["campos_aprovados"] = str_list(v.aprovados);
     d["campos_reprovados"] = str_list(v.reprovados);
     d["campos_pendentes"] = str_list(v.pendentes);
-}
-
-nb::dict pending_without_engine() {
-    nb::dict r;
-    put_verdict(r, rules::without_engine());
-    r["empresas"] = nb::list();
-    r["assinaturas"] = nb::list();
-    return r;
+    d["empresas"] = empresas;
+    d["assinaturas"] = assinaturas;
+    return d;
 }
 
 // What the engine saw of the document, when its result tells (ExtractionResult).
@@ -125,12 +122,8 @@ nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_
     for (const char* key : {"resultado_final", "justificativa"}) record[key] = report[key];
     for (const char* key : {"campos_aprovados", "campos_reprovados", "campos_pendentes"})
         record[key] = list_copy(report[key]);
-    record["total_campos"] = nb::int_(v.total());
-    record["total_aprovados"] = nb::int_(v.aprovados.size());
-    record["total_reprovados"] = nb::int_(v.reprovados.size());
-    record["total_pendentes"] = nb::int_(v.pendentes.size());
-    record["empresas"] = model_dumps(report["empresas"]);
-    record["assinaturas"] = model_dumps(report["assinaturas"]);
+    for (auto [key, n] : v.totals()) record[key] = nb::int_(n);
+    for (const char* key : {"empresas", "assinaturas"}) record[key] = model_dumps(report[key]);
     record["dados_contrato"] = report["dados_contrato"];
     nb::object metricas = report["metricas"];
     nb::dict m;
@@ -147,25 +140,19 @@ nb::dict record_of(const nb::dict& report, const rules::Verdict& v, bool engine_
 nb::object verificar(nb::handle self, nb::handle documento) {
     ContractChecker& state = nb::cast<ContractChecker&>(self);
     nb::object path = existing_path(documento);
-    log_line(self, "\n" + kRule60);
-    log_line(self, "VERIFICAÇÃO DE LEGITIMIDADE DE CONTRATO", "🔍");
-    log_line(self, "Arquivo: " + utf8(path.attr("name")), "📄");
-    log_line(self, kRule60);
+    log_lines(self, rules::opening_lines(utf8(path.attr("name"))));
     state = ContractChecker{};  // nothing of an earlier verification outlives this one's start
-    if (!truth(self.attr("_init_quillon")())) return pending_without_engine();
+    if (!truth(self.attr("_init_quillon")())) return verdict_record(rules::without_engine(), nb::list(), nb::list());
 
     log_line(self, "\n📤 Extraindo dados do contrato...");
     nb::object resultado = self.attr("_client").attr("process")(nb::str(path));
     state.ultima_extracao = resultado;
-    nb::list empresas = extracted(resultado.attr("get_result")("empresas"), "empresas", names::EmpresaExtraida);
-    nb::list assinaturas =
-        extracted(resultado.attr("get_result")("assinaturas"), "assinaturas", names::AssinaturaExtraida);
+    nb::list empresas = extracted(resultado, "empresas", names::EmpresaExtraida);
+    nb::list assinaturas = extracted(resultado, "assinaturas", names::AssinaturaExtraida);
     nb::object r_dados = resultado.attr("get_result")("dados_contrato"), dados_contrato = nb::dict();
     if (truth(r_dados) && truth(r_dados.attr("raw_result"))) dados_contrato = r_dados.attr("raw_result");
 
-    log_line(self, "Empresas extraídas: " + std::to_string(empresas.size()), "🏢");
-    log_line(self, "Assinaturas extraídas: " + std::to_string(assinaturas.size()), "✍️");
-    log_line(self, "\n🔍 Validando empresas na Receita Federal...");
+    log_lines(self, rules::extraction_lines(empresas.size(), assinaturas.size()));
     nb::tuple pair = unpack(self.attr("_validar_empresas")(empresas), 2, "_validar_empresas must return (empresas, cache)");
     nb::object verificadas = pair[0];
     nb::object assinaturas_verificadas = self.attr("_validar_assinaturas")(assinaturas, pair[1]);
@@ -173,10 +160,7 @@ nb::object verificar(nb::handle self, nb::handle documento) {
     const auto view = extraction_view(resultado);
     const bool policy = truth(nb::getattr(self, "pendente_sem_verificacao", nb::none()));
     const rules::Verdict v = decide(policy, verificadas, assinaturas_verificadas, view);
-    nb::dict report;  // _imprimir_relatorio's arguments
-    put_verdict(report, v);
-    report["empresas"] = verificadas;
-    report["assinaturas"] = assinaturas_verificadas;
+    nb::dict report = verdict_record(v, verificadas, assinaturas_verificadas);  // _imprimir_relatorio's arguments
     report["dados_contrato"] = dados_contrato;
     report["metricas"] = resultado.attr("total_metrics");
     state.relatorio = report;
@@ -191,11 +175,9 @@ nb::object verificar_contrato(nb::handle documento, nb::handle country, nb::hand
     nb::object checker = checker_ns.call(names::ContractChecker, nb::arg("country") = country,
                                          nb::arg("openai_api_key") = openai_api_key, nb::arg("verbose") = verbose);
     nb::object result = checker.attr("verificar")(documento);
-    if (!result.is_none() && !PyDict_Check(result.ptr())) {
-        PyErr_Format(PyExc_TypeError, "verificar_contrato(): verificar() returned %.200s, not dict",
-                     Py_TYPE(result.ptr())->tp_name);
-        throw nb::python_error();
-    }
+    if (!result.is_none() && !PyDict_Check(result.ptr()))
+        raise_error(PyExc_TypeError, "verificar_contrato(): verificar() returned %.200s, not dict",
+                    Py_TYPE(result.ptr())->tp_name);
     return result;
 }
 

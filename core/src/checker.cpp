@@ -25,6 +25,24 @@ std::string percent(double similarity) {
     return buf;
 }
 
+std::vector<LogLine> opening_lines(const std::string& arquivo) {
+    const std::string rule(60, '=');
+    return {{"\n" + rule},
+            {"VERIFICAÇÃO DE LEGITIMIDADE DE CONTRATO", "🔍"},
+            {"Arquivo: " + arquivo, "📄"},
+            {rule}};
+}
+
+std::vector<LogLine> extraction_lines(std::size_t empresas, std::size_t assinaturas) {
+    return {{"Empresas extraídas: " + std::to_string(empresas), "🏢"},
+            {"Assinaturas extraídas: " + std::to_string(assinaturas), "✍️"},
+            {"\n🔍 Validando empresas na Receita Federal..."}};
+}
+
+std::string company_heading(const Text& razao_social) {
+    return "\n--- Verificando: " + razao_social.value_or("Empresa") + " ---";
+}
+
 CompanyFields company_fields(const ExtractedCompany& empresa, const CompanyVerification& v) {
     CompanyFields out;
     if (v.lookup == Lookup::NotConsulted) {
@@ -85,6 +103,8 @@ SignatureFields signature_power_field(const std::string& nome, bool tem_poder, c
     return out;
 }
 
+bool identified_signatory(const Text& nome) { return filled(nome) && *nome != "N/A"; }
+
 Field unidentified_signatory_field() {
     return {"Identificação", Status::NaoVerificado, {}, {}, "Signatário não identificado"};
 }
@@ -97,6 +117,13 @@ std::string qsa_summary(const std::vector<std::string>& first_names, bool empty)
         out += first_names[i];
     }
     return out + "...";
+}
+
+std::vector<std::pair<const char*, std::size_t>> Verdict::totals() const {
+    return {{"total_campos", total()},
+            {"total_aprovados", aprovados.size()},
+            {"total_reprovados", reprovados.size()},
+            {"total_pendentes", pendentes.size()}};
 }
 
 Verdict decide(const std::vector<OwnedField>& fields, const VerdictOptions& options) {

@@ -278,3 +278,51 @@ TEST(Report, LinesOfAVerification) {
     EXPECT_EQ(text.find("REPROVADOS:"), std::string::npos);
     EXPECT_NE(text.find("   Custo: $0.0100\n   Tempo: 1.5s\n"), std::string::npos);
 }
+
+TEST(SignaturePower, ASignatoryNamedNothingOrNAIsUnidentified) {
+    EXPECT_TRUE(identified_signatory(std::string("Maria Silva")));
+    EXPECT_TRUE(identified_signatory(std::string("n/a")));
+    EXPECT_FALSE(identified_signatory(std::nullopt));
+    EXPECT_FALSE(identified_signatory(std::string()));
+    EXPECT_FALSE(identified_signatory(std::string("N/A")));
+}
+
+TEST(Progress, OpeningAndExtractionLines) {
+    const auto opening = opening_lines("contrato.pdf");
+    ASSERT_EQ(opening.size(), 4u);
+    EXPECT_EQ(opening[0].text, "\n" + std::string(60, '='));
+    EXPECT_STREQ(opening[0].emoji, "");
+    EXPECT_EQ(opening[1].text, "VERIFICAÇÃO DE LEGITIMIDADE DE CONTRATO");
+    EXPECT_STREQ(opening[1].emoji, "🔍");
+    EXPECT_EQ(opening[2].text, "Arquivo: contrato.pdf");
+    EXPECT_STREQ(opening[2].emoji, "📄");
+    EXPECT_EQ(opening[3].text, std::string(60, '='));
+
+    const auto extraction = extraction_lines(2, 0);
+    ASSERT_EQ(extraction.size(), 3u);
+    EXPECT_EQ(extraction[0].text, "Empresas extraídas: 2");
+    EXPECT_STREQ(extraction[0].emoji, "🏢");
+    EXPECT_EQ(extraction[1].text, "Assinaturas extraídas: 0");
+    EXPECT_STREQ(extraction[1].emoji, "✍️");
+    EXPECT_EQ(extraction[2].text, "\n🔍 Validando empresas na Receita Federal...");
+    EXPECT_STREQ(extraction[2].emoji, "");
+}
+
+TEST(Progress, CompanyHeadingFallsBackToEmpresa) {
+    EXPECT_EQ(company_heading(std::string("ACME LTDA")), "\n--- Verificando: ACME LTDA ---");
+    EXPECT_EQ(company_heading(std::nullopt), "\n--- Verificando: Empresa ---");
+}
+
+TEST(Verdict, TotalsInTheRecordsKeyOrder) {
+    Verdict v;
+    v.aprovados = {"a", "b"};
+    v.pendentes = {"c"};
+    const auto totals = v.totals();
+    ASSERT_EQ(totals.size(), 4u);
+    const std::pair<std::string, std::size_t> expected[] = {
+        {"total_campos", 3}, {"total_aprovados", 2}, {"total_reprovados", 0}, {"total_pendentes", 1}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(totals[i].first, expected[i].first);
+        EXPECT_EQ(totals[i].second, expected[i].second);
+    }
+}

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace quillon;
 
@@ -46,4 +48,41 @@ TEST(PartnerList, AgreesWithTheNameRuleForEveryPartner) {
         auto hit = list.find(name(s));
         EXPECT_EQ(hit ? hit->partner : sizeof partners / sizeof partners[0], expected);
     }
+}
+
+namespace {
+
+// The records' indices kept, as scan_records hands them over.
+std::vector<int> kept(const std::vector<int>& ranks, const std::vector<int>& ids, bool once, int decisive,
+                      std::vector<int>* searched = nullptr) {
+    std::vector<int> order(ranks.size()), out;
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+    qsa::scan_records(
+        order, [&](int i) -> const void* { return once ? &ids[ids[i]] : nullptr; },  // one address per id
+        [&](int i) {
+            if (searched) searched->push_back(i);
+            return std::pair{ranks[i], i};
+        },
+        [&](int, int finding) { out.push_back(finding); }, decisive);
+    return out;
+}
+
+}  // namespace
+
+TEST(ScanRecords, FirstOfTheHighestRankUntilADecisiveOne) {
+    // ranks: nothing, a partial answer, another partial, a decisive one, a decisive one after it
+    EXPECT_EQ(kept({0, 1, 1, 2, 2}, {0, 1, 2, 3, 4}, true, 2), (std::vector<int>{1, 3}));
+    EXPECT_EQ(kept({0, 1, 1}, {0, 1, 2}, true, 2), (std::vector<int>{1}));
+    EXPECT_EQ(kept({0, 0}, {0, 1}, true, 1), (std::vector<int>{}));
+    EXPECT_EQ(kept({0, 1, 1}, {0, 1, 2}, true, 1), (std::vector<int>{1}));
+}
+
+TEST(ScanRecords, ARecordSeenTwiceIsSearchedOnceUnlessKeyless) {
+    std::vector<int> searched;
+    // records 0 and 2 are the same record (id 0), as are 1 and 3 (id 1)
+    kept({0, 0, 0, 0, 0}, {0, 1, 0, 1, 4}, true, 1, &searched);
+    EXPECT_EQ(searched, (std::vector<int>{0, 1, 4}));
+    searched.clear();
+    kept({0, 0, 0, 0, 0}, {0, 1, 0, 1, 4}, false, 1, &searched);
+    EXPECT_EQ(searched, (std::vector<int>{0, 1, 2, 3, 4}));
 }

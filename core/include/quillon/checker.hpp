@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillon::checker {
@@ -37,6 +38,19 @@ struct Field {
 // Why a checker cannot be built, when it cannot: no credentials for the
 // provider (Azure's three settings, or an OpenAI key).
 Text missing_credentials(bool has_api_key, bool is_azure);
+
+// --- progress lines ----------------------------------------------------------
+// One line of the checker's progress log (self._log(text, emoji)).
+struct LogLine {
+    std::string text;
+    const char* emoji = "";
+};
+
+// What a verification says before anything is read: the file it checks.
+std::vector<LogLine> opening_lines(const std::string& arquivo);
+// What it says once the engine answered: how much was extracted, and that
+// the registry comes next.
+std::vector<LogLine> extraction_lines(std::size_t empresas, std::size_t assinaturas);
 
 // --- companies ---------------------------------------------------------------
 // A company as the contract names it.
@@ -86,6 +100,10 @@ struct CompanyFields {
     std::string log_line;  // said before the fields, when not empty
 };
 
+// The heading of one company's checks: its contract name, "Empresa" when it
+// has none (the host gives none for any name it counts as empty).
+std::string company_heading(const Text& razao_social);
+
 // The fields of a company: CNPJ (found, not found, or pending when the
 // registry was not consulted); for a found one also Situação Cadastral
 // (approved when the status contains ATIVA), Razão Social (Confere, else
@@ -108,6 +126,9 @@ struct SignatureFields {
 // summary shown), pending when there was no record to search.
 SignatureFields signature_power_field(const std::string& nome, bool tem_poder, const Text& qualificacao,
                                       bool has_record, const std::string& qsa_summary);
+
+// Whether a signature names its signatory: a name neither empty nor "N/A".
+bool identified_signatory(const Text& nome);
 
 // The field of a signature without an identified signatory.
 Field unidentified_signatory_field();
@@ -143,6 +164,8 @@ struct Verdict {
     std::string justificativa;
     std::vector<std::string> aprovados, reprovados, pendentes;  // "campo - owner"
     std::size_t total() const noexcept { return aprovados.size() + reprovados.size() + pendentes.size(); }
+    // The result record's counts, in its key order: every field, then each list's.
+    std::vector<std::pair<const char*, std::size_t>> totals() const;
 };
 
 // REPROVADO if any field is rejected, else PENDENTE if any is pending, else
