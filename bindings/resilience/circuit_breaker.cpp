@@ -63,11 +63,11 @@ void without_gil(void (*body)(void*), void* ctx) {
 // logger.warning or logger.info, with the format and the count kept apart.
 void log_transition(void*, const rs::Event& e) {
     const rs::TransitionMessage m = rs::message_of(e.transition);
-    nb::object log = nb::borrow(resilience_ns.get(kLoggerName)).attr(m.warning ? "warning" : "info");
+    const LogAt& log = m.warning ? log_warning : log_info;
     if (m.with_failure_count)
-        log(m.format, e.failure_count);
+        log(resilience_ns, m.format, e.failure_count);
     else
-        log(m.format);
+        log(resilience_ns, m.format);
 }
 
 inline void report(rs::CircuitBreaker& b, const rs::Outcome& o) {
@@ -90,9 +90,8 @@ void make_circuit_state(nb::module_& m) {
 rs::State state_param(nb::handle h) {
     for (int i = 0; i < 3; ++i)
         if (h.is(g_members[i])) return static_cast<rs::State>(i);
-    PyErr_Format(PyExc_TypeError, "CircuitBreaker._state must be a CircuitState member, not %.200s",
-                 Py_TYPE(h.ptr())->tp_name);
-    throw nb::python_error();
+    raise_error(PyExc_TypeError, "CircuitBreaker._state must be a CircuitState member, not %.200s",
+                Py_TYPE(h.ptr())->tp_name);
 }
 
 // A private field: readable and, as on a Python object, writable; both under
