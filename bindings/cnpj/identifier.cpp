@@ -63,11 +63,9 @@ nb::str calcular_digito_cnpj(nb::handle base_arg, nb::handle pesos_arg) {
     for (std::size_t i = 0; i < n_base && i < pesos.size(); ++i) {
         Py_UCS4 c = PyUnicode_READ_CHAR(base, static_cast<Py_ssize_t>(i));
         int value = cnpj::char_value(c);
-        if (value < 0) {
-            nb::object ch = owned(PyUnicode_FromOrdinal(static_cast<int>(c)));
+        if (value < 0)
             raise_error(PyExc_ValueError, "_calcular_digito_cnpj(): invalid CNPJ character %R at position %zu",
-                        ch.ptr(), i);
-        }
+                        owned(PyUnicode_FromOrdinal(static_cast<int>(c))).ptr(), i);
         // The list may change size under a weight's __index__; re-check.
         if (i >= pesos.size()) break;
         sum += static_cast<long long>(value) * weight_mod_11(pesos[i]);

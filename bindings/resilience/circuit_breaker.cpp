@@ -47,10 +47,8 @@ constexpr const char* kStateDoc = "Estados do circuit breaker.";
 // process, like any class the module defines.
 PyObject* g_members[3] = {nullptr, nullptr, nullptr};
 
-nb::object member(rs::State s) { return nb::borrow(g_members[static_cast<int>(s)]); }
-
 // A field's value as its property gives it: a state as its member, a number as itself.
-nb::object as_python(rs::State s) { return member(s); }
+nb::object as_python(rs::State s) { return nb::borrow(g_members[static_cast<int>(s)]); }
 template <class T>
 T as_python(T v) { return v; }
 
@@ -135,7 +133,7 @@ void register_circuit_breaker(nb::module_& m) {
            param("failure_threshold") = 5, param("recovery_timeout") = 60,
            nb::sig("def __init__(self, failure_threshold: int = 5, recovery_timeout: int = 60) -> None"))
         .def_prop_ro(
-            "state", [](rs::CircuitBreaker& b) { return member(b.state(&without_gil)); },
+            "state", [](rs::CircuitBreaker& b) { return as_python(b.state(&without_gil)); },
             nb::for_getter(nb::sig("def state(self, /) -> CircuitState")),
             nb::for_getter("Leitura pura: não promove OPEN -> HALF_OPEN."))
         .def(
