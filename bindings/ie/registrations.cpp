@@ -147,8 +147,9 @@ nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
     if (!data.is_valid()) return nb::none();
     nb::object inscricoes = registrations_of(cnpj_limpo, data);
     if (!inscricoes.is_valid()) return nb::none();
-    return owned(Py_BuildValue("{s:O,s:s,s:O}", "cnpj", ie_ns.call(kFormatarCnpj, cnpj_limpo).ptr(), "fonte", kCnpja.name,
-                               "inscricoes_estaduais", inscricoes.ptr()));
+    nb::object cnpj = ie_ns.call(kFormatarCnpj, cnpj_limpo);
+    return owned(Py_BuildValue("{s:O,s:s,s:O}", "cnpj", cnpj.ptr(), "fonte", kCnpja.name, "inscricoes_estaduais",
+                               inscricoes.ptr()));
 }
 
 }  // namespace

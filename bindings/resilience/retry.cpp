@@ -1,10 +1,15 @@
 // Retry policies for calls to model providers, applied by tenacity.
 //
-// RETRYABLE_EXCEPTIONS is built at load: the host's rate-limit and model
-// errors, then the OpenAI client's transient errors when that package
-// imports.  create_retry_decorator reads the module attribute at each call,
-// so a caller that replaces the tuple changes the decorators made afterwards.
+// RETRYABLE_EXCEPTIONS is built at load (quillon/retry.hpp).
+// create_retry_decorator reads the module attribute at each call, so a caller
+// that replaces the tuple changes the decorators made afterwards.
 #include "resilience/parts.hpp"
+
+#include <iterator>
+
+#include "quillon/retry.hpp"
+
+namespace rs = quillon::resilience;
 
 namespace {
 
@@ -19,10 +24,6 @@ constexpr const char* kCreateDoc =
     "    max_retries: Número máximo de tentativas extras (além da primeira)\n"
     "    min_wait: Tempo mínimo de espera em segundos\n"
     "    max_wait: Tempo máximo de espera em segundos\n";
-
-constexpr const char* kOpenAIMissing =
-    "Pacote 'openai' nao importou: erros de rede do provider OpenAI nao serao repetidos. "
-    "Reinstale a dependencia (pip install openai).";
 
 // The decorator that leaves a function as it is, returned whenever there is
 // nothing to retry.  One object for the life of the process.
@@ -67,17 +68,16 @@ void bind_retryable_exceptions() {
     types.append(resilience_ns.import_from("quillon.exceptions", "RateLimitError", "QuillonRateLimitError"));
     types.append(resilience_ns.import_from("quillon.exceptions", "ModelError"));
     try {
-        // As `from openai import APIConnectionError, APITimeoutError,
-        // InternalServerError, RateLimitError` (all or none), then appended
-        // in the order of the tuple.
-        nb::object openai[4];
-        const char* names[] = {"APIConnectionError", "APITimeoutError", "InternalServerError", "RateLimitError"};
-        for (int i = 0; i < 4; ++i) openai[i] = resilience_ns.import_from("openai", names[i]);
-        for (int i : {3, 1, 0, 2}) types.append(openai[i]);
+        // As one `from openai import ...` (all or none), then appended in the
+        // order of the tuple.
+        nb::object openai[std::size(rs::kOpenAIErrors)];
+        for (std::size_t i = 0; i < std::size(openai); ++i)
+            openai[i] = resilience_ns.import_from("openai", rs::kOpenAIErrors[i]);
+        for (std::size_t i : rs::kOpenAIRetryOrder) types.append(openai[i]);
     } catch (nb::python_error& e) {
         if (!e.matches(PyExc_ImportError)) throw;
         // Without the client the host's own errors are still retried.
-        log_error(resilience_ns, kOpenAIMissing);
+        log_error(resilience_ns, rs::kOpenAIMissing);
     }
     resilience_ns.set("RETRYABLE_EXCEPTIONS", nb::tuple(types));
 }
