@@ -25,23 +25,16 @@ constexpr Name kAddressParts[] = {Name{"logradouro"}, Name{"numero"}, Name{"comp
 
 // The registry address as one line: its non-empty parts joined by spaces.
 nb::str registry_line(nb::dict dados_receita) {
-    PyObject* endereco = PyDict_GetItemWithError(dados_receita.ptr(), kEndereco.get());
-    if (!endereco) {
-        if (PyErr_Occurred()) throw nb::python_error();
-        return nb::str("");
-    }
+    PyObject* endereco = dict_item(dados_receita, kEndereco.get());
+    if (!endereco) return nb::str("");
     if (!PyDict_Check(endereco))
         raise_error(PyExc_TypeError, "comparar_enderecos(): dados_receita['endereco'] must be dict, not %.200s",
                     Py_TYPE(endereco)->tp_name);
     nb::object keep = nb::borrow(endereco);
     nb::list parts;
     for (const Name& key : kAddressParts) {
-        PyObject* value = PyDict_GetItemWithError(endereco, key.get());
-        if (!value) {
-            if (PyErr_Occurred()) throw nb::python_error();
-            continue;
-        }
-        if (value == Py_None) continue;
+        PyObject* value = dict_item(endereco, key.get());
+        if (!value || value == Py_None) continue;
         if (!PyUnicode_Check(value))
             raise_error(PyExc_TypeError,
                         "comparar_enderecos(): dados_receita['endereco']['%s'] must be str or None, not %.200s",

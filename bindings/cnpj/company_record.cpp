@@ -65,8 +65,7 @@ nb::object share_capital(nb::handle value) {
 // status 200) is no record of it.  Checked once the record is built, so an
 // answer of the wrong shape still fails as such.
 nb::dict named_company(nb::dict record) {
-    PyObject* name = PyDict_GetItemWithError(record.ptr(), kRazaoSocial.get());
-    if (!name && PyErr_Occurred()) throw nb::python_error();
+    PyObject* name = dict_item(record, kRazaoSocial.get());
     bool named = name && PyUnicode_Check(name) && with_code_units(name, [](const auto* text, std::size_t n) {
                      return services::names_company(text, n);
                  });

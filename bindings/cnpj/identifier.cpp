@@ -13,23 +13,13 @@ nb::object limpar_cnpj(nb::handle cnpj_arg) {
     return with_code_units(s, [&](const auto* data, std::size_t n) -> nb::object {
         using Unit = std::remove_const_t<std::remove_pointer_t<decltype(data)>>;
         if constexpr (sizeof(Unit) == 1) {
-            // Latin-1 holds no decimal digits but the ASCII ones: count them,
-            // then fill an ASCII string of that size.
-            std::size_t kept = 0;
-            bool letters = false;
-            for (std::size_t i = 0; i < n; ++i) {
-                if (data[i] >= '0' && data[i] <= '9')
-                    ++kept;
-                else
-                    letters |= cnpj::is_ascii_letter(data[i]);
-            }
+            cnpj::Latin1Scan scan = cnpj::scan_latin1(data, n);
             cnpj::Digits alnum;
-            if (cnpj::read_alphanumeric_if_letters(letters, data, n, alnum)) return make_str(alnum.chars, cnpj::kLength);
-            if (kept == n && PyUnicode_CheckExact(s)) return nb::borrow(s);
-            nb::object out = owned(PyUnicode_New(static_cast<Py_ssize_t>(kept), 127));
-            auto* w = PyUnicode_1BYTE_DATA(out.ptr());
-            for (std::size_t i = 0; i < n; ++i)
-                if (data[i] >= '0' && data[i] <= '9') *w++ = data[i];
+            if (cnpj::read_alphanumeric_if_letters(scan.letters, data, n, alnum))
+                return make_str(alnum.chars, cnpj::kLength);
+            if (scan.digits == n && PyUnicode_CheckExact(s)) return nb::borrow(s);
+            nb::object out = owned(PyUnicode_New(static_cast<Py_ssize_t>(scan.digits), 127));
+            cnpj::copy_ascii_digits(data, n, PyUnicode_1BYTE_DATA(out.ptr()));
             return out;
         } else {
             std::u32string kept;
@@ -57,13 +47,10 @@ nb::object formatar_cnpj(nb::handle cnpj_arg) {
     return make_str(out, cnpj::kFormattedLength);
 }
 
-// Weight modulo 11: all the check digit needs, for weights of any size.
+// Weight modulo 11 (Python's %, 0..10): all the check digit needs, for
+// weights of any size.
 long long weight_mod_11(nb::handle item) {
-    nb::int_ w = integer_arg(item, "_calcular_digito_cnpj", "pesos");
-    int overflow = 0;
-    long long v = checked(PyLong_AsLongLongAndOverflow(w.ptr(), &overflow));
-    if (!overflow) return v % 11;
-    return PyLong_AsLongLong(owned(PyNumber_Remainder(w.ptr(), nb::int_(11).ptr())).ptr());
+    return PyLong_AsLongLong((integer_arg(item, "_calcular_digito_cnpj", "pesos") % nb::int_(11)).ptr());
 }
 
 nb::str calcular_digito_cnpj(nb::handle base_arg, nb::handle pesos_arg) {
@@ -76,11 +63,9 @@ nb::str calcular_digito_cnpj(nb::handle base_arg, nb::handle pesos_arg) {
     for (std::size_t i = 0; i < n_base && i < pesos.size(); ++i) {
         Py_UCS4 c = PyUnicode_READ_CHAR(base, static_cast<Py_ssize_t>(i));
         int value = cnpj::char_value(c);
-        if (value < 0) {
-            nb::object ch = owned(PyUnicode_FromOrdinal(static_cast<int>(c)));
+        if (value < 0)
             raise_error(PyExc_ValueError, "_calcular_digito_cnpj(): invalid CNPJ character %R at position %zu",
-                        ch.ptr(), i);
-        }
+                        owned(PyUnicode_FromOrdinal(static_cast<int>(c))).ptr(), i);
         // The list may change size under a weight's __index__; re-check.
         if (i >= pesos.size()) break;
         sum += static_cast<long long>(value) * weight_mod_11(pesos[i]);

@@ -6,8 +6,6 @@
 // while `requests` is the real one.  Every failure gives None.
 #include "cnpj/web_services.hpp"
 
-#include <string>
-
 using namespace cnpj_names;
 
 namespace {
@@ -19,9 +17,8 @@ nb::object ask(const char* function, const services::RecordLayout& layout, nb::h
     const services::Service& service = services::service(layout.service);
     nb::object cnpj_limpo = cnpj_ns.call(kLimparCnpj, cnpj_arg);
     ServiceRequest request = service_request(cnpj_ns, service, cnpj_limpo, nb::none());
-    std::string failed = std::string(service.name) + " request failed for %s: %s";
-    std::string unexpected = std::string("Unexpected error in ") + function + " for %s";
-    return logged_failure(cnpj_ns, failed, unexpected, cnpj_limpo, [&]() -> nb::object {
+    return logged_failure(cnpj_ns, services::failed_format(service), services::unexpected_format(function),
+                          cnpj_limpo, [&]() -> nb::object {
         nb::object response = send(cnpj_ns, request.method, request.url, request.options);
         if (!response.attr("status_code").equal(nb::int_(200))) return nb::none();
         return company_record(layout, decode_json(response), cnpj_limpo);

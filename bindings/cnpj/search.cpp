@@ -11,9 +11,6 @@ using namespace cnpj_names;
 
 namespace {
 
-constexpr const char* kAiSearchModule = "quillon.contract.countries.br.ai_search";
-constexpr const char* kAiSearchFunction = "buscar_cnpj_via_ai";
-
 constexpr Name kData{"data"}, kCount{"count"}, kCnpj{"cnpj"}, kEmpty{""};
 constexpr Name kBuscaPorNome{"busca_por_nome"}, kTermoBusca{"termo_busca"}, kMetodoBusca{"_metodo_busca"},
     kCnpjBuscadoPorAi{"_cnpj_buscado_por_ai"};
@@ -25,10 +22,9 @@ bool given(PyObject* text) { return text && PyUnicode_GET_LENGTH(text) > 0; }
 // The CNPJ of a search answer's first hit (only the first counts), or None.
 nb::object first_hit(nb::handle answer) {
     nb::object data = field(answer, kData, nb::dict());
-    nb::object count = field(data, kCount, nb::int_(0));
-    int positive = checked(PyObject_RichCompareBool(count.ptr(), nb::int_(0).ptr(), Py_GT));
+    bool positive = field(data, kCount, nb::int_(0)) > nb::int_(0);
     nb::object hits = positive ? field(data, kCnpj, nb::list()) : nb::none();
-    if (!services::first_hit_counts({positive > 0, positive && truth(hits)})) return nb::none();
+    if (!services::first_hit_counts({positive, positive && truth(hits)})) return nb::none();
     nb::object cnpj = field(owned(PyObject_GetItem(hits.ptr(), nb::int_(0).ptr())), kCnpj, kEmpty.get());
     return truth(cnpj) ? cnpj : nb::none();
 }
@@ -89,18 +85,12 @@ nb::object marked(nb::object record, const Name& strategy) {
 
 // The host's AI search, loaded now rather than with the module, so that the
 // module works without it.  A missing module or dependency (ImportError, from
-// loading it or from the call) gives an invalid object: the strategy is
-// skipped.  Any other error reaches the caller.
+// loading it, from the look-up of the function or from the call) gives an
+// invalid object: the strategy is skipped.  Any other error reaches the caller.
 nb::object ai_search(PyObject* nome, PyObject* openai_api_key) {
     try {
-        nb::module_ mod = nb::module_::import_(kAiSearchModule);
-        PyObject* fn = PyObject_GetAttrString(mod.ptr(), kAiSearchFunction);
-        if (!fn) {
-            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw nb::python_error();
-            PyErr_Clear();
-            return {};
-        }
-        return nb::steal(fn)(nb::handle(nome), nb::handle(openai_api_key));
+        nb::object fn = import_name("quillon.contract.countries.br.ai_search", "buscar_cnpj_via_ai");
+        return fn(nb::handle(nome), nb::handle(openai_api_key));
     } catch (nb::python_error& e) {
         if (e.matches(PyExc_ImportError)) return {};
         throw;

@@ -17,6 +17,7 @@ namespace {
 constexpr Name kLimparCnpj{"limpar_cnpj"}, kValidarCnpj{"validar_cnpj"}, kFormatarCnpj{"formatar_cnpj"},
     kNormalizeRegistration{"_normalize_registration"}, kOs{"os"}, kEnvApiKey{"ENV_API_KEY"},
     kDefaultRegistrationsScope{"DEFAULT_REGISTRATIONS_SCOPE"};
+constexpr const services::Service& kCnpja = services::service(services::ServiceId::kCnpja);
 
 // The `text` of the object in a member ({"id": ..., "text": ...}), or
 // `dflt` when the member is absent, null or empty.
@@ -45,19 +46,26 @@ nb::dict normalize_registration(nb::handle reg_arg) {
     return out;
 }
 
-// `text` scrubbed of the credential by the package's one rule for error
-// texts (quillon.redaction.scrub), so this module and the model providers
-// hide a key the same way.
-nb::object scrub(nb::handle text, nb::handle api_key) {
-    return nb::module_::import_("quillon.redaction").attr("scrub")(text, api_key);
+// logger.warning(fmt, *args); gives an invalid object: no result.
+template <class... Args>
+nb::object warned(const char* fmt, Args&&... args) {
+    log_warning(ie_ns, fmt, std::forward<Args>(args)...);
+    return {};
+}
+
+// A failed request logged (`fmt` % (cnpj_limpo, error text)), the error's
+// text scrubbed of the credential by the package's one rule for error texts
+// (quillon.redaction.scrub), so this module and the model providers hide a key
+// the same way.
+nb::object failed(const char* fmt, nb::handle cnpj_limpo, nb::handle error, nb::handle api_key) {
+    return warned(fmt, cnpj_limpo, nb::module_::import_("quillon.redaction").attr("scrub")(nb::str(error), api_key));
 }
 
 // A warning about an answer that is JSON but not of the documented shape.
 template <class... Args>
 nb::object unexpected_answer(nb::handle cnpj_limpo, const char* description, Args&&... args) {
-    nb::object text = nb::str(description).format(std::forward<Args>(args)...);
-    log_warning(ie_ns, "CNPJá returned unexpected JSON for %s: %s", cnpj_limpo, text);
-    return nb::none();
+    return warned("CNPJá returned unexpected JSON for %s: %s", cnpj_limpo,
+                  nb::str(description).format(std::forward<Args>(args)...));
 }
 
 nb::str kind_of(nb::handle h) { return nb::str(Py_TYPE(h.ptr())->tp_name); }
@@ -65,20 +73,15 @@ nb::str kind_of(nb::handle h) { return nb::str(Py_TYPE(h.ptr())->tp_name); }
 // The key from the environment, or an invalid object (logged) when it is
 // missing or cannot be sent.
 nb::object api_key_for(nb::handle cnpj_arg) {
-    nb::object env_name = nb::borrow(ie_ns.get(kEnvApiKey));
-    nb::object api_key = nb::borrow(ie_ns.get(kOs)).attr("environ").attr("get")(env_name);
-    if (!truth(api_key)) {
-        log_warning(ie_ns, "%s not set; skipping CNPJá IE lookup", env_name);
-        return {};
-    }
+    nb::object env_name = ie_ns.get(kEnvApiKey);
+    nb::object api_key = ie_ns.get(kOs).attr("environ").attr("get")(env_name);
+    if (!truth(api_key)) return warned("%s not set; skipping CNPJá IE lookup", env_name);
     // An HTTP header carries Latin-1 only: a key beyond it cannot be sent (the
     // transport would fail with an encoding error, outside the request-error
     // family), so the request fails here, as a request that could not be made.
-    if (PyUnicode_Check(api_key.ptr()) && PyUnicode_MAX_CHAR_VALUE(api_key.ptr()) > 0xFF) {
-        log_warning(ie_ns, "CNPJá request failed for %s: %s", ie_ns.call(kLimparCnpj, cnpj_arg),
-                    nb::str("{} holds characters an HTTP header cannot carry (Latin-1 only)").format(env_name));
-        return {};
-    }
+    if (PyUnicode_Check(api_key.ptr()) && PyUnicode_MAX_CHAR_VALUE(api_key.ptr()) > 0xFF)
+        return warned(services::failed_format(kCnpja).c_str(), ie_ns.call(kLimparCnpj, cnpj_arg),
+                      nb::str("{} holds characters an HTTP header cannot carry (Latin-1 only)").format(env_name));
     return api_key;
 }
 
@@ -89,34 +92,27 @@ nb::object api_key_for(nb::handle cnpj_arg) {
 nb::object fetch_office(nb::handle cnpj_limpo, nb::handle api_key) {
     nb::dict headers;
     headers["Authorization"] = api_key;  // the whole value, no scheme
-    ServiceRequest request =
-        service_request(ie_ns, services::service(services::ServiceId::kCnpja), cnpj_limpo, nb::none(), headers);
-    request.options["params"] = nb::dict();
-    request.options["params"]["registrations"] = ie_ns.get(kDefaultRegistrationsScope);
+    ServiceRequest request = service_request(ie_ns, kCnpja, cnpj_limpo, nb::none(), headers);
+    request.options["params"] =
+        owned(Py_BuildValue("{s:O}", "registrations", ie_ns.get(kDefaultRegistrationsScope).ptr()));
     nb::object response;
     try {
         response = send(ie_ns, request.method, request.url, request.options);
     } catch (nb::python_error& e) {
-        nb::object family = nb::borrow(ie_ns.get(kRequestsName)).attr("RequestException");
+        nb::object family = ie_ns.get(kRequestsName).attr("RequestException");
         if (!e.matches(family)) throw;
-        log_warning(ie_ns, "CNPJá request failed for %s: %s", cnpj_limpo, scrub(nb::str(e.value()), api_key));
-        return {};
+        return failed(services::failed_format(kCnpja).c_str(), cnpj_limpo, e.value(), api_key);
     }
     nb::object status = response.attr("status_code");
     if (status.equal(nb::int_(404))) return {};
-    if (!status.equal(nb::int_(200))) {
-        log_warning(ie_ns, "CNPJá returned HTTP %s for %s", status, cnpj_limpo);
-        return {};
-    }
+    if (!status.equal(nb::int_(200))) return warned("CNPJá returned HTTP %s for %s", status, cnpj_limpo);
     nb::object data;
     nb::object error = catch_exception([&] { data = decode_json(response); });
-    if (!error.is_valid()) return data;
-    log_warning(ie_ns, "CNPJá returned non-JSON for %s: %s", cnpj_limpo, scrub(nb::str(error), api_key));
-    return {};
+    return error.is_valid() ? failed("CNPJá returned non-JSON for %s: %s", cnpj_limpo, error, api_key) : data;
 }
 
-// The registration records of the answer, or None (logged) when it is not of
-// the documented shape.
+// The registration records of the answer, or an invalid object (logged) when
+// it is not of the documented shape.
 nb::object registrations_of(nb::handle cnpj_limpo, nb::object data) {
     if (!truth(data)) data = nb::dict();
     if (!PyDict_Check(data.ptr()))
@@ -150,19 +146,16 @@ nb::object buscar_ie_por_cnpj(nb::handle cnpj_arg) {
     nb::object data = fetch_office(cnpj_limpo, api_key);
     if (!data.is_valid()) return nb::none();
     nb::object inscricoes = registrations_of(cnpj_limpo, data);
-    if (inscricoes.is_none()) return inscricoes;
-    nb::dict result;
-    result["cnpj"] = ie_ns.call(kFormatarCnpj, cnpj_limpo);
-    result["fonte"] = nb::str(services::service(services::ServiceId::kCnpja).name);
-    result["inscricoes_estaduais"] = inscricoes;
-    return result;
+    if (!inscricoes.is_valid()) return nb::none();
+    nb::object cnpj = ie_ns.call(kFormatarCnpj, cnpj_limpo);
+    return owned(Py_BuildValue("{s:O,s:s,s:O}", "cnpj", cnpj.ptr(), "fonte", kCnpja.name, "inscricoes_estaduais",
+                               inscricoes.ptr()));
 }
 
 }  // namespace
 
 void register_registrations(nb::module_& m) {
-    const services::Service& cnpja = services::service(services::ServiceId::kCnpja);
-    ie_ns.set(cnpja.url_constant, nb::str(cnpja.default_url));
+    ie_ns.set(kCnpja.url_constant, nb::str(kCnpja.default_url));
     ie_ns.set("REQUEST_TIMEOUT", nb::int_(services::kRequestTimeout));
     ie_ns.set("ENV_API_KEY", nb::str("CNPJA_API_KEY"));
     ie_ns.set("DEFAULT_REGISTRATIONS_SCOPE", nb::str("BR"));

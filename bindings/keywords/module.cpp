@@ -4,8 +4,6 @@
 // still the lists the module made, holding the entries it put there, the
 // screening uses the automaton built once in the core; a replaced or edited
 // table is folded and searched afresh, with the same results.
-#include <nanobind/nanobind.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,9 +11,7 @@
 #include "quillon/keywords.hpp"
 #include "quillon/text.hpp"
 #include "keywords/parts.hpp"
-#include "toolkit/toolkit.hpp"
 
-namespace nb = nanobind;
 using namespace quillon::bind;
 namespace keywords = quillon::keywords;
 namespace text = quillon::text;
@@ -37,25 +33,25 @@ constexpr const char* kDocValidar =
     "        - int: Quantidade de keywords encontradas\n"
     "        - list: Keywords encontradas";
 
-// A table as the module made it: the list object and the entries it held.
-// Strong references, so that neither address can be reused by another object.
+// A table as the module made it: the list object and a tuple of the entries
+// it held.  Strong references, kept for the process, so that neither address
+// can be reused by another object.
 struct OwnTable {
     PyObject* list = nullptr;
-    std::vector<PyObject*> entries;
+    PyObject* entries = nullptr;
 
     template <class Strings>
     void make(const Strings& table) {
         list = as_list(table).release().ptr();
-        for (nb::handle entry : nb::handle(list)) entries.push_back(entry.inc_ref().ptr());
+        entries = items_of(list).release().ptr();
     }
 
     // Still the module's list, with the same entries in the same order (a
     // caller may have replaced the attribute or edited the list in place).
     bool holds(nb::handle current) const {
-        if (current.ptr() != list) return false;
-        if (PyList_GET_SIZE(list) != static_cast<Py_ssize_t>(entries.size())) return false;
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            if (PyList_GET_ITEM(list, static_cast<Py_ssize_t>(i)) != entries[i]) return false;
+        if (current.ptr() != list || PyList_GET_SIZE(list) != PyTuple_GET_SIZE(entries)) return false;
+        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(entries); ++i)
+            if (PyList_GET_ITEM(list, i) != PyTuple_GET_ITEM(entries, i)) return false;
         return true;
     }
 };
@@ -71,22 +67,19 @@ nb::object fold_str(PyObject* s) {
     if (PyUnicode_KIND(s) == PyUnicode_1BYTE_KIND) {
         const Py_UCS1* data = PyUnicode_1BYTE_DATA(s);
         if (PyUnicode_IS_ASCII(s)) {
-            PyObject* out = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
-            if (!out) throw nb::python_error();
+            nb::object out = owned(PyUnicode_New(static_cast<Py_ssize_t>(n), 127));
             // `out` is not shared yet: it may be written without the GIL.
-            unlocked_if_long(n, [&] { text::fold_ascii(data, n, PyUnicode_1BYTE_DATA(out)); });
-            return nb::steal(out);
+            unlocked_if_long(n, [&] { text::fold_ascii(data, n, PyUnicode_1BYTE_DATA(out.ptr())); });
+            return out;
         }
-        nb::object out = nb::steal(PyUnicode_New(static_cast<Py_ssize_t>(n), 255));
-        if (!out.is_valid()) throw nb::python_error();
+        nb::object out = owned(PyUnicode_New(static_cast<Py_ssize_t>(n), 255));
         Py_UCS1* w = PyUnicode_1BYTE_DATA(out.ptr());
         if (unlocked_if_long(n, [&] { return text::fold_latin1(data, n, w); })) return out;
         // Accents gone, nothing above U+007F left: a str must be stored in the
         // narrowest form its code points allow, so copy into an ASCII one.
-        PyObject* ascii = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
-        if (!ascii) throw nb::python_error();
-        std::memcpy(PyUnicode_1BYTE_DATA(ascii), w, n);
-        return nb::steal(ascii);
+        nb::object ascii = owned(PyUnicode_New(static_cast<Py_ssize_t>(n), 127));
+        std::memcpy(PyUnicode_1BYTE_DATA(ascii.ptr()), w, n);
+        return ascii;
     }
     std::u32string folded;
     with_code_units(s, [&](const auto* data, std::size_t len) {
@@ -101,23 +94,6 @@ keywords::KeywordVerdict screen(const keywords::KeywordScreen& screener, PyObjec
     });
 }
 
-// quantidade >= MIN_KEYWORDS, as Python compares them.
-bool at_least(std::size_t quantidade, nb::handle minimum) {
-    if (PyLong_CheckExact(minimum.ptr())) {
-        int overflow = 0;
-        long long m = PyLong_AsLongLongAndOverflow(minimum.ptr(), &overflow);
-        if (!(m == -1 && PyErr_Occurred())) {
-            if (overflow == 0) return static_cast<long long>(quantidade) >= m;
-            return overflow < 0;
-        }
-        throw nb::python_error();
-    }
-    nb::int_ q(quantidade);
-    int r = PyObject_RichCompareBool(q.ptr(), minimum.ptr(), Py_GE);
-    if (r < 0) throw nb::python_error();
-    return r == 1;
-}
-
 nb::object normalizar_texto(nb::handle texto_arg) {
     PyObject* s = text_arg(texto_arg, "normalizar_texto", "texto");
     return fold_str(s);
@@ -128,37 +104,32 @@ nb::tuple validar_documento_contrato(nb::handle texto_arg) {
     if (PyUnicode_GET_LENGTH(s) == 0) return nb::make_tuple(false, 0, nb::list());
 
     // Strong references: the attributes may be rebound while the GIL is free.
-    nb::object exclusao = nb::borrow(keywords_ns.get(kExclusaoName));
-    nb::object validacao = nb::borrow(keywords_ns.get(kValidacaoName));
+    nb::object exclusao = keywords_ns.get(kExclusaoName);
+    nb::object validacao = keywords_ns.get(kValidacaoName);
     keywords::KeywordVerdict verdict;
-    std::vector<PyObject*> exclusion_entries, validation_entries;
-    nb::tuple exclusion_snapshot, validation_snapshot;
+    nb::tuple exclusion_entries, validation_entries;  // what the verdict's indices point into
     if (own_exclusao.holds(exclusao) && own_validacao.holds(validacao)) {
         verdict = screen(keywords::default_keyword_screen(), s);
-        exclusion_entries = own_exclusao.entries;
-        validation_entries = own_validacao.entries;
+        exclusion_entries = nb::borrow<nb::tuple>(own_exclusao.entries);
+        validation_entries = nb::borrow<nb::tuple>(own_validacao.entries);
     } else {
         std::vector<std::u32string> exclusion, validation;
-        exclusion_snapshot = str_entries(exclusao, kValidarName, kExclusaoName.text(), exclusion);
-        validation_snapshot = str_entries(validacao, kValidarName, kValidacaoName.text(), validation);
-        keywords::KeywordScreen screener(exclusion, validation);
-        verdict = screen(screener, s);
-        for (nb::handle e : exclusion_snapshot) exclusion_entries.push_back(e.ptr());
-        for (nb::handle e : validation_snapshot) validation_entries.push_back(e.ptr());
+        exclusion_entries = str_entries(exclusao, kValidarName, kExclusaoName.text(), exclusion);
+        validation_entries = str_entries(validacao, kValidarName, kValidacaoName.text(), validation);
+        verdict = screen(keywords::KeywordScreen(exclusion, validation), s);
     }
 
     if (verdict.excluded()) {
         nb::str prefix = make_str(keywords::kExclusionPrefix.data(), keywords::kExclusionPrefix.size());
-        PyObject* entry = PyUnicode_Concat(prefix.ptr(), exclusion_entries[verdict.exclusion]);
-        if (!entry) throw nb::python_error();
         nb::list found;
-        found.append(nb::steal(entry));
+        found.append(owned(PyUnicode_Concat(prefix.ptr(), exclusion_entries[verdict.exclusion].ptr())));
         return nb::make_tuple(false, 0, found);
     }
     nb::list found;
-    for (std::size_t i : verdict.validation) found.append(nb::handle(validation_entries[i]));
+    for (std::size_t i : verdict.validation) found.append(validation_entries[i]);
     const std::size_t quantidade = verdict.validation.size();
-    bool eh_contrato = at_least(quantidade, nb::borrow(keywords_ns.get(kMinName)));
+    // quantidade >= MIN_KEYWORDS, as Python compares them.
+    bool eh_contrato = nb::int_(quantidade) >= keywords_ns.get(kMinName);
     return nb::make_tuple(eh_contrato, quantidade, found);
 }
 

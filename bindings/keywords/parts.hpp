@@ -41,15 +41,11 @@ nb::list as_list(const Strings& entries) {
 // each a str, also copied into `out`.  Another entry is a TypeError
 // "<fn>(): <name> entries must be str, not <type>".
 inline nb::tuple str_entries(nb::handle table, const char* fn, const char* name, std::vector<std::u32string>& out) {
-    PyObject* t = PySequence_Tuple(table.ptr());
-    if (!t) throw nb::python_error();
-    nb::tuple entries = nb::steal<nb::tuple>(t);
+    nb::tuple entries = items_of(table);
     for (nb::handle entry : entries) {
-        if (!PyUnicode_Check(entry.ptr())) {
-            PyErr_Format(PyExc_TypeError, "%s(): %s entries must be str, not %.200s", fn, name,
-                         Py_TYPE(entry.ptr())->tp_name);
-            throw nb::python_error();
-        }
+        if (!PyUnicode_Check(entry.ptr()))
+            raise_error(PyExc_TypeError, "%s(): %s entries must be str, not %.200s", fn, name,
+                        Py_TYPE(entry.ptr())->tp_name);
         out.push_back(u32_of(entry));
     }
     return entries;

@@ -1,16 +1,12 @@
 // triar_documento: the document screen of the engine's pre-check and of
 // `quillon triagem`, over the core's screening::DocumentScreen.  Its tables are
 // module attributes read at every call, like the keyword tables.
-#include <nanobind/nanobind.h>
-
 #include <string>
 #include <vector>
 
 #include "quillon/screening.hpp"
 #include "keywords/parts.hpp"
-#include "toolkit/toolkit.hpp"
 
-namespace nb = nanobind;
 using namespace quillon::bind;
 namespace screening = quillon::screening;
 
@@ -60,18 +56,14 @@ std::vector<std::pair<std::u32string, std::u32string>> pair_table(
     const char* name, const std::vector<std::pair<std::u32string, std::u32string>>& fallback) {
     nb::object value = keywords_ns.find(name);
     if (!value.is_valid()) return fallback;
-    nb::object entries = nb::steal(PySequence_Tuple(value.ptr()));
-    if (!entries.is_valid()) throw nb::python_error();
     std::vector<std::pair<std::u32string, std::u32string>> out;
-    for (nb::handle e : entries) {
+    for (nb::handle e : items_of(value)) {
         nb::object pair = nb::steal(PySequence_Tuple(e.ptr()));
         if (!pair.is_valid()) PyErr_Clear();
         if (!pair.is_valid() || PyTuple_GET_SIZE(pair.ptr()) != 2 || !PyUnicode_Check(PyTuple_GET_ITEM(pair.ptr(), 0)) ||
-            !PyUnicode_Check(PyTuple_GET_ITEM(pair.ptr(), 1))) {
-            PyErr_Format(PyExc_TypeError, "%s(): %s entries must be pairs of str, not %.200s", kFn, name,
-                         Py_TYPE(e.ptr())->tp_name);
-            throw nb::python_error();
-        }
+            !PyUnicode_Check(PyTuple_GET_ITEM(pair.ptr(), 1)))
+            raise_error(PyExc_TypeError, "%s(): %s entries must be pairs of str, not %.200s", kFn, name,
+                        Py_TYPE(e.ptr())->tp_name);
         out.emplace_back(u32_of(PyTuple_GET_ITEM(pair.ptr(), 0)), u32_of(PyTuple_GET_ITEM(pair.ptr(), 1)));
     }
     return out;

@@ -47,10 +47,8 @@ constexpr const char* kStateDoc = "Estados do circuit breaker.";
 // process, like any class the module defines.
 PyObject* g_members[3] = {nullptr, nullptr, nullptr};
 
-nb::object member(rs::State s) { return nb::borrow(g_members[static_cast<int>(s)]); }
-
 // A field's value as its property gives it: a state as its member, a number as itself.
-nb::object as_python(rs::State s) { return member(s); }
+nb::object as_python(rs::State s) { return nb::borrow(g_members[static_cast<int>(s)]); }
 template <class T>
 T as_python(T v) { return v; }
 
@@ -63,11 +61,11 @@ void without_gil(void (*body)(void*), void* ctx) {
 // logger.warning or logger.info, with the format and the count kept apart.
 void log_transition(void*, const rs::Event& e) {
     const rs::TransitionMessage m = rs::message_of(e.transition);
-    nb::object log = nb::borrow(resilience_ns.get(kLoggerName)).attr(m.warning ? "warning" : "info");
+    const LogAt& log = m.warning ? log_warning : log_info;
     if (m.with_failure_count)
-        log(m.format, e.failure_count);
+        log(resilience_ns, m.format, e.failure_count);
     else
-        log(m.format);
+        log(resilience_ns, m.format);
 }
 
 inline void report(rs::CircuitBreaker& b, const rs::Outcome& o) {
@@ -90,9 +88,8 @@ void make_circuit_state(nb::module_& m) {
 rs::State state_param(nb::handle h) {
     for (int i = 0; i < 3; ++i)
         if (h.is(g_members[i])) return static_cast<rs::State>(i);
-    PyErr_Format(PyExc_TypeError, "CircuitBreaker._state must be a CircuitState member, not %.200s",
-                 Py_TYPE(h.ptr())->tp_name);
-    throw nb::python_error();
+    raise_error(PyExc_TypeError, "CircuitBreaker._state must be a CircuitState member, not %.200s",
+                Py_TYPE(h.ptr())->tp_name);
 }
 
 // A private field: readable and, as on a Python object, writable; both under
@@ -136,7 +133,7 @@ void register_circuit_breaker(nb::module_& m) {
            param("failure_threshold") = 5, param("recovery_timeout") = 60,
            nb::sig("def __init__(self, failure_threshold: int = 5, recovery_timeout: int = 60) -> None"))
         .def_prop_ro(
-            "state", [](rs::CircuitBreaker& b) { return member(b.state(&without_gil)); },
+            "state", [](rs::CircuitBreaker& b) { return as_python(b.state(&without_gil)); },
             nb::for_getter(nb::sig("def state(self, /) -> CircuitState")),
             nb::for_getter("Leitura pura: não promove OPEN -> HALF_OPEN."))
         .def(

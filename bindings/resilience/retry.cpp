@@ -1,10 +1,15 @@
 // Retry policies for calls to model providers, applied by tenacity.
 //
-// RETRYABLE_EXCEPTIONS is built at load: the host's rate-limit and model
-// errors, then the OpenAI client's transient errors when that package
-// imports.  create_retry_decorator reads the module attribute at each call,
-// so a caller that replaces the tuple changes the decorators made afterwards.
+// RETRYABLE_EXCEPTIONS is built at load (quillon/retry.hpp).
+// create_retry_decorator reads the module attribute at each call, so a caller
+// that replaces the tuple changes the decorators made afterwards.
 #include "resilience/parts.hpp"
+
+#include <iterator>
+
+#include "quillon/retry.hpp"
+
+namespace rs = quillon::resilience;
 
 namespace {
 
@@ -20,10 +25,6 @@ constexpr const char* kCreateDoc =
     "    min_wait: Tempo mínimo de espera em segundos\n"
     "    max_wait: Tempo máximo de espera em segundos\n";
 
-constexpr const char* kOpenAIMissing =
-    "Pacote 'openai' nao importou: erros de rede do provider OpenAI nao serao repetidos. "
-    "Reinstale a dependencia (pip install openai).";
-
 // The decorator that leaves a function as it is, returned whenever there is
 // nothing to retry.  One object for the life of the process.
 PyObject* g_noop_decorator = nullptr;
@@ -33,31 +34,26 @@ nb::object create_retry_decorator(nb::handle max_retries_arg, nb::handle min_wai
     double min_wait = real_arg(min_wait_arg, "create_retry_decorator", "min_wait");
     double max_wait = real_arg(max_wait_arg, "create_retry_decorator", "max_wait");
 
-    nb::object retryable = nb::borrow(resilience_ns.get(kRetryable));
-    int no_retries = PyObject_RichCompareBool(max_retries.ptr(), nb::int_(0).ptr(), Py_LE);
-    if (no_retries < 0) throw nb::python_error();
-    if (!truth(retryable) || no_retries) return nb::borrow(g_noop_decorator);
+    nb::object retryable = resilience_ns.get(kRetryable);
+    // max_retries is an int: comparing it runs no Python code, whatever the order.
+    if (!truth(retryable) || max_retries <= nb::int_(0)) return nb::borrow(g_noop_decorator);
+    // A Python int of any size, as max_retries is.
+    nb::object attempts = max_retries + nb::int_(1);
 
-    // max_retries is a Python int of any size: the attempt count is too.
-    nb::object attempts = nb::steal(PyNumber_Add(max_retries.ptr(), nb::int_(1).ptr()));
-    if (!attempts.is_valid()) throw nb::python_error();
-
-    nb::object tenacity = nb::borrow(resilience_ns.get(kTenacity));
+    nb::object tenacity = resilience_ns.get(kTenacity);
     return tenacity.attr("retry")(
         nb::arg("stop") = tenacity.attr("stop_after_attempt")(attempts),
         nb::arg("retry") = tenacity.attr("retry_if_exception_type")(retryable),
         nb::arg("wait") = tenacity.attr("wait_random_exponential")(nb::arg("multiplier") = min_wait,
                                                                     nb::arg("max") = max_wait),
-        nb::arg("before_sleep") = nb::borrow(resilience_ns.get(kLogRetry)), nb::arg("reraise") = true);
+        nb::arg("before_sleep") = resilience_ns.get(kLogRetry), nb::arg("reraise") = true);
 }
 
 // Called by tenacity before each sleep with its RetryCallState.
 void log_retry(nb::handle retry_state) {
     nb::object outcome = retry_state.attr("outcome");
     nb::object error = truth(outcome) ? outcome.attr("exception")() : nb::none();
-    nb::object total = retry_state.attr("retry_object").attr("stop").attr("max_attempt_number");
-    nb::object retries = nb::steal(PyNumber_Subtract(total.ptr(), nb::int_(1).ptr()));
-    if (!retries.is_valid()) throw nb::python_error();
+    nb::object retries = retry_state.attr("retry_object").attr("stop").attr("max_attempt_number") - nb::int_(1);
     nb::object error_name =
         error.is_none() ? nb::object(nb::str("unknown")) : nb::handle(Py_TYPE(error.ptr())).attr("__name__");
     nb::object next_action = retry_state.attr("next_action");
@@ -72,17 +68,16 @@ void bind_retryable_exceptions() {
     types.append(resilience_ns.import_from("quillon.exceptions", "RateLimitError", "QuillonRateLimitError"));
     types.append(resilience_ns.import_from("quillon.exceptions", "ModelError"));
     try {
-        // As `from openai import APIConnectionError, APITimeoutError,
-        // InternalServerError, RateLimitError` (all or none), then appended
-        // in the order of the tuple.
-        nb::object openai[4];
-        const char* names[] = {"APIConnectionError", "APITimeoutError", "InternalServerError", "RateLimitError"};
-        for (int i = 0; i < 4; ++i) openai[i] = resilience_ns.import_from("openai", names[i]);
-        for (int i : {3, 1, 0, 2}) types.append(openai[i]);
+        // As one `from openai import ...` (all or none), then appended in the
+        // order of the tuple.
+        nb::object openai[std::size(rs::kOpenAIErrors)];
+        for (std::size_t i = 0; i < std::size(openai); ++i)
+            openai[i] = resilience_ns.import_from("openai", rs::kOpenAIErrors[i]);
+        for (std::size_t i : rs::kOpenAIRetryOrder) types.append(openai[i]);
     } catch (nb::python_error& e) {
         if (!e.matches(PyExc_ImportError)) throw;
         // Without the client the host's own errors are still retried.
-        log_error(resilience_ns, kOpenAIMissing);
+        log_error(resilience_ns, rs::kOpenAIMissing);
     }
     resilience_ns.set("RETRYABLE_EXCEPTIONS", nb::tuple(types));
 }

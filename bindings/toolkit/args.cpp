@@ -55,11 +55,9 @@ long long integer_arg_ll(nb::handle h, const char* fn, const char* param) {
 }
 
 long long integer_arg_saturated(nb::handle h, const char* fn, const char* param) {
-    nb::int_ v = integer_arg(h, fn, param);
     int overflow = 0;
-    long long r = checked(PyLong_AsLongLongAndOverflow(v.ptr(), &overflow));
-    if (overflow != 0) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
-    return r;
+    long long r = checked(PyLong_AsLongLongAndOverflow(integer_arg(h, fn, param).ptr(), &overflow));
+    return overflow > 0 ? LLONG_MAX : overflow < 0 ? LLONG_MIN : r;
 }
 
 double real_arg(nb::handle h, const char* fn, const char* param) {

@@ -30,6 +30,14 @@ T checked(T result) {
     return result;
 }
 
+// d[key] for a dict d, borrowed, or nullptr when the key is absent; an error
+// of the key's __hash__ or __eq__ propagates.
+inline PyObject* dict_item(nb::handle d, PyObject* key) {
+    PyObject* v = PyDict_GetItemWithError(d.ptr(), key);
+    if (!v && PyErr_Occurred()) throw nb::python_error();
+    return v;
+}
+
 // Raises TypeError("<fn>() argument '<param>' must be <expected>, not <type>").
 [[noreturn]] void raise_wrong_type(const char* fn, const char* param, const char* expected, nb::handle got);
 

@@ -24,6 +24,12 @@ void ModuleNamespace::attach(nb::module_ m) {
     }));
 }
 
+nb::module_ ModuleNamespace::module() const {
+    PyObject* mod = PyImport_GetModule(nb::str(dotted_name_).ptr());
+    if (!mod && !PyErr_Occurred()) PyErr_Format(PyExc_ImportError, "module %s is not loaded", dotted_name_);
+    return nb::borrow<nb::module_>(owned(mod));
+}
+
 nb::object ModuleNamespace::get(const Name& name) const {
     PyObject* v = dict_ ? PyDict_GetItemWithError(dict_, name.get()) : nullptr;
     if (!v && !PyErr_Occurred() && lazy_) return load_lazy(name.get());

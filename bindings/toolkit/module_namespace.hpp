@@ -39,6 +39,8 @@ public:
     void attach(nb::module_ m);
 
     const char* dotted_name() const noexcept { return dotted_name_; }
+    // The module object itself, from sys.modules (ImportError when it is not loaded).
+    nb::module_ module() const;
 
     // The attribute's current value, as a strong reference: code that calls
     // into Python while it uses the value (iterating it, calling it) must not

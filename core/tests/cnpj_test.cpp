@@ -92,3 +92,17 @@ TEST(Alphanumeric, LettersAreValuedAsciiMinus48) {
     EXPECT_EQ(cnpj::char_value(U'a'), -1);  // only the upper-cased clean form is valued
     EXPECT_EQ(cnpj::char_value(U'7'), 7);
 }
+
+TEST(Clean, Latin1TextKeepsItsAsciiDigits) {
+    const unsigned char text[] = "CNPJ 06.990.590/0001-23 \xb2\xbd";  // superscript two and one half are no digits
+    const std::size_t n = sizeof text - 1;
+    cnpj::Latin1Scan scan = cnpj::scan_latin1(text, n);
+    EXPECT_EQ(scan.digits, 14u);
+    EXPECT_TRUE(scan.letters);
+    char out[14];
+    cnpj::copy_ascii_digits(text, n, out);
+    EXPECT_EQ(std::string(out, 14), "06990590000123");
+    std::u32string wide(text, text + n);
+    EXPECT_EQ(cleaned(wide), U"06990590000123");  // the general rule agrees
+    EXPECT_FALSE(cnpj::scan_latin1(text + 4, n - 4).letters);
+}

@@ -131,3 +131,11 @@ TEST(Answers, StrictUtf8CheckOfLenientlyDecodedBodies) {
     EXPECT_TRUE(services::checked_as_utf8(false, ""));
     EXPECT_TRUE(services::checked_as_utf8(true, "\xff\xfe{\0"sv));  // a stated UTF-8 is always checked
 }
+
+TEST(Services, FailuresNameTheServiceOrTheFunction) {
+    EXPECT_EQ(services::failed_format(services::service(services::ServiceId::kBrasilApi)),
+              "BrasilAPI request failed for %s: %s");
+    EXPECT_EQ(services::failed_format(services::service(services::ServiceId::kCnpja)),
+              "CNPJá request failed for %s: %s");
+    EXPECT_EQ(services::unexpected_format("_consultar_receita_ws"), "Unexpected error in _consultar_receita_ws for %s");
+}

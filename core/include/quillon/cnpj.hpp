@@ -123,6 +123,35 @@ void clean(const CharT* s, std::size_t n, Emit&& emit) {
     }
 }
 
+// Latin-1 text (code units below 256) holds no decimal digits but the ASCII
+// ones, so its clean form, unless it is an alphanumeric CNPJ, is its ASCII
+// digits: counted first, so that the clean string is made at its size.
+struct Latin1Scan {
+    std::size_t digits = 0;  // ASCII digits
+    bool letters = false;    // an ASCII letter among the rest
+};
+
+constexpr bool is_ascii_digit(char32_t c) noexcept { return c - U'0' < 10; }
+
+template <class CharT>
+constexpr Latin1Scan scan_latin1(const CharT* s, std::size_t n) noexcept {
+    Latin1Scan r;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (is_ascii_digit(s[i]))
+            ++r.digits;
+        else
+            r.letters |= is_ascii_letter(s[i]);
+    }
+    return r;
+}
+
+// Writes the ASCII digits of s[0, n), in order, to out.
+template <class CharT, class OutT>
+void copy_ascii_digits(const CharT* s, std::size_t n, OutT* out) noexcept {
+    for (std::size_t i = 0; i < n; ++i)
+        if (is_ascii_digit(s[i])) *out++ = static_cast<OutT>(s[i]);
+}
+
 // The first kLength + 1 characters of the clean form, with their values.
 template <class CharT>
 Digits first_digits(const CharT* s, std::size_t n) noexcept {

@@ -88,6 +88,15 @@ inline constexpr long kRequestTimeout = 10;  // seconds: the default of REQUEST_
 
 inline constexpr const Service& service(ServiceId id) { return kServices[static_cast<int>(id)]; }
 
+// How a lookup that failed is logged (%-formats).  A request that failed, or
+// an answer that could not be read, is a warning naming the service, with the
+// clean CNPJ and the error's text; anything else is an error naming the
+// function, with the clean CNPJ (and the stack trace).
+inline std::string failed_format(const Service& s) { return std::string(s.name) + " request failed for %s: %s"; }
+inline std::string unexpected_format(std::string_view function) {
+    return "Unexpected error in " + std::string(function) + " for %s";
+}
+
 // --- the company record ------------------------------------------------------
 
 enum class Source {
