@@ -107,7 +107,7 @@ void setup_questions(nb::handle self) {
         nb::object question = question_cls(
             nb::arg("config") = config, nb::arg("system_prompt") = q.system_prompt,
             nb::arg("user_prompt") = q.user_prompt, nb::arg("keywords") = str_list({q.keywords.begin(), q.keywords.end()}),
-            nb::arg("response_model") = nb::module_::import_(checker_ns.dotted_name()).attr(q.response_model));
+            nb::arg("response_model") = checker_ns.module().attr(q.response_model));
         client.attr("add_question")(question);
     }
 }
