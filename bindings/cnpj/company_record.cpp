@@ -5,8 +5,6 @@
 // the open-data records (`_capital_social`, `_cnpj_ascii`).
 #include "cnpj/web_services.hpp"
 
-#include <unordered_map>
-
 using namespace cnpj_names;
 
 namespace {
@@ -14,29 +12,59 @@ namespace {
 constexpr Name kEmpty{""}, kZeroText{"0"}, kCapitalSocial{services::kCapitalMember}, kQsa{services::kQsa},
     kStatus{services::kStatusMember}, kRazaoSocial{services::kCompanyNameKey};
 
-// A table string as an interned str, made on first use and kept for the
-// process.
-PyObject* py(const char* text) {
-    static std::unordered_map<const char*, PyObject*> made;
-    PyObject*& s = made[text];
-    if (!s) s = owned(PyUnicode_InternFromString(text)).release().ptr();
-    return s;
+// A table string as an interned str, kept for the process (nullptr stays nullptr).
+PyObject* intern(const char* text) {
+    return text ? owned(PyUnicode_InternFromString(text)).release().ptr() : nullptr;
+}
+
+struct BoundField {
+    services::Source source;
+    PyObject* key;
+    PyObject* member;  // nullptr: always ""
+};
+
+template <std::size_t N>
+void bind_fields(const services::Field (&in)[N], BoundField (&out)[N]) {
+    for (std::size_t i = 0; i < N; ++i) out[i] = {in[i].source, intern(in[i].key), intern(in[i].member)};
+}
+
+// A layout with its strings as Python objects, made once: a record is built
+// on every lookup, and looking each table string up again costs more than
+// the rest of the record.
+struct BoundLayout {
+    explicit BoundLayout(const services::RecordLayout& l)
+        : fonte(intern(services::service(l.service).name)), capital_is_text(l.capital_is_text),
+          refusal(intern(l.refusal)) {
+        bind_fields(l.fields, fields);
+        bind_fields(l.partner, partner);
+        bind_fields(services::kAddress, address);
+    }
+    PyObject* fonte;
+    bool capital_is_text;
+    PyObject* refusal;
+    BoundField fields[services::kRecordKeys];
+    BoundField partner[services::kPartnerKeys];
+    BoundField address[services::kAddressKeys];
+};
+
+const BoundLayout& bound(const services::RecordLayout& layout) {
+    static const BoundLayout brasil_api(services::kBrasilApiRecord), receita_ws(services::kReceitaWsRecord);
+    return &layout == &services::kBrasilApiRecord ? brasil_api : receita_ws;
 }
 
 // The keys of `fields` read from the members of `data`, in order.
 template <std::size_t N>
-nb::dict members(nb::handle data, const services::Field (&fields)[N]) {
+nb::dict members(nb::handle data, const BoundField (&fields)[N]) {
     nb::handle empty(kEmpty.get());
     nb::dict out;
-    for (const services::Field& f : fields)
-        put(out, py(f.key), f.member ? field(data, py(f.member), empty) : nb::borrow(empty));
+    for (const BoundField& f : fields) put(out, f.key, f.member ? field(data, f.member, empty) : nb::borrow(empty));
     return out;
 }
 
 // The partner list from the answer's `qsa` array (absent: empty), one entry
 // per element, in order.  A null `qsa` is an error, so its absence is told
 // apart with a marker no JSON value can be.
-nb::list partners(nb::handle data, const services::RecordLayout& l) {
+nb::list partners(nb::handle data, const BoundLayout& l) {
     static PyObject* absent = PyTuple_New(0);
     nb::object qsa = field(data, kQsa.get(), absent);
     nb::list out;
@@ -85,22 +113,22 @@ nb::object cnpj_ascii(nb::handle cnpj_arg) {
 
 }  // namespace
 
-nb::object company_record(const services::RecordLayout& l, nb::handle data, nb::handle clean) {
-    if (l.refusal && field(data, kStatus.get(), Py_None).equal(nb::handle(py(l.refusal)))) return nb::none();
+nb::object company_record(const services::RecordLayout& layout, nb::handle data, nb::handle clean) {
+    const BoundLayout& l = bound(layout);
+    if (l.refusal && field(data, kStatus.get(), Py_None).equal(nb::handle(l.refusal))) return nb::none();
     nb::object capital = l.capital_is_text ? share_capital(field(data, kCapitalSocial.get(), kZeroText.get()))
                                            : field(data, kCapitalSocial.get(), nb::int_(0));
     nb::list socios = partners(data, l);
     nb::object formatted = format_cnpj(clean);
     nb::dict r;
-    for (const services::Field& f : l.fields) {
-        PyObject* key = py(f.key);
+    for (const BoundField& f : l.fields) {
         switch (f.source) {
-            case services::Source::kMember: put(r, key, field(data, py(f.member), kEmpty.get())); break;
-            case services::Source::kFonte: put(r, key, py(services::service(l.service).name)); break;
-            case services::Source::kCnpj: put(r, key, formatted); break;
-            case services::Source::kCapital: put(r, key, capital); break;
-            case services::Source::kAddress: put(r, key, members(data, services::kAddress)); break;
-            case services::Source::kPartners: put(r, key, socios); break;
+            case services::Source::kMember: put(r, f.key, field(data, f.member, kEmpty.get())); break;
+            case services::Source::kFonte: put(r, f.key, l.fonte); break;
+            case services::Source::kCnpj: put(r, f.key, formatted); break;
+            case services::Source::kCapital: put(r, f.key, capital); break;
+            case services::Source::kAddress: put(r, f.key, members(data, l.address)); break;
+            case services::Source::kPartners: put(r, f.key, socios); break;
         }
     }
     return named_company(r);
